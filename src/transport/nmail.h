@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// The program's mail transport. The entry points keep the names and the contract the program
+// has always called: synchronous, on the UI thread; negative results mean failure, and
+// NMailGetMessage describes the last failure.
+//
+// Server values: a bare host means plain SMTP on port 25 / POP3 on 110; "host:port" picks
+// the port; "smtps://", "smtp://" (STARTTLS required), "pop3s://" and "pop3://" (STLS
+// required) opt into TLS; user and password in an SMTP URL turn on SMTP AUTH.
+
+int NMailInitializeWinSock();
+// Option 1 is the size of the error text buffer, in characters.
+int NMailSetOption(int option, int value);
+// Closes the connection kept open between the mails of a run and releases libcurl.
+int NMailEndWinSock();
+
+// Returns a handle, or -1 when the connection failed.
+int NMailPop3Connect(const QString& server);
+// apop: -1 (or any non-zero) for APOP, 0 for USER/PASS. Negative result on failure.
+int NMailPop3Authenticate(int handle, const QString& user, const QString& password, int apop);
+int NMailPop3Close(int handle);
+
+// cc, bcc and header are the library's unused slots; pass nullptr. attachments: full paths
+// joined by ",". Negative result on failure.
+int NMailSmtpSendMail(const QString& server, const QString& to, const QString* cc,
+                      const QString* bcc, const QString& from, const QString& subject,
+                      const QString& body, const QString* header, const QString& attachments,
+                      int flag);
+
+// Writes the description of the last failure into buffer, cut to size - 1 characters (size is
+// the option-1 value the caller passes by reference).
+int NMailGetMessage(int code, QString& buffer, int& size);
