@@ -1,12 +1,9 @@
-// PLACEHOLDER: to be written by the transport work.
+// PLACEHOLDER: to be written by the SMTP transport work.
 #include "transport/nmail.h"
 
 int NMailInitializeWinSock() { return 0; }
 int NMailSetOption(int, int) { return 0; }
 int NMailEndWinSock() { return 0; }
-int NMailPop3Connect(const QString&) { return -1; }
-int NMailPop3Authenticate(int, const QString&, const QString&, int) { return -1; }
-int NMailPop3Close(int) { return -1; }
 int NMailSmtpSendMail(const QString&, const QString&, const QString*, const QString*,
                       const QString&, const QString&, const QString&, const QString*,
                       const QString&, int) { return -1; }
