@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or $KEZ_BUILD_DIR). Extra arguments go to the build step.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${KEZ_BUILD_DIR:-$root/build}"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" "$@"
