@@ -1,0 +1,108 @@
+#pragma once
+
+// A scripted SMTP server for tests. It listens on 127.0.0.1 on an ephemeral port and serves
+// every connection on its own thread with blocking sockets, so a blocking libcurl call on the
+// test thread never waits for the test's event loop.
+//
+// Set the script before the client connects (setScript); the server reads it at the start of
+// each connection and of each command, so a change takes effect on the next command.
+//
+//   testing_support::FakeSmtpServer server;
+//   SmtpScript script;
+//   script.rejectRecipients["nobody@example.jp"] = "550 5.1.1 User unknown";
+//   server.setScript(script);
+//   ... send to "127.0.0.1:" + QString::number(server.port()) ...
+//   QCOMPARE(server.messages().size(), 1);
+//
+// The transcript lists, in order, "* connect N", "C: <client line>", "S: <server reply line>"
+// (one entry per line of a multi-line reply), "C: <DATA: n bytes>" for the message content,
+// and "* close N" when a connection ends (N counts connections from 1).
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+
+namespace testing_support {
+
+struct SmtpScript
+{
+    // The first line the server sends; a 4xx/5xx greeting ends the connection after it.
+    QByteArray greeting = "220 fake.smtp.test ESMTP ready";
+    // Lines after the first of the EHLO reply.
+    QList<QByteArray> ehloCapabilities = {"8BITMIME", "SIZE 52428800"};
+
+    // Replies that replace the usual 250/354. Empty = the usual reply. A reply starting with
+    // "421" closes the connection after it is sent.
+    QByteArray mailReply;    // to MAIL FROM
+    QByteArray rcptReply;    // to every RCPT TO not listed in rejectRecipients
+    QByteArray dataReply;    // to the DATA command
+    QByteArray dataEndReply; // to the "." that ends the content
+    // Recipient address (as between the angle brackets, compared case-insensitively) -> reply.
+    QMap<QByteArray, QByteArray> rejectRecipients;
+
+    // The Nth MAIL FROM on a connection (1-based) gets "421 4.3.2 ..." and the connection is
+    // closed; 0 = never. 2 means "one message per connection, then 421".
+    int reject421AtTransaction = 0;
+    // After this many accepted messages on a connection, the server closes it without a word
+    // (an idle time-out as a real server has); 0 = never.
+    int closeAfterMessages = 0;
+    // Close the connection once this many bytes of message content have arrived; -1 = never.
+    int dropDuringDataAfterBytes = -1;
+    // From this command on the server reads but never answers again ("CONNECT" = not even a
+    // greeting, "EHLO", "MAIL", "RCPT", "DATA", or "." for the end of the content). Empty = never.
+    QByteArray silentFrom;
+    // Wait before every reply (a slow server).
+    int replyDelayMs = 0;
+};
+
+struct SmtpMessage
+{
+    int connection = 0;           // which connection carried it, counted from 1
+    QByteArray mailFrom;          // between the angle brackets of MAIL FROM
+    QList<QByteArray> recipients; // accepted RCPT TO addresses, in order
+    QByteArray data;              // the content as on the wire, up to and without the final ".\r\n"
+    bool accepted = false;        // the server answered the end of the content with 2xx
+
+    // The content with the transparency dots removed (what the sender composed).
+    QByteArray content() const;
+};
+
+class FakeSmtpServer
+{
+public:
+    FakeSmtpServer();
+    explicit FakeSmtpServer(const SmtpScript& script);
+    ~FakeSmtpServer();
+    FakeSmtpServer(const FakeSmtpServer&) = delete;
+    FakeSmtpServer& operator=(const FakeSmtpServer&) = delete;
+
+    quint16 port() const;
+    // "127.0.0.1:<port>", the server value a client is given.
+    QString address() const;
+
+    void setScript(const SmtpScript& script);
+
+    // Every message whose content ended with "." (accepted or not), in order.
+    QList<SmtpMessage> messages() const;
+    QList<SmtpMessage> acceptedMessages() const;
+    QStringList transcript() const;
+    // Only the client's lines ("C: " entries without the prefix).
+    QStringList clientLines() const;
+    int connectionCount() const;
+    // Connections still open.
+    int openConnections() const;
+    void clearRecords();
+
+    // A loopback port with nothing listening on it (bound, then released).
+    static quint16 unusedPort();
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state;
+};
+
+} // namespace testing_support
