@@ -69,6 +69,9 @@ public:
     void mnDoc_Open_Click();
     void mnDoc_Make_Click();
     void AttachCommand_Click();
+    // compose: the body as a mail carries it, CR LF after every line of the box (the box
+    // itself keeps line breaks its own way).
+    QString bodyText() const;
 
     // --- schedule
     void mnOption_Timer_Click();
@@ -164,9 +167,26 @@ private:
     void SendStartNotice();
     void SendEndNotice();
 
+    // delivery
+    // One of the three mails to the operator's own address (test, start and end notice).
+    void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
+                          const QString& successText);
+    // The list is done: end notice, completion message, close.
+    void finishRun();
+    // The list could not be read further: say so and pause the run.
+    void listReadFailed();
+    bool m_runStarted = false;   // the start has locked the controls; a second start is refused
+    bool m_askingCancel = false; // the cancel question is open; no tick may start meanwhile
+
     QString m_appDir;
     bool m_unloaded = false;
     CloseOrigin m_closeOrigin = CloseOrigin::Request;
     bool m_inTick = false;
     std::unique_ptr<delivery::RecipientList> m_list;
+
+    // schedule
+    // Counts every arming and disarming, so that a tick can tell whether the schedule it read
+    // before its yield is still the armed one.
+    quint64 m_scheduleArming = 0;
+    bool m_inScheduleTick = false;
 };
