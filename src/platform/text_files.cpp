@@ -22,8 +22,9 @@ QString decodeCp932(const QByteArray& bytes)
 
 bool isValidUtf8(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString decoded = decoder.decode(bytes); // decode() is lazy until converted
+    Q_UNUSED(decoded);
     return !decoder.hasError();
 }
 
