@@ -21,10 +21,12 @@ qint16 CheckSettings();
 struct SaveError
 {
     QString message; // ready to show: names the file or field and the reason
+    QString key;     // the key whose value could not be written; empty for a file error
 };
 
-// Writes all fourteen lines. The old file is replaced only once the new one is complete, so a
-// failed save leaves it as it was. Returns the error on failure.
+// Writes all fourteen lines, creating the ini folder when it is missing. The old file is
+// replaced only once the new one is complete, so a failed save leaves it as it was. A value
+// that code page 932 cannot hold refuses the whole save. Returns the error on failure.
 std::optional<SaveError> SaveSettings(const QString& appDir);
 
 // Number reading as the settings file and the interval box do it: blanks (space, tab, line
