@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace transport {
+
+struct Sender
+{
+    QString name;    // the display name as given (may be empty)
+    QString address; // as given, not yet checked
+};
+
+// The sender argument is the display name directly followed by "<" + address + ">". It is split
+// at the last "<", so a name may itself hold "<". Without "<" the whole text is the address.
+Sender splitSender(const QString& from);
+
+// Checks an address for the SMTP envelope and returns it as it goes on the wire: blanks around
+// it removed, enclosing angle brackets dropped, a Japanese domain in punycode. Refuses (nullopt,
+// Japanese text in *error naming `role`) an empty address, any control character (CR, LF, NUL
+// and the others: libcurl would pass them on and the server would run an injected command),
+// blanks or angle brackets inside, and non-ASCII characters before the "@".
+std::optional<QString> envelopeAddress(const QString& text, const QString& role, QString* error);
+
+// True when text holds a C0 control character or DEL.
+bool hasControlCharacter(const QString& text);
+
+} // namespace transport
