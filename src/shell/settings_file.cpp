@@ -300,9 +300,17 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
         return failure(file.errorString());
     // The file holds the POP3 password in plain text: readable by its owner only.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(content) != content.size()) {
-        const QString reason = file.errorString();
+    // A write that stops part-way (disk full, file size limit) can look like a success to
+    // the commit, which would then replace the old file with a cut one: flush and measure
+    // before committing.
+    const bool written =
+        file.write(content) == content.size() && file.flush() && file.size() == content.size();
+    if (!written) {
+        const QString reason = file.error() != QFileDevice::NoError
+                                   ? file.errorString()
+                                   : QStringLiteral("書き込みが途中で止まりました。");
         file.cancelWriting();
+        file.commit();
         return failure(reason);
     }
     if (!file.commit())
