@@ -1,0 +1,104 @@
+#!/usr/bin/python3
+"""An SMTP server that stores what it receives, for tests and for trying the program by hand.
+
+Every accepted message becomes two files in the store: NNNNNN.eml with the exact bytes of
+DATA (dot-unstuffed, CR LF kept) and NNNNNN.json with the envelope. Recipients whose local
+part matches --reject are refused with "550 5.1.1 User unknown".
+
+Runs on Debian's python3-aiosmtpd, so start it with /usr/bin/python3.
+"""
+
+import argparse
+import json
+import os
+import re
+import signal
+import sys
+import threading
+import time
+
+from aiosmtpd.controller import Controller
+
+
+class StoringHandler:
+    def __init__(self, store, reject):
+        self.store = store
+        self.reject = re.compile(reject) if reject else None
+        self.lock = threading.Lock()
+        self.count = len([n for n in os.listdir(store) if n.endswith(".eml")])
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        local = address.rsplit("@", 1)[0]
+        if self.reject is not None and self.reject.search(local):
+            return "550 5.1.1 User unknown"
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return "250 2.1.5 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        data = envelope.original_content
+        if data is None:
+            data = envelope.content
+        if isinstance(data, str):
+            data = data.encode("utf-8", "surrogateescape")
+        with self.lock:
+            self.count += 1
+            name = "%06d" % self.count
+        meta = {
+            "mail_from": envelope.mail_from,
+            "rcpt_tos": envelope.rcpt_tos,
+            "mail_options": envelope.mail_options,
+            "rcpt_options": envelope.rcpt_options,
+            "peer": list(session.peer) if session.peer else None,
+            "received": time.strftime("%Y-%m-%dT%H:%M:%S%z"),
+            "size": len(data),
+        }
+        # Write under temporary names and rename, so a reader never sees half a message.
+        for suffix, payload in ((".eml", data),
+                                (".json", json.dumps(meta, ensure_ascii=False,
+                                                     indent=1).encode("utf-8"))):
+            tmp = os.path.join(self.store, "." + name + suffix + ".tmp")
+            with open(tmp, "wb") as f:
+                f.write(payload)
+            os.chmod(tmp, 0o644)
+            os.rename(tmp, os.path.join(self.store, name + suffix))
+        print("stored %s from=%s to=%s size=%d" % (name, envelope.mail_from,
+                                                   ",".join(envelope.rcpt_tos), len(data)),
+              flush=True)
+        return "250 2.0.0 OK stored as %s" % name
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--store", required=True)
+    parser.add_argument("--reject", default="^reject",
+                        help="regular expression on the local part; matches get 550")
+    parser.add_argument("--pidfile")
+    args = parser.parse_args()
+
+    if args.host not in ("127.0.0.1", "::1", "localhost"):
+        sys.exit("smtp_sink: listens on loopback only")
+    os.makedirs(args.store, exist_ok=True)
+
+    controller = Controller(StoringHandler(args.store, args.reject), hostname=args.host,
+                            port=args.port, server_hostname="sink.localhost",
+                            enable_SMTPUTF8=True, data_size_limit=64 * 1024 * 1024)
+    controller.start()
+    if args.pidfile:
+        with open(args.pidfile, "w") as f:
+            f.write("%d\n" % os.getpid())
+    print("smtp_sink: listening on %s:%d, store %s" % (args.host, args.port, args.store),
+          flush=True)
+
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: done.set())
+    signal.signal(signal.SIGINT, lambda *_: done.set())
+    while not done.wait(1):
+        pass
+    controller.stop()
+
+
+if __name__ == "__main__":
+    main()

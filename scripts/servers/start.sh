@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# Starts the mail servers the integration tests talk to, and that a manual try can use:
+#   - a private Dovecot serving POP3 only (USER/PASS, AUTH PLAIN/LOGIN and APOP), with a
+#     pre-login rawlog that shows which commands each client sent;
+#   - an SMTP sink (smtp_sink.py on python3-aiosmtpd) that stores every message it receives.
+# Both listen on free ports of 127.0.0.1. Ports, account and paths go to STATE_DIR/servers.env
+# as KEY=VALUE lines. Starting again restarts them.
+#
+# Usage: start.sh [STATE_DIR]   (default: $KEZ_SERVERS_DIR, else /tmp/kez-servers)
+# Needs root (Dovecot drops its privileges itself); re-runs itself through sudo otherwise.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+state="${1:-${KEZ_SERVERS_DIR:-/tmp/kez-servers}}"
+
+if [[ "$(id -u)" != 0 ]]; then
+    exec sudo bash "$here/start.sh" "$state"
+fi
+
+bash "$here/stop.sh" "$state" >/dev/null 2>&1 || true
+mkdir -p "$state"
+state="$(cd "$state" && pwd)"
+rm -f "$state/servers.env"
+
+python=/usr/bin/python3
+pop3_user=alice
+pop3_password=kez-pop3-secret
+reject_pattern='^reject'
+
+free_port() {
+    "$python" -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])'
+}
+
+# wait_for_greeting PORT PREFIX: true once the port answers with a line starting with PREFIX.
+wait_for_greeting() {
+    "$python" - "$1" "$2" <<'PY'
+import socket, sys, time
+port, prefix = int(sys.argv[1]), sys.argv[2].encode()
+deadline = time.time() + 15
+while time.time() < deadline:
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=2) as s:
+            if s.recv(512).startswith(prefix):
+                s.sendall(b"QUIT\r\n")
+                sys.exit(0)
+    except OSError:
+        pass
+    time.sleep(0.1)
+sys.exit(1)
+PY
+}
+
+# --- Dovecot ------------------------------------------------------------------------------
+# Its sockets live in base_dir, whose path must stay short, and its unprivileged processes
+# must reach every parent folder: hence a folder of its own under /tmp, opened to all.
+run="$(mktemp -d /tmp/kez-dovecot.XXXXXX)"
+chmod 755 "$run"
+echo "$run" >"$state/dovecot.rundir"
+mkdir -p "$run/base" "$run/state" "$run/rawlog" "$run/home/$pop3_user"
+chown dovenull: "$run/rawlog"
+chmod 750 "$run/rawlog"
+chown -R nobody:nogroup "$run/home"
+nobody_uid="$(id -u nobody)"
+nogroup_gid="$(getent group nogroup | cut -d: -f3)"
+printf '%s:{PLAIN}%s:%s:%s::%s\n' "$pop3_user" "$pop3_password" "$nobody_uid" "$nogroup_gid" \
+    "$run/home/$pop3_user" >"$run/passwd"
+chmod 644 "$run/passwd"
+
+started=""
+for attempt in 1 2 3; do
+    pop3_port="$(free_port)"
+    cat >"$run/dovecot.conf" <<CONF
+base_dir = $run/base
+state_dir = $run/state
+instance_name = kez-dovecot-$pop3_port
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain login apop
+auth_failure_delay = 0
+auth_verbose = yes
+log_path = $run/dovecot.log
+info_log_path = $run/dovecot.log
+mail_location = maildir:~/Maildir
+first_valid_uid = 1
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $run/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u $run/passwd
+}
+service pop3-login {
+  executable = pop3-login -R $run/rawlog
+  chroot =
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $pop3_port
+  }
+}
+# A failing test must not slow down the ones after it.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+CONF
+    if dovecot -c "$run/dovecot.conf" </dev/null >>"$run/dovecot.start.log" 2>&1 &&
+        wait_for_greeting "$pop3_port" "+OK"; then
+        started=yes
+        break
+    fi
+    dovecot -c "$run/dovecot.conf" stop >/dev/null 2>&1 || true
+    sleep 0.5
+done
+if [[ -z "$started" ]]; then
+    echo "start.sh: Dovecot did not start" >&2
+    cat "$run/dovecot.start.log" "$run/dovecot.log" >&2 2>/dev/null || true
+    exit 1
+fi
+
+# --- SMTP sink ----------------------------------------------------------------------------
+store="$state/smtp/messages"
+mkdir -p "$store"
+chmod 755 "$state/smtp" "$store"
+started=""
+for attempt in 1 2 3; do
+    smtp_port="$(free_port)"
+    # Detached, with no inherited output: CTest waits for every holder of its pipes.
+    setsid "$python" "$here/smtp_sink.py" --port "$smtp_port" --store "$store" \
+        --reject "$reject_pattern" --pidfile "$state/smtp.pid" \
+        </dev/null >>"$state/smtp/sink.log" 2>&1 &
+    if wait_for_greeting "$smtp_port" "220"; then
+        started=yes
+        break
+    fi
+    [[ -f "$state/smtp.pid" ]] && kill "$(cat "$state/smtp.pid")" 2>/dev/null || true
+    rm -f "$state/smtp.pid"
+done
+if [[ -z "$started" ]]; then
+    echo "start.sh: the SMTP sink did not start" >&2
+    cat "$state/smtp/sink.log" >&2 || true
+    exit 1
+fi
+
+cat >"$state/servers.env.tmp" <<ENV
+KEZ_POP3_HOST=127.0.0.1
+KEZ_POP3_PORT=$pop3_port
+KEZ_POP3_USER=$pop3_user
+KEZ_POP3_PASSWORD=$pop3_password
+KEZ_POP3_LOG=$run/dovecot.log
+KEZ_POP3_RAWLOG_DIR=$run/rawlog
+KEZ_POP3_CONFIG=$run/dovecot.conf
+KEZ_SMTP_HOST=127.0.0.1
+KEZ_SMTP_PORT=$smtp_port
+KEZ_SMTP_STORE=$store
+KEZ_SMTP_LOG=$state/smtp/sink.log
+KEZ_SMTP_REJECT_PATTERN=$reject_pattern
+ENV
+chmod 644 "$state/servers.env.tmp"
+mv "$state/servers.env.tmp" "$state/servers.env"
+
+echo "POP3 (Dovecot): 127.0.0.1:$pop3_port  user $pop3_user  password $pop3_password"
+echo "SMTP (sink):    127.0.0.1:$smtp_port  messages in $store"
+echo "Details:        $state/servers.env"

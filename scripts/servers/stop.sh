@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Stops what start.sh started for STATE_DIR. Safe to run again, or when nothing runs.
+# Dovecot's log and rawlog are copied into STATE_DIR/dovecot-last before its folder goes.
+#
+# Usage: stop.sh [STATE_DIR]   (default: $KEZ_SERVERS_DIR, else /tmp/kez-servers)
+set -uo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+state="${1:-${KEZ_SERVERS_DIR:-/tmp/kez-servers}}"
+
+[[ -d "$state" ]] || exit 0
+if [[ "$(id -u)" != 0 ]]; then
+    exec sudo bash "$here/stop.sh" "$state"
+fi
+
+# stop_pid PID: TERM, a short wait, then KILL.
+stop_pid() {
+    local pid="$1"
+    kill "$pid" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+}
+
+if [[ -f "$state/smtp.pid" ]]; then
+    stop_pid "$(cat "$state/smtp.pid")"
+    rm -f "$state/smtp.pid"
+fi
+
+if [[ -f "$state/dovecot.rundir" ]]; then
+    run="$(cat "$state/dovecot.rundir")"
+    # Only ever a folder this script family made.
+    if [[ "$run" == /tmp/kez-dovecot.* && -d "$run" ]]; then
+        if [[ -f "$run/base/master.pid" ]]; then
+            stop_pid "$(cat "$run/base/master.pid")"
+        fi
+        rm -rf "$state/dovecot-last"
+        mkdir -p "$state/dovecot-last"
+        cp -r "$run/dovecot.log" "$run/rawlog" "$run/dovecot.conf" "$state/dovecot-last/" \
+            2>/dev/null || true
+        rm -rf "$run"
+    fi
+    rm -f "$state/dovecot.rundir"
+fi
+rm -f "$state/servers.env"
+exit 0
