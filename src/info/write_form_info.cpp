@@ -1,6 +1,30 @@
-// PLACEHOLDER: to be written by the information-windows work.
 #include "shell/write_form.h"
 
-void WriteForm::connectInfo() {}
-void WriteForm::mnEtc_Ver_Click() {}
-void WriteForm::mnEtc_Bbs_Click() {}
+#include "info/err_mail_err_form.h"
+#include "info/frm_ver.h"
+#include "info/web_links.h"
+
+#include <QAction>
+
+void WriteForm::connectInfo()
+{
+    connect(mnEtc_Ver, &QAction::triggered, this, &WriteForm::mnEtc_Ver_Click);
+    connect(mnEtc_Bbs, &QAction::triggered, this, &WriteForm::mnEtc_Bbs_Click);
+}
+
+void WriteForm::mnEtc_Ver_Click()
+{
+    if (m_unloaded)
+        return;
+    frmVer dialog(this);
+    dialog.exec();
+}
+
+void WriteForm::mnEtc_Bbs_Click()
+{
+    if (m_unloaded)
+        return;
+    QString reason;
+    if (!info::openInBrowser(info::bbsPageUrl(), &reason))
+        info::reportBrowserFailure(this, QStringLiteral("mnEtc_Bbs_Click"), reason);
+}

@@ -1,0 +1,202 @@
+#include "fakes.h"
+#include "gui_fakes.h"
+
+#include "info/err_mail_err_form.h"
+#include "info/frm_ver.h"
+#include "info/web_links.h"
+#include "shell/a_main_smail.h"
+#include "shell/twips.h"
+#include "shell/write_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using testing_support::ScopedFakeLauncher;
+using testing_support::ScopedGuiFakes;
+using testing_support::TempAppDir;
+
+namespace {
+
+#if defined(Q_OS_WIN)
+const QString kBrowser = "C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE";
+#elif defined(Q_OS_MACOS)
+const QString kBrowser = "open";
+#else
+const QString kBrowser = "xdg-open";
+#endif
+
+// Runs act on the next modal dialog other than outer once it is open; act must close it.
+void whenModalOpens(std::function<void(QDialog*)> act, QWidget* outer = nullptr)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act, outer] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog == outer)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(dialog);
+    });
+    poll->start();
+}
+
+struct NoticeSeen
+{
+    bool shown = false;
+    QString caption, line1, line2, line3;
+};
+
+// Reads the error notice's three lines and closes it with its button.
+void readNotice(NoticeSeen* seen, QWidget* outer = nullptr)
+{
+    whenModalOpens(
+        [seen](QDialog* dialog) {
+            auto* notice = qobject_cast<ErrMailErr_Form*>(dialog);
+            if (!notice) {
+                dialog->reject();
+                return;
+            }
+            seen->shown = true;
+            seen->caption = notice->windowTitle();
+            seen->line1 = notice->Label1->text();
+            seen->line2 = notice->Label2->text();
+            seen->line3 = notice->Label3->text();
+            notice->cmdEnd->click();
+        },
+        outer);
+}
+
+} // namespace
+
+class TestInfoWindows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { aMain_sMail::ResetProcessState(); }
+
+    void urlsShareOneHost()
+    {
+        QCOMPARE(info::infoPageUrl(), QString(info::kWebHost) + "/~kez-mail/kezmailer/index.html");
+        QCOMPARE(info::bbsPageUrl(),
+                 QString(info::kWebHost) + "/~kez-mail/kezmailergate/kezmailergate.cgi");
+        QVERIFY(QString(info::kWebHost).startsWith("http://"));
+    }
+
+    void boardMenuStartsTheBrowser()
+    {
+        ScopedGuiFakes fakes;
+        ScopedFakeLauncher launcher;
+        TempAppDir app;
+        WriteForm form(app.path());
+
+        form.mnEtc_Bbs->trigger();
+        QCOMPARE(launcher->launches.size(), size_t(1));
+        QCOMPARE(launcher->launches[0].program, kBrowser);
+        QCOMPARE(launcher->launches[0].args, QStringList{info::bbsPageUrl()});
+        QVERIFY(aMain_sMail::ErrProcName.isEmpty());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void failedBoardStartShowsTheNotice()
+    {
+        ScopedGuiFakes fakes;
+        ScopedFakeLauncher launcher;
+        TempAppDir app;
+        WriteForm form(app.path());
+        launcher->failWith = "No such file or directory";
+
+        NoticeSeen seen;
+        readNotice(&seen);
+        form.mnEtc_Bbs->trigger();
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　ＥＲＲ"));
+        QCOMPARE(seen.line1, QString("mnEtc_Bbs_Click"));
+        QCOMPARE(seen.line2, QString("エラーが発生しました。"));
+        QCOMPARE(seen.line3, QString("No such file or directory"));
+        QCOMPARE(aMain_sMail::ErrProcName, QString("mnEtc_Bbs_Click"));
+        QCOMPARE(aMain_sMail::ErrDescription, QString("No such file or directory"));
+        QVERIFY(!form.isUnloaded());
+    }
+
+    void versionDialog()
+    {
+        ScopedGuiFakes fakes;
+        ScopedFakeLauncher launcher;
+        TempAppDir app;
+        WriteForm form(app.path());
+
+        bool shown = false;
+        QString message, url, urlFamily, caption;
+        bool underlined = false;
+        QPoint titleOffset, versionOffset;
+        whenModalOpens([&](QDialog* dialog) {
+            auto* ver = qobject_cast<frmVer*>(dialog);
+            if (!ver) {
+                dialog->reject();
+                return;
+            }
+            shown = true;
+            caption = ver->windowTitle();
+            message = ver->lblMsg->text();
+            url = ver->lblKezMailUrl->text();
+            urlFamily = ver->lblKezMailUrl->font().family();
+            underlined = ver->lblKezMailUrl->font().underline();
+            titleOffset = ver->lblTitleShadow->pos() - ver->lblTitle->pos();
+            versionOffset = ver->lblVerShadow->pos() - ver->lblVer->pos();
+            ver->cmdEnd->click();
+        });
+        form.mnEtc_Ver->trigger();
+        QVERIFY(shown);
+        QCOMPARE(caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　バージョン情報"));
+        QCOMPARE(message.count('\r'), 1);
+        QVERIFY(!message.contains('\n'));
+        QVERIFY(message.endsWith("\r操作説明等の最新情報を参照できます。"));
+        QVERIFY(!message.startsWith('\r'));
+        QCOMPARE(url, info::infoPageUrl());
+        QCOMPARE(urlFamily, QString("ＭＳ　Ｐゴシック"));
+        QVERIFY(underlined);
+        QCOMPARE(titleOffset,
+                 QPoint(shell::twipsToPixels(&form, 60), shell::twipsToPixels(&form, 30)));
+        QCOMPARE(versionOffset,
+                 QPoint(shell::twipsToPixels(&form, 15), shell::twipsToPixels(&form, 30)));
+    }
+
+    void urlLabelOpensItsCaption()
+    {
+        ScopedGuiFakes fakes;
+        ScopedFakeLauncher launcher;
+
+        frmVer ver;
+        ver.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ver));
+        // The click takes the caption as it is at that moment.
+        ver.lblKezMailUrl->setText(info::bbsPageUrl());
+        QTest::mouseClick(ver.lblKezMailUrl, Qt::LeftButton);
+        QCOMPARE(launcher->launches.size(), size_t(1));
+        QCOMPARE(launcher->launches[0].program, kBrowser);
+        QCOMPARE(launcher->launches[0].args, QStringList{info::bbsPageUrl()});
+
+        launcher->failWith = "Permission denied";
+        NoticeSeen seen;
+        readNotice(&seen);
+        QTest::mouseClick(ver.lblKezMailUrl, Qt::LeftButton);
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.line1, QString("lblKezMailUrl_Click"));
+        QCOMPARE(seen.line2, QString("エラーが発生しました。"));
+        QCOMPARE(seen.line3, QString("Permission denied"));
+        QCOMPARE(launcher->launches.size(), size_t(2));
+        QVERIFY(ver.isVisible());
+        ver.cmdEnd->click();
+        QVERIFY(!ver.isVisible());
+    }
+};
+
+QTEST_MAIN(TestInfoWindows)
+#include "test_info_windows.moc"
