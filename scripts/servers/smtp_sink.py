@@ -92,12 +92,14 @@ def main():
     print("smtp_sink: listening on %s:%d, store %s" % (args.host, args.port, args.store),
           flush=True)
 
-    done = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: done.set())
-    signal.signal(signal.SIGINT, lambda *_: done.set())
-    while not done.wait(1):
-        pass
-    controller.stop()
+    # Every message is complete on disk before it is acknowledged, so there is nothing to
+    # finish on the way out; a quick exit keeps the test fixture's clean-up short.
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    signal.signal(signal.SIGINT, lambda *_: os._exit(0))
+    # The signal may land on the server's thread; Python runs the handler on this one only
+    # when it wakes, so wake often.
+    while True:
+        time.sleep(0.2)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the mail servers the integration tests talk to, and that a manual try can use:
 #   - a private Dovecot serving POP3 only (USER/PASS, AUTH PLAIN/LOGIN and APOP), with a
-#     pre-login rawlog that shows which commands each client sent;
+#     pre-login rawlog that shows which commands each client sent; STLS on its plain port and
+#     a pop3s port, both with a self-signed certificate for "localhost";
 #   - an SMTP sink (smtp_sink.py on python3-aiosmtpd) that stores every message it receives.
 # Both listen on free ports of 127.0.0.1. Ports, account and paths go to STATE_DIR/servers.env
 # as KEY=VALUE lines. Starting again restarts them.
@@ -65,6 +66,13 @@ chmod 750 "$run/rawlog"
 chown -R nobody:nogroup "$run/home"
 nobody_uid="$(id -u nobody)"
 nogroup_gid="$(getent group nogroup | cut -d: -f3)"
+# A self-signed certificate for "localhost" only: the client must refuse it unless a test
+# trusts it explicitly, and must refuse it for "127.0.0.1" even then.
+openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=localhost" \
+    -addext "subjectAltName=DNS:localhost" -keyout "$run/key.pem" -out "$run/cert.pem" \
+    >/dev/null 2>&1
+chmod 644 "$run/cert.pem"
+chmod 600 "$run/key.pem"
 printf '%s:{PLAIN}%s:%s:%s::%s\n' "$pop3_user" "$pop3_password" "$nobody_uid" "$nogroup_gid" \
     "$run/home/$pop3_user" >"$run/passwd"
 chmod 644 "$run/passwd"
@@ -72,13 +80,16 @@ chmod 644 "$run/passwd"
 started=""
 for attempt in 1 2 3; do
     pop3_port="$(free_port)"
+    pop3s_port="$(free_port)"
     cat >"$run/dovecot.conf" <<CONF
 base_dir = $run/base
 state_dir = $run/state
 instance_name = kez-dovecot-$pop3_port
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+ssl = yes
+ssl_cert = <$run/cert.pem
+ssl_key = <$run/key.pem
 disable_plaintext_auth = no
 auth_mechanisms = plain login apop
 auth_failure_delay = 0
@@ -101,6 +112,11 @@ service pop3-login {
   inet_listener pop3 {
     address = 127.0.0.1
     port = $pop3_port
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $pop3s_port
+    ssl = yes
   }
 }
 # A failing test must not slow down the ones after it.
@@ -151,6 +167,8 @@ fi
 cat >"$state/servers.env.tmp" <<ENV
 KEZ_POP3_HOST=127.0.0.1
 KEZ_POP3_PORT=$pop3_port
+KEZ_POP3S_PORT=$pop3s_port
+KEZ_POP3_TEST_CA=$run/cert.pem
 KEZ_POP3_USER=$pop3_user
 KEZ_POP3_PASSWORD=$pop3_password
 KEZ_POP3_LOG=$run/dovecot.log
@@ -166,5 +184,6 @@ chmod 644 "$state/servers.env.tmp"
 mv "$state/servers.env.tmp" "$state/servers.env"
 
 echo "POP3 (Dovecot): 127.0.0.1:$pop3_port  user $pop3_user  password $pop3_password"
+echo "                (pop3s on $pop3s_port; its certificate is self-signed: $run/cert.pem)"
 echo "SMTP (sink):    127.0.0.1:$smtp_port  messages in $store"
 echo "Details:        $state/servers.env"

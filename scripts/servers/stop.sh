@@ -13,13 +13,21 @@ if [[ "$(id -u)" != 0 ]]; then
     exec sudo bash "$here/stop.sh" "$state"
 fi
 
+# running PID: true while the process lives. A zombie has finished: its parent (start.sh)
+# is gone, and whoever adopted it may be slow to reap it.
+running() {
+    local state
+    state="$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" || return 1
+    [[ -n "$state" && "$state" != Z ]]
+}
+
 # stop_pid PID: TERM, a short wait, then KILL.
 stop_pid() {
     local pid="$1"
     kill "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || return 0
-        sleep 0.1
+    for _ in $(seq 100); do
+        running "$pid" || return 0
+        sleep 0.05
     done
     kill -9 "$pid" 2>/dev/null || true
 }

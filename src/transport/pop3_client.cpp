@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QSslSocket>
 
 namespace transport {
@@ -12,6 +13,12 @@ Pop3Timeouts& timeoutStorage()
 {
     static Pop3Timeouts timeouts;
     return timeouts;
+}
+
+QList<QSslCertificate>& extraCaStorage()
+{
+    static QList<QSslCertificate> certificates;
+    return certificates;
 }
 
 // RFC 1939 limits a reply line to 512 octets; a server sending far more is broken or hostile.
@@ -62,6 +69,11 @@ Pop3Timeouts setPop3Timeouts(const Pop3Timeouts& timeouts)
     return previous;
 }
 
+void setPop3ExtraCaCertificates(const QList<QSslCertificate>& certificates)
+{
+    extraCaStorage() = certificates;
+}
+
 QString apopTimestamp(const QString& greeting)
 {
     static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+@[^<>\\s]+>"));
@@ -75,7 +87,7 @@ QString apopDigest(const QString& timestamp, const QString& password)
         QCryptographicHash::hash((timestamp + password).toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
-bool hasControlCharacter(const QString& text)
+bool unsafeInPop3Command(const QString& text)
 {
     for (QChar c : text) {
         const char16_t u = c.unicode();
@@ -149,6 +161,11 @@ bool Pop3Client::connectSocket(QString* errorText)
     // Peer verification against the system's trust store and the host name is Qt's default
     // for clients; say so here so that nobody loosens it by accident.
     m_socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!extraCaStorage().isEmpty()) {
+        QSslConfiguration configuration = m_socket->sslConfiguration();
+        configuration.addCaCertificates(extraCaStorage());
+        m_socket->setSslConfiguration(configuration);
+    }
 
     const int connectMs = pop3Timeouts().connectMs;
     if (m_endpoint.security == Pop3Endpoint::Security::ImplicitTls) {
@@ -215,12 +232,12 @@ bool Pop3Client::startTls(QString* errorText)
 bool Pop3Client::login(const QString& user, const QString& password, Method method,
                        QString* errorText)
 {
-    if (hasControlCharacter(user)) {
+    if (unsafeInPop3Command(user)) {
         *errorText = QStringLiteral("POP3のユーザー名に使用できない制御文字 (改行など) が含まれて"
                                     "いるため、ログインしませんでした。");
         return false;
     }
-    if (hasControlCharacter(password)) {
+    if (unsafeInPop3Command(password)) {
         *errorText = QStringLiteral("POP3のパスワードに使用できない制御文字 (改行など) が含まれて"
                                     "いるため、ログインしませんでした。");
         return false;

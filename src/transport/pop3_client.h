@@ -3,6 +3,8 @@
 #include "transport/pop3_endpoint.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QSslCertificate>
 #include <QString>
 
 #include <memory>
@@ -23,13 +25,17 @@ Pop3Timeouts pop3Timeouts();
 // Returns the previous values; tests shorten them.
 Pop3Timeouts setPop3Timeouts(const Pop3Timeouts& timeouts);
 
+// Certificates trusted in addition to the system's store. Only tests set any, to trust the
+// self-signed certificate of their private server; host names are checked all the same.
+void setPop3ExtraCaCertificates(const QList<QSslCertificate>& certificates);
+
 // The "<...>" part of a greeting that offers APOP, or an empty text.
 QString apopTimestamp(const QString& greeting);
 // MD5 of timestamp + password, as 32 lower-case hex digits.
 QString apopDigest(const QString& timestamp, const QString& password);
 // True for C0 and C1 control characters and DEL: none of them can be part of a command
 // argument without changing the command.
-bool hasControlCharacter(const QString& text);
+bool unsafeInPop3Command(const QString& text);
 
 // One POP3 session used for "POP before SMTP": connect, log in, quit. It reads no mail.
 // Every call blocks with the time-outs above; failures come back as a Japanese description.

@@ -27,6 +27,23 @@ QStringList rawlogLines(const QByteArray& bytes)
     return lines;
 }
 
+// Trusts the test server's self-signed certificate while it lives (an empty path: nothing).
+class TrustTestCertificate
+{
+public:
+    explicit TrustTestCertificate(const QString& path)
+    {
+        if (!path.isEmpty())
+            m_certificates = QSslCertificate::fromPath(path);
+        transport::setPop3ExtraCaCertificates(m_certificates);
+    }
+    ~TrustTestCertificate() { transport::setPop3ExtraCaCertificates({}); }
+    bool isValid() const { return !m_certificates.isEmpty(); }
+
+private:
+    QList<QSslCertificate> m_certificates;
+};
+
 } // namespace
 
 class TestPop3Dovecot : public QObject
@@ -40,6 +57,8 @@ private slots:
     void apopLogin();
     void wrongPassword_data();
     void wrongPassword();
+    void tlsLogin_data();
+    void tlsLogin();
     void tlsIsNeverSkipped_data();
     void tlsIsNeverSkipped();
 
@@ -165,34 +184,68 @@ void TestPop3Dovecot::wrongPassword()
              qPrintable(first));
 }
 
+void TestPop3Dovecot::tlsLogin_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<int>("apop");
+    QTest::addColumn<QByteArray>("method");
+    QTest::newRow("pop3s, USER/PASS")
+        << "pop3s://localhost:" + m_env.value("KEZ_POP3S_PORT") << 0 << QByteArray("PLAIN");
+    QTest::newRow("pop3 with STLS, APOP")
+        << "pop3://localhost:" + m_env.value("KEZ_POP3_PORT") << -1 << QByteArray("APOP");
+}
+
+void TestPop3Dovecot::tlsLogin()
+{
+    QFETCH(QString, server);
+    QFETCH(int, apop);
+    QFETCH(QByteArray, method);
+    TrustTestCertificate trust(m_env.value(QStringLiteral("KEZ_POP3_TEST_CA")));
+    QVERIFY(trust.isValid());
+
+    QCOMPARE(login(server, m_password, apop), 0);
+    const QByteArray expectedLog = "Login: user=<" + m_user.toUtf8() + ">, method=" + method;
+    QTRY_VERIFY2(newLog().contains(expectedLog), newLog().constData());
+    QVERIFY2(newLog().contains(", TLS, "), newLog().constData());
+}
+
 void TestPop3Dovecot::tlsIsNeverSkipped_data()
 {
-    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("trustTestCertificate");
     QTest::addColumn<QString>("expected");
-    // This Dovecot has no TLS: it answers STLS with -ERR, and a TLS hello with plain text.
-    QTest::newRow("pop3:// needs STLS") << "pop3"
-                                        << "STLS";
-    QTest::newRow("pop3s:// needs TLS") << "pop3s"
-                                        << "TLS";
+    const QString plain = m_env.value(QStringLiteral("KEZ_POP3_PORT"));
+    const QString tls = m_env.value(QStringLiteral("KEZ_POP3S_PORT"));
+    const QString certificate = QStringLiteral("証明書");
+    QTest::newRow("pop3s to a plain port") << "pop3s://127.0.0.1:" + plain << true << "TLS";
+    QTest::newRow("pop3s, untrusted") << "pop3s://localhost:" + tls << false << certificate;
+    QTest::newRow("STLS, untrusted") << "pop3://localhost:" + plain << false << certificate;
+    // The certificate names "localhost" only.
+    QTest::newRow("pop3s, other host name") << "pop3s://127.0.0.1:" + tls << true << certificate;
+    QTest::newRow("STLS, other host name") << "pop3://127.0.0.1:" + plain << true << certificate;
 }
 
 void TestPop3Dovecot::tlsIsNeverSkipped()
 {
-    QFETCH(QString, scheme);
+    QFETCH(QString, server);
+    QFETCH(bool, trustTestCertificate);
     QFETCH(QString, expected);
+    TrustTestCertificate trust(
+        trustTestCertificate ? m_env.value(QStringLiteral("KEZ_POP3_TEST_CA")) : QString());
     const auto previous = transport::setPop3Timeouts({5000, 5000});
-    const int handle = NMailPop3Connect(scheme + QStringLiteral("://") + m_env.pop3Server());
+    const int handle = NMailPop3Connect(server);
     transport::setPop3Timeouts(previous);
     QCOMPARE(handle, -1);
     QVERIFY2(transport::lastError().contains(expected), qPrintable(transport::lastError()));
+
     // Dovecot logs the end of every session; only after it is "no login" a fact.
     QTRY_VERIFY2(newLog().contains("Disconnected"), newLog().constData());
     QVERIFY(!newLog().contains("Login: user="));
     for (const QString& in : newRawlogs(QStringLiteral(".in"))) {
-        const QStringList lines = rawlogLines(integration::readAll(in));
-        for (const QString& line : lines)
+        for (const QString& line : rawlogLines(integration::readAll(in)))
             QVERIFY2(!line.startsWith(QLatin1String("USER")) &&
-                         !line.startsWith(QLatin1String("APOP")),
+                         !line.startsWith(QLatin1String("APOP")) &&
+                         !line.startsWith(QLatin1String("AUTH")),
                      qPrintable(line));
     }
 }
