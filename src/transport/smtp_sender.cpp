@@ -312,13 +312,19 @@ bool SmtpSender::send(const SmtpServer& server, const QString& mailFrom, const Q
             break;
         }
         case CURLE_OPERATION_TIMEDOUT:
-            text = trace.anyReply
-                       ? QStringLiteral(
-                             "SMTPサーバーの応答がなくなりました (%1): タイムアウトしました")
-                             .arg(where)
-                       : QStringLiteral(
-                             "SMTPサーバーから応答がありません (%1): 接続がタイムアウトしました")
-                             .arg(where);
+            if (trace.dataSent)
+                // The server may have taken the mail: say so, as it will not be sent again.
+                text = QStringLiteral("メールの送信中にSMTPサーバーの応答がなくなりました (%1): "
+                                      "タイムアウトしました (届いている可能性があります)")
+                           .arg(where);
+            else if (trace.anyReply)
+                text =
+                    QStringLiteral("SMTPサーバーの応答がなくなりました (%1): タイムアウトしました")
+                        .arg(where);
+            else
+                text = QStringLiteral(
+                           "SMTPサーバーから応答がありません (%1): 接続がタイムアウトしました")
+                           .arg(where);
             break;
         case CURLE_PEER_FAILED_VERIFICATION:
         case CURLE_SSL_ISSUER_ERROR:
