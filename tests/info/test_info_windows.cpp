@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -45,6 +46,16 @@ void whenModalOpens(std::function<void(QDialog*)> act, QWidget* outer = nullptr)
         act(dialog);
     });
     poll->start();
+}
+
+QPoint centred(const QWidget* window)
+{
+    const QRect screen = window->screen()->geometry();
+    // Centred as it loads, before it is shown: its frame is not known yet, so its own size
+    // stands for the outer size.
+    const QSize outer = window->size();
+    return {screen.x() + qRound((screen.width() - outer.width()) / 2.0),
+            screen.y() + qRound((screen.height() - outer.height()) / 2.0)};
 }
 
 struct NoticeSeen
@@ -135,7 +146,7 @@ private slots:
         bool shown = false;
         QString message, url, urlFamily, caption;
         bool underlined = false;
-        QPoint titleOffset, versionOffset;
+        QPoint titleOffset, versionOffset, place, placeExpected;
         whenModalOpens([&](QDialog* dialog) {
             auto* ver = qobject_cast<frmVer*>(dialog);
             if (!ver) {
@@ -150,10 +161,25 @@ private slots:
             underlined = ver->lblKezMailUrl->font().underline();
             titleOffset = ver->lblTitleShadow->pos() - ver->lblTitle->pos();
             versionOffset = ver->lblVerShadow->pos() - ver->lblVer->pos();
+            place = ver->pos();
             ver->cmdEnd->click();
         });
         form.mnEtc_Ver->trigger();
         QVERIFY(shown);
+        const QPoint firstPlace = place;
+
+        // A second opening is a fresh dialog, centred again.
+        shown = false;
+        whenModalOpens([&](QDialog* dialog) {
+            shown = true;
+            place = dialog->pos();
+            placeExpected = centred(dialog);
+            dialog->reject();
+        });
+        form.mnEtc_Ver->trigger();
+        QVERIFY(shown);
+        QCOMPARE(place, firstPlace);
+        QCOMPARE(place, placeExpected);
         QCOMPARE(caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　バージョン情報"));
         QCOMPARE(message.count('\r'), 1);
         QVERIFY(!message.contains('\n'));
