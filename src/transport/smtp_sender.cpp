@@ -1,5 +1,6 @@
 #include "transport/smtp_sender.h"
 
+#include <QFile>
 #include <QHostInfo>
 #include <QList>
 #include <QMutex>
@@ -22,6 +23,12 @@ SmtpTimeouts& timeoutStorage()
 {
     static SmtpTimeouts timeouts;
     return timeouts;
+}
+
+QString& extraCaStorage()
+{
+    static QString path;
+    return path;
 }
 
 // The name the client gives in EHLO: the machine's name when it is a plain host name.
@@ -50,6 +57,7 @@ struct Trace
     QByteArray failedVerb;  // the command the first failing reply answered
     QByteArray failedReply; // that reply, lines joined with a blank
     int failedCode = 0;
+    int lastCode = 0;
     bool anyReply = false;
     bool dataSent = false;
 
@@ -76,6 +84,7 @@ struct Trace
         QByteArray text = replyLines.join(' ');
         replyLines.clear();
         int code = text.left(3).toInt();
+        lastCode = code;
         if (code >= 400 && failedCode == 0) {
             failedCode = code;
             failedVerb = lastVerb;
@@ -95,7 +104,8 @@ struct Trace
             verb = "MAIL";
         else if (verb.startsWith("RCPT"))
             verb = "RCPT";
-        if (verb.isEmpty())
+        // A SASL continuation (after 334) still belongs to AUTH.
+        if (verb.isEmpty() || (lastVerb == "AUTH" && lastCode == 334))
             return;
         // Only the verb is kept: an AUTH line carries the credentials.
         lastVerb = verb;
@@ -192,6 +202,12 @@ SmtpTimeouts smtpTimeouts()
     return timeoutStorage();
 }
 
+void setSmtpExtraCaFile(const QString& pemPath)
+{
+    QMutexLocker lock(&timeoutsMutex());
+    extraCaStorage() = pemPath;
+}
+
 SmtpSender::SmtpSender() = default;
 
 SmtpSender::~SmtpSender()
@@ -239,6 +255,14 @@ SmtpSender::Attempt SmtpSender::perform(const SmtpServer& server, const QString&
                                                                        : long(CURLUSESSL_NONE));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    QByteArray extraCa;
+    {
+        QMutexLocker lock(&timeoutsMutex());
+        extraCa = QFile::encodeName(extraCaStorage());
+    }
+    // The bundle file is replaced; the system's certificate folder stays in use.
+    if (!extraCa.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, extraCa.constData());
     QByteArray user = server.user.toUtf8();
     QByteArray password = server.password.toUtf8();
     if (!server.user.isEmpty()) {

@@ -26,6 +26,11 @@ struct SmtpTimeouts
 void setSmtpTimeouts(const SmtpTimeouts& timeouts);
 SmtpTimeouts smtpTimeouts();
 
+// Certificates to trust besides the system's store: a PEM file, for tests against a server with
+// its own self-signed certificate. Empty (the default) = the system's store only. Host names are
+// verified either way.
+void setSmtpExtraCaFile(const QString& pemPath);
+
 class SmtpSender
 {
 public:

@@ -1,10 +1,23 @@
 #include "fake_smtp_server.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <chrono>
 #include <mutex>
@@ -45,6 +58,12 @@ struct FakeSmtpServer::State
     std::thread acceptor;
     std::vector<std::thread> workers;
 
+    QTemporaryDir certificateDir;
+    QString certificatePath;
+    SSL_CTX* tls = nullptr;
+
+    void makeCertificate();
+
     SmtpScript currentScript()
     {
         std::lock_guard lock(mutex);
@@ -71,24 +90,58 @@ public:
     {
     }
 
+    ~Connection()
+    {
+        if (m_ssl) {
+            SSL_shutdown(m_ssl);
+            SSL_free(m_ssl);
+        }
+    }
+
+    // Turns the connection into a TLS one (server side); false when the handshake failed.
+    bool startTls(SSL_CTX* context)
+    {
+        if (!context)
+            return false;
+        m_buffer.clear();
+        m_ssl = SSL_new(context);
+        SSL_set_fd(m_ssl, m_socket);
+        if (SSL_accept(m_ssl) != 1) {
+            ERR_clear_error();
+            SSL_free(m_ssl);
+            m_ssl = nullptr;
+            return false;
+        }
+        return true;
+    }
+    bool isTls() const { return m_ssl != nullptr; }
+
     // false when the peer closed or the server stops.
     bool fill()
     {
         while (!m_stopping) {
+            if (m_ssl && SSL_pending(m_ssl) > 0)
+                return readSome();
             pollfd pfd{m_socket, POLLIN, 0};
             int ready = ::poll(&pfd, 1, 50);
             if (ready < 0)
                 return false;
             if (ready == 0)
                 continue;
-            char chunk[4096];
-            ssize_t got = ::recv(m_socket, chunk, sizeof chunk, 0);
-            if (got <= 0)
-                return false;
-            m_buffer.append(chunk, got);
-            return true;
+            return readSome();
         }
         return false;
+    }
+
+    bool readSome()
+    {
+        char chunk[4096];
+        ssize_t got =
+            m_ssl ? SSL_read(m_ssl, chunk, sizeof chunk) : ::recv(m_socket, chunk, sizeof chunk, 0);
+        if (got <= 0)
+            return false;
+        m_buffer.append(chunk, got);
+        return true;
     }
 
     bool readLine(QByteArray& line)
@@ -142,8 +195,9 @@ public:
     {
         qsizetype sent = 0;
         while (sent < bytes.size()) {
-            ssize_t n =
-                ::send(m_socket, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            ssize_t n = m_ssl ? SSL_write(m_ssl, bytes.constData() + sent, int(bytes.size() - sent))
+                              : ::send(m_socket, bytes.constData() + sent, bytes.size() - sent,
+                                       MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += n;
@@ -153,6 +207,7 @@ public:
 
 private:
     int m_socket;
+    SSL* m_ssl = nullptr;
     const std::atomic<bool>& m_stopping;
     QByteArray m_buffer;
 };
@@ -191,6 +246,12 @@ void FakeSmtpServer::State::acceptLoop()
 
 void FakeSmtpServer::State::serve(int socket, int number)
 {
+    // TLS alerts may be written to a socket the client already closed; that must end this
+    // connection, not the test process.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     Connection conn(socket, stopping);
     SmtpScript s = currentScript();
 
@@ -215,6 +276,10 @@ void FakeSmtpServer::State::serve(int socket, int number)
     };
 
     auto run = [&] {
+        if (s.implicitTls && !conn.startTls(tls)) {
+            record(QStringLiteral("* TLS handshake failed"));
+            return;
+        }
         if (silent("CONNECT"))
             return conn.waitForClose();
         if (!reply(s.greeting) || !s.greeting.startsWith('2'))
@@ -223,28 +288,68 @@ void FakeSmtpServer::State::serve(int socket, int number)
         int accepted = 0;
         SmtpMessage current;
         bool inTransaction = false;
+        QByteArray user; // after a successful AUTH
         QByteArray line;
+        const bool tlsWanted = s.offerStartTls || s.implicitTls;
         while (conn.readLine(line)) {
-            record(QStringLiteral("C: ") + QString::fromUtf8(line));
             QByteArray verb = line.left(4).toUpper();
+            record(QStringLiteral("C: ") +
+                   (verb == "AUTH" ? QStringLiteral("AUTH PLAIN ****") : QString::fromUtf8(line)));
             QByteArray argument = line.mid(line.indexOf(':') + 1);
             if (verb == "EHLO" || verb == "HELO") {
                 if (silent("EHLO"))
                     return conn.waitForClose();
                 QByteArray text = "250";
-                if (verb == "EHLO" && !s.ehloCapabilities.isEmpty()) {
+                QList<QByteArray> capabilities = s.ehloCapabilities;
+                if (s.offerStartTls && !conn.isTls())
+                    capabilities.append("STARTTLS");
+                if (!s.authUser.isEmpty() && (conn.isTls() || !tlsWanted))
+                    capabilities.append("AUTH PLAIN");
+                if (verb == "EHLO" && !capabilities.isEmpty()) {
                     text = "250-fake.smtp.test";
-                    for (int i = 0; i < s.ehloCapabilities.size(); ++i)
-                        text += (i + 1 < s.ehloCapabilities.size() ? "\n250-" : "\n250 ") +
-                                s.ehloCapabilities.at(i);
+                    for (int i = 0; i < capabilities.size(); ++i)
+                        text += (i + 1 < capabilities.size() ? "\n250-" : "\n250 ") +
+                                capabilities.at(i);
                 } else {
                     text += " fake.smtp.test";
                 }
                 if (!reply(text))
                     return;
+            } else if (verb == "STAR" && s.offerStartTls && !conn.isTls()) {
+                if (!reply("220 2.0.0 Ready to start TLS"))
+                    return;
+                if (!conn.startTls(tls)) {
+                    record(QStringLiteral("* TLS handshake failed"));
+                    return;
+                }
+                record(QStringLiteral("* TLS started"));
+            } else if (verb == "AUTH" && !s.authUser.isEmpty() && (conn.isTls() || !tlsWanted)) {
+                QByteArray response = line.simplified().split(' ').value(2);
+                if (response.isEmpty()) {
+                    if (!reply("334 "))
+                        return;
+                    if (!conn.readLine(response))
+                        return;
+                    record(QStringLiteral("C: ****"));
+                }
+                // authzid NUL authcid NUL password
+                QList<QByteArray> parts = QByteArray::fromBase64(response).split('\0');
+                if (parts.size() == 3 && parts.at(1) == s.authUser &&
+                    parts.at(2) == s.authPassword) {
+                    user = parts.at(1);
+                    if (!reply("235 2.7.0 Authentication successful"))
+                        return;
+                } else if (!reply("535 5.7.8 Authentication credentials invalid")) {
+                    return;
+                }
             } else if (verb == "MAIL") {
                 if (silent("MAIL"))
                     return conn.waitForClose();
+                if (!s.authUser.isEmpty() && user.isEmpty()) {
+                    if (!reply("530 5.7.0 Authentication required"))
+                        return;
+                    continue;
+                }
                 ++transactions;
                 if (s.reject421AtTransaction > 0 && transactions >= s.reject421AtTransaction) {
                     reply("421 4.3.2 Too many messages on this connection");
@@ -254,6 +359,8 @@ void FakeSmtpServer::State::serve(int socket, int number)
                 inTransaction = text.startsWith('2');
                 current = SmtpMessage();
                 current.connection = number;
+                current.overTls = conn.isTls();
+                current.authenticatedUser = user;
                 current.mailFrom = angleContent(argument);
                 if (!reply(text))
                     return;
@@ -342,6 +449,7 @@ FakeSmtpServer::FakeSmtpServer() : FakeSmtpServer(SmtpScript()) {}
 FakeSmtpServer::FakeSmtpServer(const SmtpScript& script) : m_state(std::make_shared<State>())
 {
     m_state->script = script;
+    m_state->makeCertificate();
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -373,6 +481,52 @@ FakeSmtpServer::~FakeSmtpServer()
     for (std::thread& worker : workers)
         worker.join();
     ::close(m_state->listenSocket);
+    if (m_state->tls)
+        SSL_CTX_free(m_state->tls);
+}
+
+// A fresh self-signed certificate per server: an EC key (quick to make), valid for a day, for
+// "localhost" only.
+void FakeSmtpServer::State::makeCertificate()
+{
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* certificate = X509_new();
+    X509_set_version(certificate, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate), long(QDateTime::currentSecsSinceEpoch()));
+    X509_gmtime_adj(X509_getm_notBefore(certificate), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
+    X509_set_pubkey(certificate, key);
+    X509_NAME* name = X509_get_subject_name(certificate);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+    X509_set_issuer_name(certificate, name);
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+    for (auto [nid, value] : {std::pair{NID_basic_constraints, "critical,CA:TRUE"},
+                              std::pair{NID_subject_key_identifier, "hash"},
+                              std::pair{NID_subject_alt_name, "DNS:localhost"}}) {
+        X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
+        X509_add_ext(certificate, extension, -1);
+        X509_EXTENSION_free(extension);
+    }
+    X509_sign(certificate, key, EVP_sha256());
+
+    certificatePath = QDir(certificateDir.path()).filePath(QStringLiteral("fake-smtp.pem"));
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, certificate);
+    char* pem = nullptr;
+    long size = BIO_get_mem_data(bio, &pem);
+    QFile file(certificatePath);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(pem, size);
+    BIO_free(bio);
+
+    tls = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate(tls, certificate);
+    SSL_CTX_use_PrivateKey(tls, key);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
 }
 
 quint16 FakeSmtpServer::port() const
@@ -383,6 +537,11 @@ quint16 FakeSmtpServer::port() const
 QString FakeSmtpServer::address() const
 {
     return QStringLiteral("127.0.0.1:%1").arg(m_state->port);
+}
+
+QString FakeSmtpServer::certificatePath() const
+{
+    return m_state->certificatePath;
 }
 
 void FakeSmtpServer::setScript(const SmtpScript& script)

@@ -16,7 +16,8 @@
 //
 // The transcript lists, in order, "* connect N", "C: <client line>", "S: <server reply line>"
 // (one entry per line of a multi-line reply), "C: <DATA: n bytes>" for the message content,
-// and "* close N" when a connection ends (N counts connections from 1).
+// and "* close N" when a connection ends (N counts connections from 1). AUTH arguments are
+// shown as "****".
 
 #include <QByteArray>
 #include <QList>
@@ -57,6 +58,16 @@ struct SmtpScript
     QByteArray silentFrom;
     // Wait before every reply (a slow server).
     int replyDelayMs = 0;
+
+    // TLS with the server's own self-signed certificate for the name "localhost" only (so
+    // "127.0.0.1" is a wrong host name; certificatePath()): STARTTLS offered in EHLO, or TLS
+    // from the first byte.
+    bool offerStartTls = false;
+    bool implicitTls = false;
+    // When authUser is set, AUTH PLAIN is offered (only once TLS is up, when TLS is on) and
+    // required before MAIL; other credentials get "535 5.7.8 ...".
+    QByteArray authUser;
+    QByteArray authPassword;
 };
 
 struct SmtpMessage
@@ -66,6 +77,8 @@ struct SmtpMessage
     QList<QByteArray> recipients; // accepted RCPT TO addresses, in order
     QByteArray data;              // the content as on the wire, up to and without the final ".\r\n"
     bool accepted = false;        // the server answered the end of the content with 2xx
+    bool overTls = false;
+    QByteArray authenticatedUser; // empty without AUTH
 
     // The content with the transparency dots removed (what the sender composed).
     QByteArray content() const;
@@ -85,6 +98,10 @@ public:
     QString address() const;
 
     void setScript(const SmtpScript& script);
+
+    // The PEM file of the server's self-signed certificate, for a client that is told to
+    // trust it.
+    QString certificatePath() const;
 
     // Every message whose content ended with "." (accepted or not), in order.
     QList<SmtpMessage> messages() const;
