@@ -83,6 +83,15 @@ std::optional<SmtpServer> parseSmtpServer(const QString& value, QString* error)
 
     qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
     if (schemeEnd < 0) {
+        // A user part only works with a scheme; whatever stands before "@" may be a password
+        // and is not repeated.
+        if (text.contains(QLatin1Char('@'))) {
+            *error = QStringLiteral(
+                         "SMTPサーバーの指定が正しくありません (ユーザー名とパスワードは "
+                         "smtp://ユーザー名:パスワード@サーバー名:ポート の形で指定します): %1")
+                         .arg(text.mid(text.lastIndexOf(QLatin1Char('@')) + 1));
+            return std::nullopt;
+        }
         QString host = text;
         QString portText;
         if (text.startsWith(QLatin1Char('['))) {

@@ -538,6 +538,7 @@ private slots:
         QTest::newRow("port too big") << "smtp://host:70000";
         QTest::newRow("no host") << "smtp://user:pw@:25";
         QTest::newRow("control") << "ho\rst";
+        QTest::newRow("user part without a scheme") << "taro:pw@mail.example.jp:587";
     }
 
     void badServerValues()
