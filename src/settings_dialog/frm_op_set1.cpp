@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QPushButton>
 
 #include <iterator>
@@ -145,6 +146,20 @@ void dropGreyOnClick(QCheckBox* box)
     QObject::connect(box, &QCheckBox::clicked, box, [box] { box->setTristate(false); });
 }
 
+// Masks the password with "*" whatever the platform's own mask character is.
+class AsteriskMaskStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 } // namespace
 
 frmOpSet1::frmOpSet1(const QString& appDir, QWidget* parent) : QDialog(parent), m_appDir(appDir)
@@ -202,6 +217,9 @@ void frmOpSet1::buildControls()
         top += 780;
     }
     txtPassWord->setEchoMode(QLineEdit::Password);
+    auto* maskStyle = new AsteriskMaskStyle;
+    maskStyle->setParent(this);
+    txtPassWord->setStyle(maskStyle);
     // After the echo mode, which switches the input method back on by itself.
     for (QLineEdit* edit : {txtSmtp, txtPop3, txtMail, txtUserID, txtPassWord})
         imeOff(edit);

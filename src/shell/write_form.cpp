@@ -327,6 +327,11 @@ void WriteForm::closeMainWindow(CloseOrigin origin)
     m_closeOrigin = origin;
     close();
     m_closeOrigin = CloseOrigin::Request;
+    // The window system drops a close() issued while its own close is being delivered (the
+    // close box runs the cancel action, which closes from inside that close event). A close
+    // by the cancel action or by the end of a run is never refused, so unload directly.
+    if (!m_unloaded)
+        Form_Unload();
 }
 
 void WriteForm::closeEvent(QCloseEvent* event)
@@ -340,6 +345,8 @@ void WriteForm::closeEvent(QCloseEvent* event)
         // when the answer allows it, without asking a second time.
         event->ignore();
         CancelCommand_Click();
+        if (m_unloaded)
+            event->accept();
         return;
     }
     event->accept();
