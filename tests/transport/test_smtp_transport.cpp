@@ -1,6 +1,7 @@
 // The SMTP entry points against the scripted server: what goes over the wire, and what the
 // error text says for every failure.
 #include "fake_smtp_server.h"
+#include "transport/mail_address.h"
 #include "transport/nmail.h"
 #include "transport/smtp_sender.h"
 #include "transport/smtp_server.h"
@@ -474,6 +475,71 @@ private slots:
         int size = 5;
         NMailGetMessage(0, buffer, size);
         QCOMPARE(buffer, whole.left(4));
+    }
+
+    void senderIsSplitAtTheLastAngleBracket_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("name and address") << "Taro<taro@example.jp>"
+                                          << "Taro"
+                                          << "taro@example.jp";
+        QTest::newRow("bracket in the name") << "a<b <taro@example.jp>"
+                                             << "a<b "
+                                             << "taro@example.jp";
+        QTest::newRow("no name") << "<taro@example.jp>"
+                                 << ""
+                                 << "taro@example.jp";
+        QTest::newRow("address only") << "taro@example.jp"
+                                      << ""
+                                      << "taro@example.jp";
+    }
+
+    void senderIsSplitAtTheLastAngleBracket()
+    {
+        QFETCH(QString, from);
+        const transport::Sender sender = transport::splitSender(from);
+        QTEST(sender.name, "name");
+        QTEST(sender.address, "address");
+    }
+
+    void envelopeAddresses_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("envelope"); // empty: refused
+        QTest::newRow("plain") << " taro@example.jp "
+                               << "taro@example.jp";
+        QTest::newRow("in brackets") << "<taro@example.jp>"
+                                     << "taro@example.jp";
+        QTest::newRow("Japanese domain") << "taro@例え.jp"
+                                         << "taro@xn--r8jz45g.jp";
+        QTest::newRow("Japanese local part") << "太郎@example.jp"
+                                             << "";
+        QTest::newRow("blank inside") << "taro @example.jp"
+                                      << "";
+        QTest::newRow("bracket inside") << "taro@exa>mple.jp"
+                                        << "";
+        QTest::newRow("tab") << "taro@example.jp\t"
+                             << "";
+        QTest::newRow("DEL") << "taro@example.jp\x7f"
+                             << "";
+    }
+
+    void envelopeAddresses()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, envelope);
+        QString error;
+        const auto result =
+            transport::envelopeAddress(text, QStringLiteral("宛先アドレス"), &error);
+        if (envelope.isEmpty()) {
+            QVERIFY(!result);
+            QVERIFY2(error.startsWith(QStringLiteral("宛先アドレス")), qPrintable(error));
+        } else {
+            QVERIFY2(result, qPrintable(error));
+            QCOMPARE(*result, envelope);
+        }
     }
 
     void serverValues_data()
