@@ -185,12 +185,12 @@ frmOpSet1::frmOpSet1(const QString& appDir, QWidget* parent) : QDialog(parent), 
 
 void frmOpSet1::buildControls()
 {
-    setFixedSize(shell::twipsToPixels(this, 9960), shell::twipsToPixels(this, 5700));
+    setFixedSize(shell::twipsToPixels(this, 9960), shell::twipsToPixels(this, 5820));
     const QFont boxFont = shell::gothicFont(9);
 
     // Connection, the left column.
     Frame1 = makeFrame(this, "Frame1", QStringLiteral("接続情報"));
-    placeTwips(Frame1, 120, 120, 4200, 4800);
+    placeTwips(Frame1, 120, 120, 4200, 4980);
     struct Field
     {
         QLabel*& label;
@@ -206,7 +206,7 @@ void frmOpSet1::buildControls()
         {lblUserID, "lblUserID", QStringLiteral("ユーザＩＤ(&U)"), txtUserID, "txtUserID"},
         {lblPassWord, "lblPassWord", QStringLiteral("パスワード(&P)"), txtPassWord, "txtPassWord"},
     };
-    int top = 300;
+    int top = 360;
     for (const Field& field : fields) {
         field.label = makeLabel(Frame1, field.labelName, field.caption);
         placeTwips(field.label, 120, top, 3900, 240);
@@ -214,7 +214,7 @@ void frmOpSet1::buildControls()
         placeTwips(field.edit, 120, top + 240, 3900, 300);
         field.edit->setFont(boxFont);
         field.label->setBuddy(field.edit);
-        top += 780;
+        top += 840;
     }
     txtPassWord->setEchoMode(QLineEdit::Password);
     auto* maskStyle = new AsteriskMaskStyle;
@@ -228,22 +228,22 @@ void frmOpSet1::buildControls()
 
     // Delivery.
     Frame3 = makeFrame(this, "Frame3", QStringLiteral("配信情報"));
-    placeTwips(Frame3, 4440, 120, 5400, 1260);
+    placeTwips(Frame3, 4440, 120, 5400, 1350);
     lblSendSpan = makeLabel(Frame3, "lblSendSpan", QStringLiteral("配信間隔(&K)"));
-    placeTwips(lblSendSpan, 120, 300, 1920, 270);
+    placeTwips(lblSendSpan, 120, 390, 1920, 270);
     txtSendSpan = makeEdit(Frame3, "txtSendSpan");
-    placeTwips(txtSendSpan, 2100, 270, 800, 300);
+    placeTwips(txtSendSpan, 2100, 360, 800, 300);
     lblSendSpanUnit = makeLabel(Frame3, "lblSendSpanUnit", QStringLiteral("/1000秒"));
-    placeTwips(lblSendSpanUnit, 2960, 300, 1200, 270);
+    placeTwips(lblSendSpanUnit, 2960, 390, 1200, 270);
     lblPop3Time = makeLabel(Frame3, "lblPop3Time", QStringLiteral("ＰＯＰ３承認間隔(&I)"));
-    placeTwips(lblPop3Time, 120, 660, 1920, 270);
+    placeTwips(lblPop3Time, 120, 750, 1920, 270);
     txtPop3Time = makeEdit(Frame3, "txtPop3Time");
-    placeTwips(txtPop3Time, 2100, 630, 800, 300);
+    placeTwips(txtPop3Time, 2100, 720, 800, 300);
     lblPop3TimeUnit = makeLabel(Frame3, "lblPop3TimeUnit", QStringLiteral("分"));
-    placeTwips(lblPop3TimeUnit, 2960, 660, 600, 270);
+    placeTwips(lblPop3TimeUnit, 2960, 750, 600, 270);
     lblPop3TimeNote = makeLabel(Frame3, "lblPop3TimeNote",
                                 QStringLiteral("0を指定するとＰＯＰ３承認は行いません"));
-    placeTwips(lblPop3TimeNote, 120, 960, 5160, 240);
+    placeTwips(lblPop3TimeNote, 120, 1050, 5160, 240);
     lblSendSpan->setBuddy(txtSendSpan);
     lblPop3Time->setBuddy(txtPop3Time);
     txtSendSpan->setValidator(new settings_dialog::DigitFilter(4, txtSendSpan));
@@ -256,46 +256,46 @@ void frmOpSet1::buildControls()
 
     // Logs.
     Frame2 = makeFrame(this, "Frame2", QStringLiteral("ログ情報"));
-    placeTwips(Frame2, 4440, 1500, 5400, 2580);
+    placeTwips(Frame2, 4440, 1560, 5400, 2670);
     chkSendLog = makeCheck(Frame2, "chkSendLog", QStringLiteral("配信アドレスのログを記録する"));
-    placeTwips(chkSendLog, 120, 270, 5160, 270);
+    placeTwips(chkSendLog, 120, 360, 5160, 270);
     lblSendLog = makeLabel(Frame2, "lblSendLog", QStringLiteral("ログファイルのパス(&L)"));
-    placeTwips(lblSendLog, 120, 600, 2400, 240);
+    placeTwips(lblSendLog, 120, 690, 2400, 240);
     cmdSendLog = makeButton(Frame2, "cmdSendLog", QStringLiteral("...."));
-    placeTwips(cmdSendLog, 4860, 570, 420, 270);
+    placeTwips(cmdSendLog, 4860, 660, 420, 270);
     txtSendLog = makeEdit(Frame2, "txtSendLog");
-    placeTwips(txtSendLog, 120, 870, 5160, 300);
+    placeTwips(txtSendLog, 120, 960, 5160, 300);
     chkErrLog =
         makeCheck(Frame2, "chkErrLog", QStringLiteral("配信エラーアドレスのログを記録する"));
-    placeTwips(chkErrLog, 120, 1260, 5160, 270);
+    placeTwips(chkErrLog, 120, 1350, 5160, 270);
     chkErrLogMsg =
         makeCheck(Frame2, "chkErrLogMsg",
                   QStringLiteral("配信エラーが発生した時メセージを表示処理を一時中断する"));
-    placeTwips(chkErrLogMsg, 120, 1560, 5160, 270);
+    placeTwips(chkErrLogMsg, 120, 1650, 5160, 270);
     lblErrLog = makeLabel(Frame2, "lblErrLog", QStringLiteral("ログファイルのパス(&E)"));
-    placeTwips(lblErrLog, 120, 1890, 2400, 240);
+    placeTwips(lblErrLog, 120, 1980, 2400, 240);
     cmdErrLog = makeButton(Frame2, "cmdErrLog", QStringLiteral("...."));
-    placeTwips(cmdErrLog, 4860, 1860, 420, 270);
+    placeTwips(cmdErrLog, 4860, 1950, 420, 270);
     txtErrLog = makeEdit(Frame2, "txtErrLog");
-    placeTwips(txtErrLog, 120, 2160, 5160, 300);
+    placeTwips(txtErrLog, 120, 2250, 5160, 300);
     lblSendLog->setBuddy(txtSendLog);
     lblErrLog->setBuddy(txtErrLog);
 
     // Editor.
     Frame4 = makeFrame(this, "Frame4", QStringLiteral("Editer Path"));
-    placeTwips(Frame4, 4440, 4200, 5400, 720);
+    placeTwips(Frame4, 4440, 4320, 5400, 780);
     cmdEdit = makeButton(Frame4, "cmdEdit", QStringLiteral("...."));
-    placeTwips(cmdEdit, 4860, 300, 420, 300);
+    placeTwips(cmdEdit, 4860, 360, 420, 300);
     txtEditPath = makeEdit(Frame4, "txtEditPath");
-    placeTwips(txtEditPath, 120, 300, 4680, 300);
+    placeTwips(txtEditPath, 120, 360, 4680, 300);
 
     for (QLineEdit* edit : {txtSendLog, txtErrLog, txtEditPath})
         edit->setFont(boxFont);
 
     CancelCommand = makeButton(this, "CancelCommand", QStringLiteral("中　止"));
-    placeTwips(CancelCommand, 6960, 5100, 1320, 420);
+    placeTwips(CancelCommand, 6960, 5250, 1320, 420);
     OkCommand = makeButton(this, "OkCommand", QStringLiteral("設　定"));
-    placeTwips(OkCommand, 8400, 5100, 1320, 420);
+    placeTwips(OkCommand, 8400, 5250, 1320, 420);
 
     // Labels and frames take no focus; the access keys of the labels pass it on.
     QWidget* order[] = {txtSmtp,    txtPop3,     txtMail,       txtUserID,  txtPassWord,
