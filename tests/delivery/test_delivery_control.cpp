@@ -1,0 +1,286 @@
+// Pause, resume and cancel during a run, ticks that never overlap, and a log line that cannot
+// be written.
+#include "delivery_harness.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using delivery_testing::Harness;
+using delivery_testing::kOperator;
+using delivery_testing::kStamp;
+using platform::MsgAnswer;
+using platform::MsgIcon;
+
+namespace {
+
+constexpr int kRunTimeout = 15000;
+const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
+const QString kAskInterval = QStringLiteral("タイマーインターバルを入力して下さい");
+const QString kTooSmall = QStringLiteral("値が少なすぎます。もっと大きな値を入力して下さい");
+const QString kCancelQuestion = QStringLiteral("配信を中止しますか？");
+
+int openHandlesOn(const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int count = 0;
+    for (const QFileInfo& fd :
+         QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
+        if (fd.symLinkTarget() == target)
+            ++count;
+    return count;
+}
+
+// Pouse before the run: the run sends its first mail and then stays paused.
+void startPausedRun(Harness& h, const QByteArray& list)
+{
+    h.form->cmdSendPouse->click();
+    h.form->txtTimerTime->setText("100");
+    h.form->cmdSendRtry->click();
+    h.fillMessage();
+    h.useList(list);
+    h.form->SendCommand->click();
+}
+
+} // namespace
+
+class TestDeliveryControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pouseWhileIdleThenRun()
+    {
+        Harness h;
+        h.form->cmdSendPouse->click();
+        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QVERIFY(h.form->txtTimerTime->isEnabled());
+        QCOMPARE(h.form->focusWidget(), static_cast<QWidget*>(h.form->txtTimerTime));
+        h.form->txtTimerTime->setText("100");
+        h.form->cmdSendRtry->click();
+        // Idle: the resume only disables the field again.
+        QVERIFY(!h.form->txtTimerTime->isEnabled());
+        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QVERIFY(h.fakes.boxes().shown.empty());
+
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp");
+        h.form->SendCommand->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+        QTest::qWait(150);
+        QCOMPARE(h.smtp.messages().size(), 2);
+        QCOMPARE(h.form->SendFlag, qint16(1));
+        QVERIFY(!h.form->Timer1->isEnabled());
+
+        h.form->cmdSendPouse->click();
+        h.form->txtTimerTime->setText("150.5");
+        h.form->cmdSendRtry->click();
+        QCOMPARE(h.form->PauseFlag, qint16(0));
+        QCOMPARE(h.form->Timer1->interval(), qint64(150));
+        QVERIFY(h.form->Timer1->isEnabled());
+        QVERIFY(!h.form->txtTimerTime->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.recipients(), QStringList({kOperator, "a@example.jp", "b@example.jp",
+                                              "c@example.jp", kOperator}));
+    }
+
+    void cancelAnsweredNoWhilePaused()
+    {
+        Harness h;
+        const QString list = h.app.file("csv/list.csv");
+        startPausedRun(h, "a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp");
+        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+
+        h.fakes.boxes().answers = {MsgAnswer::No};
+        h.form->CancelCommand->click();
+        QCOMPARE(h.boxTexts(), QStringList({kCancelQuestion}));
+        QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER"}));
+        QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Question);
+        QCOMPARE(h.fakes.boxes().shown.front().buttons, platform::MsgButtons::YesNo);
+        QVERIFY(!h.ended());
+
+        // Exactly one more mail, then the run is paused again.
+        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 3, kRunTimeout);
+        QTest::qWait(150);
+        QCOMPARE(h.smtp.messages().size(), 3);
+        QVERIFY(!h.form->Timer1->isEnabled());
+
+        // Yes ends at once: no end notice, no completion message, the list closed.
+        h.fakes.boxes().answers = {MsgAnswer::Yes};
+        h.form->CancelCommand->click();
+        QVERIFY(h.ended());
+        QCOMPARE(h.boxTexts(), QStringList({kCancelQuestion, kCancelQuestion}));
+        QCOMPARE(h.recipients(), QStringList({kOperator, "a@example.jp", "b@example.jp"}));
+        QCOMPARE(openHandlesOn(list), 0);
+    }
+
+    void cancelBeforeFirstTickClosesWithoutAsking()
+    {
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.SENDSPAN = 60000; });
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp");
+        h.form->SendCommand->click();
+        QCOMPARE(h.recipients(), QStringList({kOperator}));
+        h.form->CancelCommand->click();
+        QVERIFY(h.ended());
+        QVERIFY(h.fakes.boxes().shown.empty());
+        QCOMPARE(h.smtp.messages().size(), 1);
+    }
+
+    void cancelInsideATickEndsTheRun()
+    {
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.ERRLOGMSG = 1; });
+        testing_support::SmtpScript script;
+        script.rejectRecipients["bad@example.jp"] = "550 5.1.1 unknown";
+        h.smtp.setScript(script);
+        // The cancel action runs during a yield of the tick and is answered Yes (empty queue).
+        h.fakes.boxes().onShow = [&](const platform::MessageBoxRequest& r) {
+            if (r.caption == QString("KEZ-MAILER 配信エラー"))
+                h.form->CancelCommand->click();
+        };
+        h.fillMessage();
+        const QString list = h.useList("bad@example.jp\r\nok@example.jp\r\nok2@example.jp");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QTest::qWait(100);
+        QCOMPARE(h.recipients(), QStringList({kOperator}));
+        QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER 配信エラー", "KEZ-MAILER"}));
+        QCOMPARE(h.boxTexts().at(1), kCancelQuestion);
+        QCOMPARE(h.fakes.processEnd().calls, 1);
+        QCOMPARE(openHandlesOn(list), 0);
+    }
+
+    void resumeIntervals()
+    {
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.POP3TIME = 5; });
+        WriteForm& f = *h.form;
+        f.cmdSendPouse->click();
+        struct Case
+        {
+            QString text;
+            QString message;
+        };
+        for (const Case& c :
+             {Case{"", kAskInterval}, Case{"  ", kAskInterval}, Case{"abc120", kAskInterval},
+              Case{"99", kTooSmall}, Case{"99.6", kTooSmall}, Case{"-500", kTooSmall}}) {
+            h.fakes.boxes().shown.clear();
+            f.txtTimerTime->setText(c.text);
+            f.cmdSendRtry->click();
+            QCOMPARE(h.boxTexts(), QStringList({c.message}));
+            QCOMPARE(h.boxCaptions(), QStringList({kIntervalCaption}));
+            QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Exclamation);
+            QVERIFY(f.txtTimerTime->isEnabled());
+            QCOMPARE(f.focusWidget(), static_cast<QWidget*>(f.txtTimerTime));
+        }
+        QCOMPARE(f.PauseFlag, qint16(1));
+
+        // A paused run: every valid resume sets the interval, logs in once at once, and runs.
+        h.fakes.boxes().shown.clear();
+        startPausedRun(h, "a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp\r\n"
+                          "e@example.jp");
+        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+        struct Resume
+        {
+            QString text;
+            qint64 interval;
+        };
+        for (const Resume& r : {Resume{"151.5", 152}, Resume{"120abc", 120},
+                                Resume{"100000", 100000}, Resume{" 3000000000 ", 3000000000}}) {
+            f.cmdSendPouse->click();
+            QVERIFY(!f.Timer2->isEnabled());
+            const int logins = h.pop3.loginCount();
+            f.txtTimerTime->setText(r.text);
+            f.cmdSendRtry->click();
+            QCOMPARE(f.Timer1->interval(), r.interval);
+            QVERIFY(f.Timer1->isEnabled());
+            QVERIFY(f.Timer2->isEnabled());
+            QCOMPARE(f.PauseFlag, qint16(0));
+            QVERIFY(!f.txtTimerTime->isEnabled());
+            QCOMPARE(h.pop3.loginCount(), logins + 1);
+            QVERIFY(f.Label3->text().isEmpty());
+        }
+        QVERIFY(h.fakes.boxes().shown.empty());
+        // The long intervals really wait: nothing more has gone out.
+        QTest::qWait(200);
+        QCOMPARE(h.smtp.messages().size(), 2);
+    }
+
+    void ticksNeverOverlap()
+    {
+        // A slow server, an error notice after every mail that keeps the event loop running,
+        // and a POP login from Timer2 inside the notice that enables Timer1 again.
+        Harness h([](aMain_sMail::SettingsRecord& s) {
+            s.POP3TIME = 1;
+            s.ERRLOGMSG = 1;
+            s.SENDSPAN = 5;
+        });
+        testing_support::SmtpScript script;
+        script.replyDelayMs = 15;
+        for (const char* a : {"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"})
+            script.rejectRecipients[a] = "550 5.1.1 unknown";
+        h.smtp.setScript(script);
+
+        int depth = 0;
+        int maxDepth = 0;
+        int mailsDuringNotices = 0;
+        int loginsDuringNotices = 0;
+        QStringList noticed;
+        h.fakes.boxes().onShow = [&](const platform::MessageBoxRequest& r) {
+            if (r.caption != QString("KEZ-MAILER 配信エラー"))
+                return;
+            maxDepth = std::max(maxDepth, ++depth);
+            noticed << r.text.section('\r', 0, 0);
+            const int mails = h.smtp.transcript().filter("C: RCPT").size();
+            const int logins = h.pop3.loginCount();
+            h.form->PopTickCount = 55;
+            h.form->Timer2->setInterval(2);
+            QTest::qWait(80); // the modal loop of a real box
+            mailsDuringNotices += h.smtp.transcript().filter("C: RCPT").size() - mails;
+            loginsDuringNotices += h.pop3.loginCount() - logins;
+            --depth;
+        };
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(maxDepth, 1);
+        QCOMPARE(mailsDuringNotices, 0);
+        QVERIFY(loginsDuringNotices >= 1); // the scenario really happened
+        QCOMPARE(noticed,
+                 QStringList({"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"}));
+        QCOMPARE(h.form->lblSndRec->text(), QString("4"));
+    }
+
+    void logLineThatCannotBeWrittenPauses()
+    {
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.SENDLOG = 1; });
+        const QString badPath = h.app.file("nofolder/send.log");
+        aMain_sMail::Settings.SENDLOGPAS = badPath;
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp");
+        h.form->SendCommand->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.fakes.boxes().shown.size(), size_t(1), kRunTimeout);
+        const platform::MessageBoxRequest box = h.fakes.boxes().shown.front();
+        QCOMPARE(box.icon, MsgIcon::Critical);
+        QVERIFY2(box.text.contains(badPath), qPrintable(box.text));
+        QVERIFY2(box.text.contains("a@example.jp," + kStamp), qPrintable(box.text));
+        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QVERIFY(h.form->txtTimerTime->isEnabled());
+        QTest::qWait(150);
+        QCOMPARE(h.smtp.messages().size(), 2);
+
+        // Mend the path and go on.
+        aMain_sMail::Settings.SENDLOGPAS = h.app.file("log/send.log");
+        h.form->txtTimerTime->setText("100");
+        h.form->cmdSendRtry->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.logLines("log/send.log"),
+                 QStringList({"b@example.jp," + kStamp, "c@example.jp," + kStamp}));
+        QCOMPARE(h.smtp.messages().size(), 5);
+    }
+};
+
+QTEST_MAIN(TestDeliveryControl)
+#include "test_delivery_control.moc"
