@@ -1,6 +1,130 @@
-// PLACEHOLDER: to be written by the schedule work.
 #include "shell/write_form.h"
 
-void WriteForm::connectSchedule() {}
-void WriteForm::mnOption_Timer_Click() {}
-void WriteForm::timSend_Timer() {}
+#include "compose/trim.h"
+#include "platform/clock.h"
+#include "platform/message_boxes.h"
+#include "schedule/frm_timer_set.h"
+#include "schedule/schedule_checks.h"
+#include "shell/a_main_smail.h"
+#include "shell/settings_file.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+
+namespace {
+
+// The controls an armed schedule keeps out of reach, always switched together in this order.
+void setScheduleLocked(WriteForm& form, bool locked)
+{
+    QWidget* controls[] = {form.ToText,      form.SubjectText, form.txtFrom,       form.AttachText,
+                           form.cmdDoc,      form.cmdCSV,      form.AttachCommand, form.BodyText,
+                           form.cmdTestSend, form.SendCommand};
+    for (QWidget* control : controls)
+        control->setEnabled(!locked);
+}
+
+} // namespace
+
+void WriteForm::connectSchedule()
+{
+    connect(mnOption_Timer, &QAction::triggered, this, &WriteForm::mnOption_Timer_Click);
+    connect(timSend, &platform::FormTimer::timeout, this, &WriteForm::timSend_Timer);
+}
+
+void WriteForm::mnOption_Timer_Click()
+{
+    if (m_unloaded)
+        return;
+
+    // A run owns the locked controls until the application ends. Arming now would start a
+    // second run at the set time, and disarming would hand the send button back mid-run.
+    if (SendFlag == 1 || m_runStarted) {
+        platform::msgBox(this, QStringLiteral("配信中はタイマー配信を設定できません。"),
+                         MsgIcon::Exclamation);
+        return;
+    }
+
+    if (aMain_sMail::CheckSettings() == 1) {
+        platform::msgBox(this, QStringLiteral("設定ファイルが正しく設定されていません。"),
+                         MsgIcon::Exclamation, MsgButtons::Ok, std::nullopt);
+        return;
+    }
+    auto refuse = [this](const QString& text, QWidget* focus) {
+        platform::msgBox(this, text, MsgIcon::Exclamation);
+        if (!m_unloaded)
+            focus->setFocus(Qt::OtherFocusReason);
+    };
+    if (compose::Trim(ToText->text()).isEmpty()) {
+        refuse(QStringLiteral("CSVファイルを指定して下さい。"), ToText);
+        return;
+    }
+    if (SubjectText->text().isEmpty()) {
+        refuse(QStringLiteral("Subjectを指定して下さい。"), SubjectText);
+        return;
+    }
+    if (txtFrom->text().isEmpty()) {
+        refuse(QStringLiteral("送信者を指定して下さい。"), txtFrom);
+        return;
+    }
+    if (m_unloaded)
+        return;
+
+    timSend->setEnabled(false);
+    aMain_sMail::ScheduleConfirmed = 0;
+    {
+        // No owner: the dialog centres itself on the screen, not on the main window.
+        frmTimerSet dialog(nullptr);
+        dialog.exec();
+    }
+    if (m_unloaded)
+        return;
+
+    ++m_scheduleArming;
+    if (aMain_sMail::ScheduleConfirmed == 1) {
+        timSend->setEnabled(true);
+        timSend->setInterval(1000);
+        fraTimerDisp->show();
+        setScheduleLocked(*this, true);
+        lblSendTime->setText(aMain_sMail::ScheduledTime);
+    } else {
+        timSend->setEnabled(false);
+        fraTimerDisp->hide();
+        setScheduleLocked(*this, false);
+    }
+}
+
+void WriteForm::timSend_Timer()
+{
+    // A tick that is still inside its yield must not be overtaken by the next one.
+    if (m_unloaded || m_inScheduleTick || !timSend->isEnabled())
+        return;
+
+    lblNowTime->setText(platform::clock().now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    const QString now = schedule::ClockScheduleText(platform::clock().now());
+    const QString armedTime = aMain_sMail::ScheduledTime;
+    const quint64 arming = m_scheduleArming;
+
+    m_inScheduleTick = true;
+    const bool alive = yieldEvents();
+    m_inScheduleTick = false;
+    if (!alive)
+        return;
+
+    // The yield may have run the schedule menu: a schedule cleared or replaced meanwhile is
+    // not the one this tick read, and only a tick of the new arming may start it.
+    if (arming != m_scheduleArming || !timSend->isEnabled() || armedTime.isEmpty())
+        return;
+    if (QString::compare(now, armedTime, Qt::CaseSensitive) < 0)
+        return;
+
+    timSend->setEnabled(false);
+    fraTimerDisp->hide();
+    SendCommand_Click();
+}
