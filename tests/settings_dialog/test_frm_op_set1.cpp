@@ -14,8 +14,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 using aMain_sMail::Settings;
 using platform::MsgIcon;
@@ -117,6 +123,10 @@ void TestFrmOpSet1::controlsAndTabOrder()
 
     // Tab walks the controls in their listed order, OK last, starting in the SMTP box.
     QVERIFY(showActive(dialog));
+    // Centred on the screen at opening.
+    const QRect screen = dialog.screen()->geometry();
+    QVERIFY(qAbs(dialog.frameGeometry().center().x() - screen.center().x()) <= 2);
+    QVERIFY(qAbs(dialog.frameGeometry().center().y() - screen.center().y()) <= 2);
     QCOMPARE(QApplication::focusWidget(), dialog.txtSmtp);
     // The log boxes take part in the chain only when enabled.
     dialog.chkSendLog->setChecked(true);
@@ -573,6 +583,31 @@ void TestFrmOpSet1::failedSaveKeepsDialogOpen()
         QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
         QCOMPARE(dialog.txtEditPath->text(), QStringLiteral("/opt/\u00e9diteur/bin"));
     }
+#ifdef Q_OS_UNIX
+    {
+        // The disk gives out part-way through (a file size limit binds root too).
+        TempAppDir app;
+        const QByteArray old = "SMTP=old\r\nMAIL=old@example.jp\r\nSENDSPAN= 500\r\n";
+        app.write(QStringLiteral("ini/kezmail.ini"), old);
+        fillValidRecord();
+        frmOpSet1 dialog(app.path());
+        dialog.txtSmtp->setText(QStringLiteral("typed.example.jp"));
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 20;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        dialog.OkCommand_Click();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(fakes.boxes().shown.size(), size_t(3));
+        QCOMPARE(fakes.boxes().shown.back().icon, MsgIcon::Critical);
+        QCOMPARE(dialog.result(), 0);
+        QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
+        QCOMPARE(dialog.txtSmtp->text(), QStringLiteral("typed.example.jp"));
+    }
+#endif
 }
 
 void TestFrmOpSet1::enterPressesNothing()
