@@ -229,18 +229,29 @@ void TestPop3Login::wrongPassword()
 void TestPop3Login::connectFailures_data()
 {
     QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("scheme");
     QTest::addColumn<QString>("expected");
     QTest::newRow("refused") << "refused"
+                             << ""
                              << "接続が拒否されました";
+    QTest::newRow("refused, pop3s") << "refused"
+                                    << "pop3s://"
+                                    << "接続が拒否されました";
+    QTest::newRow("refused, pop3") << "refused"
+                                   << "pop3://"
+                                   << "接続が拒否されました";
     QTest::newRow("greeting -ERR") << "greeting"
+                                   << ""
                                    << "-ERR Too many connections";
     QTest::newRow("closed at once") << "close"
+                                    << ""
                                     << "切断";
 }
 
 void TestPop3Login::connectFailures()
 {
     QFETCH(QString, how);
+    QFETCH(QString, scheme);
     QFETCH(QString, expected);
     ShortTimeouts timeouts(2000);
     FakePop3Server server;
@@ -252,7 +263,7 @@ void TestPop3Login::connectFailures()
     else
         server.setCloseOnAccept(true);
 
-    QCOMPARE(NMailPop3Connect(address), -1);
+    QCOMPARE(NMailPop3Connect(scheme + address), -1);
     QVERIFY2(transport::lastError().contains(expected), qPrintable(transport::lastError()));
     QVERIFY(transport::lastError().contains(address));
 }
