@@ -1,0 +1,299 @@
+// Delivery benchmark: a real run of the main window (offscreen) with the real transport against
+// a local SMTP server, then the same mails with a bare libcurl loop on one reused connection.
+//
+//   bench_delivery [--count N] [--interval MS] [--port PORT]
+//
+// Without --port it starts Debian's aiosmtpd sink on a free loopback port
+// (/usr/bin/python3 -m aiosmtpd -n -c aiosmtpd.handlers.Sink -l 127.0.0.1:PORT) and stops it
+// at the end. With --port it uses a server already listening on 127.0.0.1:PORT, e.g. Postfix's
+// "smtp-sink -c 127.0.0.1:PORT 100".
+#include "platform/message_boxes.h"
+#include "platform/process_end.h"
+#include "platform/text_files.h"
+#include "shell/write_form.h"
+#include "transport/message_composer.h"
+#include "transport/nmail.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <curl/curl.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const QString kSubject = QStringLiteral("ベンチマーク配信のお知らせ");
+const QString kName = QStringLiteral("配信テスト");
+const QString kFrom = QStringLiteral("bench@example.jp");
+const QString kBody = QStringLiteral("これは配信速度を測るためのメールです。\r\n"
+                                     "This mail measures the delivery speed.\r\n");
+
+QString recipient(int i)
+{
+    return QStringLiteral("user%1@example.jp").arg(i, 6, 10, QLatin1Char('0'));
+}
+
+long peakRssKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Message boxes answer at once (the completion box would otherwise wait for a click).
+class SilentBoxes final : public platform::MessageBoxes
+{
+public:
+    platform::MsgAnswer show(QWidget*, const platform::MessageBoxRequest& request) override
+    {
+        if (request.caption != QStringLiteral("KEZ-MAILER") ||
+            request.text != QStringLiteral("送信が完了しました。"))
+            std::fprintf(stderr, "box: %s\n", qPrintable(request.text));
+        return platform::MsgAnswer::Ok;
+    }
+};
+
+// The window's unload ends the benchmark's wait instead of the process.
+class EndLoop final : public platform::ProcessEnd
+{
+public:
+    explicit EndLoop(QEventLoop* loop) : m_loop(loop) {}
+    void endProcess() override
+    {
+        ended = true;
+        m_loop->quit();
+    }
+    bool ended = false;
+
+private:
+    QEventLoop* m_loop;
+};
+
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+bool waitForListener(quint16 port, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(200))
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+struct Upload
+{
+    const QByteArray* data = nullptr;
+    qsizetype pos = 0;
+};
+
+size_t readUpload(char* buffer, size_t size, size_t count, void* user)
+{
+    auto* upload = static_cast<Upload*>(user);
+    const size_t left = size_t(upload->data->size() - upload->pos);
+    const size_t n = std::min(left, size * count);
+    std::memcpy(buffer, upload->data->constData() + upload->pos, n);
+    upload->pos += qsizetype(n);
+    return n;
+}
+
+// The same N mails through one libcurl handle that keeps its connection. Returns seconds, or
+// a negative value when a send failed.
+double bareLoop(quint16 port, int count)
+{
+    transport::OutgoingMail mail;
+    mail.fromName = kName;
+    mail.fromAddress = kFrom;
+    mail.toAddress = recipient(0);
+    mail.subject = kSubject;
+    mail.body = kBody;
+    mail.date = QDateTime::currentDateTime();
+    QString error;
+    const std::optional<QByteArray> message = transport::composeMessage(mail, &error);
+    if (!message)
+        return -1;
+
+    curl_global_init(CURL_GLOBAL_DEFAULT); // the window's unload released libcurl
+    CURL* curl = curl_easy_init();
+    const QByteArray url = "smtp://127.0.0.1:" + QByteArray::number(port);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, "<bench@example.jp>");
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readUpload);
+    Upload upload{&*message, 0};
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 1; i <= count; ++i) {
+        const QByteArray rcpt = '<' + recipient(i).toLatin1() + '>';
+        curl_slist* list = curl_slist_append(nullptr, rcpt.constData());
+        curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, list);
+        upload.pos = 0;
+        const CURLcode rc = curl_easy_perform(curl);
+        curl_slist_free_all(list);
+        if (rc != CURLE_OK) {
+            std::fprintf(stderr, "bare loop: %s\n", curl_easy_strerror(rc));
+            curl_easy_cleanup(curl);
+            return -1;
+        }
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    curl_easy_cleanup(curl);
+    return seconds;
+}
+
+// A run of the main window over a list of count lines. Returns seconds from the end of the
+// start (start notice sent, Timer1 enabled) to the window's unload (after the end notice).
+double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
+{
+    QDir(appDir).mkpath(QStringLiteral("ini"));
+    QDir(appDir).mkpath(QStringLiteral("csv"));
+    QDir(appDir).mkpath(QStringLiteral("log"));
+    const QString settings = QStringLiteral("EDITPATH=\r\nSMTP=127.0.0.1:%1\r\nPOP3=\r\nMAIL=%2\r\n"
+                                            "USERID=\r\nIDPAS=\r\nAPOP=0\r\nSENDLOG=1\r\n"
+                                            "SENDLOGPAS=%3\r\nERRLOG=1\r\nERRLOGMSG=0\r\n"
+                                            "ERRLOGPAS=%4\r\nSENDSPAN=%5\r\nPOP3TIME=0\r\n")
+                                 .arg(port)
+                                 .arg(kFrom, appDir + QStringLiteral("/log/send.log"),
+                                      appDir + QStringLiteral("/log/error.log"))
+                                 .arg(intervalMs);
+    QFile ini(appDir + QStringLiteral("/ini/kezmail.ini"));
+    if (!ini.open(QIODevice::WriteOnly))
+        return -1;
+    ini.write(*platform::encodeCp932(settings));
+    ini.close();
+
+    const QString listPath = appDir + QStringLiteral("/csv/list.csv");
+    {
+        QFile list(listPath);
+        if (!list.open(QIODevice::WriteOnly))
+            return -1;
+        for (int i = 1; i <= count; ++i)
+            list.write(recipient(i).toLatin1() + "\r\n");
+    }
+
+    QEventLoop loop;
+    auto end = std::make_unique<EndLoop>(&loop);
+    EndLoop* ended = end.get();
+    auto previousEnd = platform::setProcessEnd(std::move(end));
+    auto previousBoxes = platform::setMessageBoxes(std::make_unique<SilentBoxes>());
+
+    double seconds = -1;
+    {
+        WriteForm form(appDir);
+        form.Form_Load();
+        form.show();
+        form.ToText->setText(listPath);
+        form.SubjectText->setText(kSubject);
+        form.txtFrom->setText(kName);
+        form.BodyText->setPlainText(kBody);
+        form.SendCommand->click();
+        QElapsedTimer timer;
+        timer.start();
+        if (!ended->ended)
+            loop.exec();
+        seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (form.lblSndRec->text() != QString::number(count) || !form.lblErrCnt->text().isEmpty())
+            std::fprintf(stderr, "run: sent %s, errors %s\n", qPrintable(form.lblSndRec->text()),
+                         qPrintable(form.lblErrCnt->text()));
+    }
+    platform::setProcessEnd(std::move(previousEnd));
+    platform::setMessageBoxes(std::move(previousBoxes));
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    int count = 1000;
+    int intervalMs = 1;
+    quint16 port = 0;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--count"))
+            count = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--interval"))
+            intervalMs = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--port"))
+            port = quint16(args[i + 1].toUInt());
+    }
+    if (count < 2 || intervalMs < 1) {
+        std::fprintf(stderr,
+                     "usage: bench_delivery [--count N>=2] [--interval MS>=1] [--port P]\n");
+        return 2;
+    }
+
+    QProcess sink;
+    if (port == 0) {
+        port = freePort();
+        sink.setProgram(QStringLiteral("/usr/bin/python3"));
+        sink.setArguments({QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"),
+                           QStringLiteral("-c"), QStringLiteral("aiosmtpd.handlers.Sink"),
+                           QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(port)});
+        sink.start();
+        if (!sink.waitForStarted() || !waitForListener(port, 10000)) {
+            std::fprintf(stderr, "could not start the aiosmtpd sink\n");
+            return 1;
+        }
+    }
+
+    QTemporaryDir appDir;
+    const long rssBefore = peakRssKiB();
+    const double run = windowRun(appDir.path(), port, count, intervalMs);
+    const long rssAfterRun = peakRssKiB();
+    const double bare = run < 0 ? -1 : bareLoop(port, count);
+
+    if (sink.state() != QProcess::NotRunning) {
+        sink.kill();
+        sink.waitForFinished();
+    }
+    if (run < 0 || bare < 0) {
+        std::fprintf(stderr, "benchmark failed\n");
+        return 1;
+    }
+
+    const double perMail = run * 1000 / count;
+    const double overhead = perMail - intervalMs;
+    const double barePerMail = bare * 1000 / count;
+    std::printf("recipients           %d\n", count);
+    std::printf("interval             %d ms\n", intervalMs);
+    std::printf("window run           %.3f s, %.1f mails/s, %.3f ms/mail\n", run, count / run,
+                perMail);
+    std::printf("overhead per mail    %.3f ms beyond the interval\n", overhead);
+    std::printf("bare libcurl loop    %.3f s, %.1f mails/s, %.3f ms/mail\n", bare, count / bare,
+                barePerMail);
+    std::printf("ratio (overhead / bare per mail)   %.2f\n", overhead / barePerMail);
+    std::printf("ratio (window / bare, interval in) %.2f\n", perMail / barePerMail);
+    std::printf("peak memory          %ld KiB before the run, %ld KiB after it\n", rssBefore,
+                rssAfterRun);
+    return 0;
+}
