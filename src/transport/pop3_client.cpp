@@ -123,6 +123,20 @@ QString Pop3Client::socketFailure(const QString& what) const
         .arg(serverName(), what, socketReason(m_socket->error()), m_socket->errorString());
 }
 
+QString Pop3Client::tlsFailure() const
+{
+    const QList<QSslError> errors = m_socket->sslHandshakeErrors();
+    if (!errors.isEmpty()) {
+        QStringList reasons;
+        for (const QSslError& error : errors)
+            reasons << error.errorString();
+        return QStringLiteral("POP3サーバー %1 の証明書を検証できませんでした: %2")
+            .arg(serverName(), reasons.join(QStringLiteral("; ")));
+    }
+    return QStringLiteral("POP3サーバー %1 とTLSで通信できませんでした: %2 (%3)")
+        .arg(serverName(), socketReason(m_socket->error()), m_socket->errorString());
+}
+
 bool Pop3Client::open(const Pop3Endpoint& endpoint, QString* errorText)
 {
     m_endpoint = endpoint;
@@ -171,22 +185,12 @@ bool Pop3Client::connectSocket(QString* errorText)
     if (m_endpoint.security == Pop3Endpoint::Security::ImplicitTls) {
         m_socket->connectToHostEncrypted(m_endpoint.host, m_endpoint.port);
         if (!m_socket->waitForEncrypted(connectMs)) {
-            if (!m_socket->sslHandshakeErrors().isEmpty()) {
-                QStringList reasons;
-                for (const QSslError& error : m_socket->sslHandshakeErrors())
-                    reasons << error.errorString();
-                *errorText = QStringLiteral("POP3サーバー %1 の証明書を検証できませんでした: %2")
-                                 .arg(serverName(), reasons.join(QStringLiteral("; ")));
-            } else if (m_socket->state() == QAbstractSocket::ConnectedState ||
-                       m_socket->error() == QAbstractSocket::UnknownSocketError) {
-                *errorText =
-                    QStringLiteral("POP3サーバー %1 とTLSで通信できませんでした: %2")
-                        .arg(serverName(), m_socket->error() == QAbstractSocket::UnknownSocketError
-                                               ? QStringLiteral("タイムアウトしました")
-                                               : m_socket->errorString());
-            } else {
-                *errorText = socketFailure(QStringLiteral("に接続できませんでした"));
-            }
+            const bool reachedServer =
+                m_socket->state() == QAbstractSocket::ConnectedState ||
+                !m_socket->sslHandshakeErrors().isEmpty() ||
+                m_socket->error() == QAbstractSocket::SslHandshakeFailedError;
+            *errorText = reachedServer ? tlsFailure()
+                                       : socketFailure(QStringLiteral("に接続できませんでした"));
             m_socket->abort();
             return false;
         }
@@ -214,16 +218,7 @@ bool Pop3Client::startTls(QString* errorText)
     }
     m_socket->startClientEncryption();
     if (!m_socket->waitForEncrypted(pop3Timeouts().replyMs)) {
-        if (!m_socket->sslHandshakeErrors().isEmpty()) {
-            QStringList reasons;
-            for (const QSslError& error : m_socket->sslHandshakeErrors())
-                reasons << error.errorString();
-            *errorText = QStringLiteral("POP3サーバー %1 の証明書を検証できませんでした: %2")
-                             .arg(serverName(), reasons.join(QStringLiteral("; ")));
-        } else {
-            *errorText = QStringLiteral("POP3サーバー %1 とTLSで通信できませんでした: %2")
-                             .arg(serverName(), m_socket->errorString());
-        }
+        *errorText = tlsFailure();
         return false;
     }
     return true;

@@ -68,6 +68,8 @@ private:
     bool command(const QByteArray& line, QString* reply, QString* errorText);
     QString serverName() const;
     QString socketFailure(const QString& what) const;
+    // Why a TLS handshake failed: the certificate's faults, else the connection's.
+    QString tlsFailure() const;
 
     std::unique_ptr<QSslSocket> m_socket;
     Pop3Endpoint m_endpoint;

@@ -291,6 +291,15 @@ void TestPop3Login::silentServerTimesOut()
     QVERIFY(transport::lastError().contains(QStringLiteral("タイムアウト")));
     QCOMPARE(NMailPop3Close(handle), 0);
     QVERIFY(clock.elapsed() < 3000);
+
+    // No answer to the TLS hello: the connect time-out ends it.
+    server.setSilentAfterReplies(0);
+    transport::setPop3Timeouts({300, 300});
+    clock.restart();
+    QCOMPARE(NMailPop3Connect(QStringLiteral("pop3s://") + server.address()), -1);
+    QVERIFY(clock.elapsed() < 3000);
+    QVERIFY2(transport::lastError().contains(QStringLiteral("タイムアウト")),
+             qPrintable(transport::lastError()));
 }
 
 void TestPop3Login::slowServerStillLogsIn()
