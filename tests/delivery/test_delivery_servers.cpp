@@ -1,0 +1,93 @@
+// A whole run against the real servers started by scripts/servers: the aiosmtpd sink, which
+// stores what it receives and refuses local parts starting with "reject", and Dovecot for the
+// POP logins before the notices.
+#include "delivery_harness.h"
+#include "servers_env.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+using delivery_testing::Harness;
+using delivery_testing::kOperator;
+using delivery_testing::kStamp;
+
+class TestDeliveryServers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void twentyLinesTwoRejected()
+    {
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QString popLog = env.value("KEZ_POP3_LOG");
+        const QStringList before = integration::filesIn(store, "*.json");
+        const qint64 popLogStart = integration::fileSize(popLog);
+
+        Harness h([&](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = env.smtpServer();
+            s.POP3 = env.pop3Server();
+            s.USERID = env.value("KEZ_POP3_USER");
+            s.IDPAS = env.value("KEZ_POP3_PASSWORD");
+            s.POP3TIME = 30;
+            s.SENDLOG = 1;
+            s.ERRLOG = 1;
+        });
+        QStringList list;
+        QStringList accepted;
+        for (int i = 1; i <= 20; ++i) {
+            const QString address =
+                (i == 7 || i == 15 ? QString("reject%1@example.jp") : QString("user%1@example.jp"))
+                    .arg(i);
+            list << address;
+            if (!address.startsWith("reject"))
+                accepted << address;
+        }
+        h.fillMessage();
+        h.useList((list.join("\r\n") + "\r\n").toLatin1().chopped(2));
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 60000);
+
+        QCOMPARE(h.form->lblSndRec->text(), QString("20"));
+        QCOMPARE(h.form->lblErrCnt->text(), QString("2"));
+
+        // What the server stored, in order: the start notice, 18 mails, the end notice.
+        QStringList stored = integration::filesIn(store, "*.json");
+        for (const QString& name : before)
+            stored.removeOne(name);
+        QCOMPARE(stored.size(), 20);
+        QStringList recipients;
+        for (const QString& name : stored) {
+            const QJsonObject meta =
+                QJsonDocument::fromJson(integration::readAll(QDir(store).filePath(name))).object();
+            QCOMPARE(meta.value("mail_from").toString(), kOperator);
+            recipients << meta.value("rcpt_tos").toArray().at(0).toString();
+        }
+        QCOMPARE(recipients, QStringList() << kOperator << accepted << kOperator);
+
+        QStringList sendLines;
+        for (const QString& a : accepted)
+            sendLines << a + "," + kStamp;
+        QCOMPARE(h.logLines("log/send.log"), sendLines);
+        const QStringList errors = h.logLines("log/error.log");
+        QCOMPARE(errors.size(), 2);
+        QVERIFY2(errors.at(0).endsWith(",reject7@example.jp," + kStamp), qPrintable(errors.at(0)));
+        QVERIFY2(errors.at(1).endsWith(",reject15@example.jp," + kStamp), qPrintable(errors.at(1)));
+        for (const QString& line : errors)
+            QVERIFY2(line.contains("550"), qPrintable(line));
+
+        // One POP login before each notice.
+        const QByteArray popLogLines = integration::tail(popLog, popLogStart);
+        QCOMPARE(popLogLines.count("Login: user=<" + env.value("KEZ_POP3_USER").toUtf8() + ">"), 2);
+    }
+};
+
+QTEST_MAIN(TestDeliveryServers)
+#include "test_delivery_servers.moc"
