@@ -160,6 +160,10 @@ QString whatFailed(const QByteArray& verb, int code)
 {
     if (code == 421)
         return QStringLiteral("SMTPサーバーが接続を打ち切りました");
+    if (code == 530 && verb != "AUTH")
+        return QStringLiteral(
+            "SMTPサーバーが認証を求めています (smtp://ユーザー名:パスワード@サーバー名 "
+            "の形で指定します)");
     if (verb.isEmpty())
         return QStringLiteral("SMTPサーバーが接続を受け付けません");
     if (verb == "EHLO" || verb == "HELO")

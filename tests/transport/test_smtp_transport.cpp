@@ -132,6 +132,18 @@ private slots:
         QVERIFY(server.messages().isEmpty());
     }
 
+    void authenticationDemandIsExplained()
+    {
+        SmtpScript script;
+        script.mailReply = "530 5.7.0 Authentication required";
+        FakeSmtpServer server(script);
+        QCOMPARE(send(server.address(), QStringLiteral("a@example.jp")), -1);
+        const QString text = errorText();
+        QVERIFY2(text.contains(QStringLiteral("認証を求めています")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("530 5.7.0 Authentication required")),
+                 qPrintable(text));
+    }
+
     void rejectionAfterTheContentFails()
     {
         SmtpScript script;
