@@ -426,14 +426,16 @@ std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* erro
                           QByteArray::number(QRandomGenerator::system()->generate64(), 16);
     out += "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary + "\"\r\n\r\n";
     out += "This is a multi-part message in MIME format.\r\n";
-    out += "--" + boundary + kCrLf + textPart(mail.body, charset);
+    // The line end before a delimiter belongs to the delimiter: each part gets one of its own
+    // so that the text keeps its last line end.
+    out += "--" + boundary + kCrLf + textPart(mail.body, charset) + kCrLf;
     for (const Attachment& attachment : attachments) {
         auto [name, filename] = nameParameters(attachment.fileName);
         out += "--" + boundary + kCrLf;
         out += "Content-Type: " + attachment.mimeType + name + kCrLf;
         out += "Content-Disposition: attachment" + filename + kCrLf;
         out += "Content-Transfer-Encoding: base64\r\n\r\n";
-        out += base64Lines(attachment.data);
+        out += base64Lines(attachment.data) + kCrLf;
     }
     out += "--" + boundary + "--\r\n";
     return out;

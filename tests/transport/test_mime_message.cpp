@@ -362,7 +362,13 @@ private slots:
         const QByteArray delimiter = "--" + boundary;
         for (qsizetype from = 0;;) {
             qsizetype at = top.body.indexOf(delimiter, from);
-            parts.append(top.body.mid(from, at < 0 ? -1 : at - from));
+            // The CR LF before a delimiter belongs to the delimiter.
+            QByteArray part = top.body.mid(from, at < 0 ? -1 : at - from);
+            if (at >= 0 && !parts.isEmpty()) {
+                QVERIFY(part.endsWith("\r\n"));
+                part.chop(2);
+            }
+            parts.append(part);
             if (at < 0)
                 break;
             from = at + delimiter.size();
