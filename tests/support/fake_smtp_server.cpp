@@ -351,6 +351,10 @@ void FakeSmtpServer::State::serve(int socket, int number)
                     continue;
                 }
                 ++transactions;
+                if (s.dropAtTransaction > 0 && transactions >= s.dropAtTransaction) {
+                    record(QStringLiteral("* server closes without a reply"));
+                    return;
+                }
                 if (s.reject421AtTransaction > 0 && transactions >= s.reject421AtTransaction) {
                     reply("421 4.3.2 Too many messages on this connection");
                     return;

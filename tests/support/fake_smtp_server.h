@@ -48,6 +48,9 @@ struct SmtpScript
     // The Nth MAIL FROM on a connection (1-based) gets "421 4.3.2 ..." and the connection is
     // closed; 0 = never. 2 means "one message per connection, then 421".
     int reject421AtTransaction = 0;
+    // The Nth MAIL FROM on a connection (1-based) makes the server close the connection without
+    // a reply (it went away just as the client reused it); 0 = never.
+    int dropAtTransaction = 0;
     // After this many accepted messages on a connection, the server closes it without a word
     // (an idle time-out as a real server has); 0 = never.
     int closeAfterMessages = 0;

@@ -267,6 +267,29 @@ private slots:
         QCOMPARE(server.connectionCount(), 2);
     }
 
+    void aKeptConnectionDroppedAtMailFromIsReplaced()
+    {
+        SmtpScript script;
+        script.dropAtTransaction = 2;
+        FakeSmtpServer server(script);
+        QCOMPARE(send(server.address(), QStringLiteral("a@example.jp")), 0);
+        QCOMPARE(send(server.address(), QStringLiteral("b@example.jp")), 0);
+        QVERIFY(server.transcript().contains(QStringLiteral("* server closes without a reply")));
+        QCOMPARE(server.connectionCount(), 2);
+        QCOMPARE(server.acceptedMessages().size(), 2);
+        QCOMPARE(server.acceptedMessages().at(1).connection, 2);
+    }
+
+    void aFreshConnectionDroppedAtMailFromFails()
+    {
+        SmtpScript script;
+        script.dropAtTransaction = 1;
+        FakeSmtpServer server(script);
+        QCOMPARE(send(server.address(), QStringLiteral("a@example.jp")), -1);
+        QVERIFY2(errorText().contains(QStringLiteral("接続が切れました")), qPrintable(errorText()));
+        QCOMPARE(server.connectionCount(), 1);
+    }
+
     void a421OnAFreshConnectionFailsWithoutRetry()
     {
         SmtpScript script;
