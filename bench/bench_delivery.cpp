@@ -34,6 +34,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -121,9 +122,9 @@ size_t readUpload(char* buffer, size_t size, size_t count, void* user)
     return n;
 }
 
-// The same N mails through one libcurl handle that keeps its connection. Returns seconds, or
-// a negative value when a send failed.
-double bareLoop(quint16 port, int count)
+// The same N mails through one libcurl handle that keeps its connection, back to back or with
+// a pause before each. Returns seconds, or a negative value when a send failed.
+double bareLoop(quint16 port, int count, int pauseMs)
 {
     transport::OutgoingMail mail;
     mail.fromName = kName;
@@ -150,6 +151,8 @@ double bareLoop(quint16 port, int count)
     QElapsedTimer timer;
     timer.start();
     for (int i = 1; i <= count; ++i) {
+        if (pauseMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         const QByteArray rcpt = '<' + recipient(i).toLatin1() + '>';
         curl_slist* list = curl_slist_append(nullptr, rcpt.constData());
         curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, list);
@@ -164,6 +167,31 @@ double bareLoop(quint16 port, int count)
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     curl_easy_cleanup(curl);
+    return seconds;
+}
+
+// The same N mails through the program's transport entry point in a plain loop: composition
+// and the send, without the window, the timer or the logs.
+double transportLoop(quint16 port, int count)
+{
+    NMailInitializeWinSock();
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(port);
+    const QString from = kName + QLatin1Char('<') + kFrom + QLatin1Char('>');
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 1; i <= count; ++i) {
+        if (NMailSmtpSendMail(server, recipient(i), nullptr, nullptr, from, kSubject, kBody,
+                              nullptr, QString(), 1) < 0) {
+            QString text;
+            int size = 8192;
+            NMailGetMessage(0, text, size);
+            std::fprintf(stderr, "transport loop: %s\n", qPrintable(text));
+            NMailEndWinSock();
+            return -1;
+        }
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    NMailEndWinSock();
     return seconds;
 }
 
@@ -270,13 +298,15 @@ int main(int argc, char* argv[])
     const long rssBefore = peakRssKiB();
     const double run = windowRun(appDir.path(), port, count, intervalMs);
     const long rssAfterRun = peakRssKiB();
-    const double bare = run < 0 ? -1 : bareLoop(port, count);
+    const double bare = run < 0 ? -1 : bareLoop(port, count, 0);
+    const double paced = bare < 0 ? -1 : bareLoop(port, count, intervalMs);
+    const double entry = bare < 0 ? -1 : transportLoop(port, count);
 
     if (sink.state() != QProcess::NotRunning) {
         sink.kill();
         sink.waitForFinished();
     }
-    if (run < 0 || bare < 0) {
+    if (run < 0 || bare < 0 || paced < 0 || entry < 0) {
         std::fprintf(stderr, "benchmark failed\n");
         return 1;
     }
@@ -291,7 +321,13 @@ int main(int argc, char* argv[])
     std::printf("overhead per mail    %.3f ms beyond the interval\n", overhead);
     std::printf("bare libcurl loop    %.3f s, %.1f mails/s, %.3f ms/mail\n", bare, count / bare,
                 barePerMail);
+    std::printf("transport entry loop %.3f s, %.1f mails/s, %.3f ms/mail (no window, no logs)\n",
+                entry, count / entry, entry * 1000 / count);
+    const double pacedOverhead = paced * 1000 / count - intervalMs;
+    std::printf("paced bare loop      %.3f s, %.3f ms/mail beyond a %d ms sleep per mail\n", paced,
+                pacedOverhead, intervalMs);
     std::printf("ratio (overhead / bare per mail)   %.2f\n", overhead / barePerMail);
+    std::printf("ratio (overhead / paced bare)      %.2f\n", overhead / pacedOverhead);
     std::printf("ratio (window / bare, interval in) %.2f\n", perMail / barePerMail);
     std::printf("peak memory          %ld KiB before the run, %ld KiB after it\n", rssBefore,
                 rssAfterRun);
