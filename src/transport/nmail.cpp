@@ -69,12 +69,12 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /
 
     // Everything that reaches the envelope is checked before libcurl sees it: it would pass
     // CR/LF on unchanged, and with no recipient it reports success without sending anything.
-    transport::Sender sender_ = transport::splitSender(from);
-    if (transport::hasControlCharacter(sender_.name))
+    transport::Sender fromParts = transport::splitSender(from);
+    if (transport::hasControlCharacter(fromParts.name))
         return fail(
             QStringLiteral("差出人名に改行などの制御文字が含まれているため、送信を中止しました。"));
     std::optional<QString> mailFrom =
-        transport::envelopeAddress(sender_.address, QStringLiteral("差出人アドレス"), &error);
+        transport::envelopeAddress(fromParts.address, QStringLiteral("差出人アドレス"), &error);
     if (!mailFrom)
         return fail(error);
     std::optional<QString> rcptTo =
@@ -83,7 +83,7 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /
         return fail(error);
 
     transport::OutgoingMail mail;
-    mail.fromName = sender_.name;
+    mail.fromName = fromParts.name;
     mail.fromAddress = *mailFrom;
     mail.toAddress = *rcptTo;
     mail.subject = subject;
