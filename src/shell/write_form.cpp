@@ -108,6 +108,8 @@ void WriteForm::buildControls()
 
     fraTimerDisp = new QGroupBox(client);
     fraTimerDisp->setObjectName(QStringLiteral("fraTimerDisp"));
+    fraTimerDisp->setStyleSheet(
+        QStringLiteral("QGroupBox#fraTimerDisp { border: 1px solid palette(mid); }"));
     placeTwips(fraTimerDisp, 1770, -90, 6180, 435);
     Label9 = makeLabel(fraTimerDisp, "Label9", QStringLiteral("配信開始時刻"));
     placeTwips(Label9, 90, 150, 1035, 225);
@@ -167,7 +169,10 @@ void WriteForm::buildControls()
     lblSndRec = makeLabel(client, "lblSndRec", QString());
     placeTwips(lblSndRec, 2550, 2595, 960, 255);
     Label4 = makeLabel(client, "Label4", QStringLiteral("配信エラー件数："));
-    placeTwips(Label4, 3540, 2595, 1305, 255);
+    // The caption is wider in the CJK fallback face than in the original one; it grows to the
+    // left so that it still ends where the count begins.
+    placeTwips(Label4, 3540 - 150, 2595, 1305 + 150, 255);
+    Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblErrCnt = makeLabel(client, "lblErrCnt", QString());
     placeTwips(lblErrCnt, 4845, 2595, 960, 255);
 
@@ -176,6 +181,11 @@ void WriteForm::buildControls()
 
     Frame2 = new QGroupBox(QStringLiteral("配信間隔"), client);
     Frame2->setObjectName(QStringLiteral("Frame2"));
+    // A frame's caption sits on its top border, as the children's positions assume; Qt's
+    // default puts it above the border and into the children.
+    Frame2->setStyleSheet(QStringLiteral(
+        "QGroupBox#Frame2 { border: 1px solid palette(mid); margin-top: 6px; }"
+        "QGroupBox#Frame2::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
     placeTwips(Frame2, 6960, 2520, 2655, 555);
     txtTimerTime = makeEdit(Frame2, "txtTimerTime");
     placeTwips(txtTimerTime, 60, 180, 975, 285);
