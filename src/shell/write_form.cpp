@@ -1,13 +1,13 @@
 #include "shell/write_form.h"
 
 #include "delivery/recipient_list.h"
+#include "platform/process_end.h"
 #include "settings_dialog/frm_op_set1.h"
 #include "shell/a_main_smail.h"
 #include "shell/center_form.h"
 #include "shell/fonts.h"
 #include "shell/settings_file.h"
 #include "shell/twips.h"
-#include "platform/process_end.h"
 #include "transport/nmail.h"
 
 #include <QAction>
@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -72,8 +73,7 @@ void imeOff(QWidget* widget)
 
 } // namespace
 
-WriteForm::WriteForm(const QString& appDir, QWidget* parent)
-    : QMainWindow(parent), m_appDir(appDir)
+WriteForm::WriteForm(const QString& appDir, QWidget* parent) : QMainWindow(parent), m_appDir(appDir)
 {
     setObjectName(QStringLiteral("WriteForm"));
     setWindowTitle(QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　a1.00"));
@@ -111,14 +111,25 @@ void WriteForm::buildControls()
     fraTimerDisp->setStyleSheet(
         QStringLiteral("QGroupBox#fraTimerDisp { border: 1px solid palette(mid); }"));
     placeTwips(fraTimerDisp, 1770, -90, 6180, 435);
+    // Four texts of 21 and 19 characters share one narrow row; a slightly smaller face and a
+    // row layout keep all of them whole in the CJK fallback face.
+    QFont panelFont = fraTimerDisp->font();
+    panelFont.setPointSizeF(8);
+    fraTimerDisp->setFont(panelFont);
+    auto* panelRow = new QHBoxLayout(fraTimerDisp);
+    panelRow->setContentsMargins(4, 2, 4, 2);
+    panelRow->setSpacing(3);
     Label9 = makeLabel(fraTimerDisp, "Label9", QStringLiteral("配信開始時刻"));
-    placeTwips(Label9, 90, 150, 1035, 225);
     lblSendTime = makeLabel(fraTimerDisp, "lblSendTime", QString());
-    placeTwips(lblSendTime, 1140, 150, 2235, 225);
     Label7 = makeLabel(fraTimerDisp, "Label7", QStringLiteral("現在時刻"));
-    placeTwips(Label7, 3420, 150, 795, 225);
     lblNowTime = makeLabel(fraTimerDisp, "lblNowTime", QString());
-    placeTwips(lblNowTime, 4230, 150, 1890, 225);
+    for (QLabel* label : {Label9, lblSendTime, Label7, lblNowTime})
+        label->setFont(panelFont); // the frame's style sheet keeps its font from reaching them
+    panelRow->addWidget(Label9);
+    panelRow->addWidget(lblSendTime);
+    panelRow->addWidget(Label7);
+    panelRow->addWidget(lblNowTime);
+    panelRow->addStretch(1);
     setForeground(lblSendTime, QColor(0, 0, 128));
     setForeground(lblNowTime, QColor(0, 0, 128));
 
@@ -229,8 +240,8 @@ void WriteForm::buildControls()
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(lblAdres)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    QWidget* order[] = {cmdCSV,    ToText,      SubjectText,   txtFrom,      AttachCommand,
-                        AttachText, cmdDoc,     BodyText,      cmdTestSend,  SendCommand,
+    QWidget* order[] = {cmdCSV,        ToText,       SubjectText,  txtFrom,     AttachCommand,
+                        AttachText,    cmdDoc,       BodyText,     cmdTestSend, SendCommand,
                         CancelCommand, txtTimerTime, cmdSendPouse, cmdSendRtry};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
