@@ -12,7 +12,12 @@ public:
     {
         QMessageBox box(parent);
         box.setWindowTitle(request.caption.value_or(QString::fromLatin1(kAppTitle)));
-        box.setText(request.text);
+        // The program separates lines with a lone CR (the error notice: address, CR, reason);
+        // Qt's labels only break at LF, so show such a CR as a line break.
+        QString text = request.text;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        box.setText(text);
         switch (request.icon) {
         case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
         case MsgIcon::Critical: box.setIcon(QMessageBox::Critical); break;
