@@ -12,4 +12,12 @@ QString LTrim(const QString& text);
 QString RTrim(const QString& text);
 QString Trim(const QString& text);
 
+// The other notion of emptiness, used by the settings check, the settings dialog and the
+// schedule dialog: only spaces are removed, and only at the two ends.
+QString TrimSpaces(const QString& text);
+inline bool IsEmptyAfterTrimSpaces(const QString& text)
+{
+    return TrimSpaces(text).isEmpty();
+}
+
 } // namespace compose

@@ -62,29 +62,9 @@ void WriteForm::SendCommand_Click()
     if (m_unloaded || m_runStarted)
         return;
 
-    auto refuse = [this](const QString& text, QWidget* focus) {
-        platform::msgBox(this, text, MsgIcon::Exclamation);
-        if (!m_unloaded && focus)
-            focus->setFocus();
-    };
-
-    if (aMain_sMail::CheckSettings() == 1) {
-        refuse(QStringLiteral("設定ファイルが正しく設定されていません。"), nullptr);
+    if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
-    }
     const QString listPath = compose::Trim(ToText->text());
-    if (listPath.isEmpty()) {
-        refuse(QStringLiteral("CSVファイルを指定して下さい。"), ToText);
-        return;
-    }
-    if (SubjectText->text().isEmpty()) {
-        refuse(QStringLiteral("Subjectを指定して下さい。"), SubjectText);
-        return;
-    }
-    if (txtFrom->text().isEmpty()) {
-        refuse(QStringLiteral("送信者を指定して下さい。"), txtFrom);
-        return;
-    }
 
     // The probe: a list of fewer than two lines does not start, silently. The list stays open
     // from here on, so the run reads exactly the file that was probed.
@@ -95,8 +75,12 @@ void WriteForm::SendCommand_Click()
     if (list)
         startable = list->hasSecondLine(&reason);
     if (!startable) {
-        refuse(QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
-               ToText);
+        platform::msgBox(
+            this,
+            QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
+            MsgIcon::Exclamation);
+        if (!m_unloaded)
+            ToText->setFocus();
         return;
     }
     if (!*startable)
@@ -309,27 +293,8 @@ void WriteForm::cmdTestSend_Click()
 {
     if (m_unloaded)
         return;
-    auto refuse = [this](const QString& text, QWidget* focus) {
-        platform::msgBox(this, text, MsgIcon::Exclamation);
-        if (!m_unloaded && focus)
-            focus->setFocus();
-    };
-    if (aMain_sMail::CheckSettings() == 1) {
-        refuse(QStringLiteral("設定ファイルが正しく設定されていません。"), nullptr);
+    if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
-    }
-    if (compose::Trim(ToText->text()).isEmpty()) {
-        refuse(QStringLiteral("CSVファイルを指定して下さい。"), ToText);
-        return;
-    }
-    if (SubjectText->text().isEmpty()) {
-        refuse(QStringLiteral("Subjectを指定して下さい。"), SubjectText);
-        return;
-    }
-    if (txtFrom->text().isEmpty()) {
-        refuse(QStringLiteral("送信者を指定して下さい。"), txtFrom);
-        return;
-    }
     sendOperatorMail(QStringLiteral("[テスト配信] "), QStringLiteral("テスト配信の送信エラー "),
                      QStringLiteral("テスト配信が正常に行われました。"));
 }

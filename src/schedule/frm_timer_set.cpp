@@ -5,6 +5,7 @@
 #include "schedule/schedule_checks.h"
 #include "shell/a_main_smail.h"
 #include "shell/center_form.h"
+#include "shell/controls.h"
 #include "shell/fonts.h"
 #include "shell/twips.h"
 
@@ -15,28 +16,13 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+using shell::makeButton;
+using shell::makeLabel;
 using shell::placeTwips;
 
 namespace {
 
 const QString kCaption = QStringLiteral("タイマー配信の設定");
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    // Neither button answers Enter: the dialog has no default button.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
 
 } // namespace
 
@@ -103,7 +89,7 @@ void frmTimerSet::buildControls()
         edit->setMaxLength(maxLength);
         edit->setValidator(digits);
         edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        edit->setAttribute(Qt::WA_InputMethodEnabled, false);
+        shell::imeOff(edit);
         placeTwips(edit, left, row2, width, 315);
         return edit;
     };

@@ -1,5 +1,6 @@
 #include "schedule/schedule_checks.h"
 
+#include "compose/trim.h"
 #include "platform/clock.h"
 
 #include <QDate>
@@ -7,28 +8,11 @@
 namespace schedule {
 namespace {
 
-// Emptiness in this dialog counts spaces only, at either end.
-QString trimSpaces(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
-}
-
-bool isBlank(const QString& text)
-{
-    return trimSpaces(text).isEmpty();
-}
-
 // The value of the digits at the start of the trimmed text; 0 when there are none. The
 // fields hold two digits at most, so the cap only guards odd prefilled texts.
 qint64 leadingValue(const QString& text)
 {
-    const QString trimmed = trimSpaces(text);
+    const QString trimmed = compose::TrimSpaces(text);
     qint64 value = 0;
     for (QChar c : trimmed) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -44,7 +28,7 @@ qint64 leadingValue(const QString& text)
 // (only a prefill could bring it) is out of every range.
 std::optional<int> wholeNumber(const QString& text)
 {
-    const QString trimmed = trimSpaces(text);
+    const QString trimmed = compose::TrimSpaces(text);
     if (trimmed.isEmpty() || trimmed.size() > 9)
         return std::nullopt;
     for (QChar c : trimmed) {
@@ -56,7 +40,7 @@ std::optional<int> wholeNumber(const QString& text)
 
 bool isFourDigitYear(const QString& text)
 {
-    const QString trimmed = trimSpaces(text);
+    const QString trimmed = compose::TrimSpaces(text);
     if (trimmed.size() != 4)
         return false;
     for (QChar c : trimmed) {
@@ -91,15 +75,15 @@ std::optional<CheckFailure> CheckScheduleFields(const ScheduleFields& f)
         return CheckFailure{field, QString::fromUtf16(message)};
     };
 
-    if (isBlank(f.year))
+    if (compose::IsEmptyAfterTrimSpaces(f.year))
         return fail(Field::Year, u"年度が未入力です。");
-    if (isBlank(f.month))
+    if (compose::IsEmptyAfterTrimSpaces(f.month))
         return fail(Field::Month, u"月が未入力です。");
-    if (isBlank(f.day))
+    if (compose::IsEmptyAfterTrimSpaces(f.day))
         return fail(Field::Day, u"日が未入力です。");
-    if (isBlank(f.hour))
+    if (compose::IsEmptyAfterTrimSpaces(f.hour))
         return fail(Field::Hour, u"時が未入力です。");
-    if (isBlank(f.minute))
+    if (compose::IsEmptyAfterTrimSpaces(f.minute))
         return fail(Field::Minute, u"分が未入力です。");
 
     // The past checks compare texts, under which a shorter year such as 26 sorts after 2026
@@ -119,7 +103,7 @@ std::optional<CheckFailure> CheckScheduleFields(const ScheduleFields& f)
     if (isPast(f.year + sl + f.month + sl + f.day, QStringLiteral("yyyy/MM/dd")))
         return fail(Field::Day, u"入力日が過去は入力できません。");
     const std::optional<int> day = wholeNumber(f.day);
-    const int year = trimSpaces(f.year).toInt();
+    const int year = compose::TrimSpaces(f.year).toInt();
     if (!day || *day < 1 || *day > DaysInMonth(year, *month))
         return fail(Field::Day, u"入力日の範囲に誤りがあります。");
 
@@ -174,7 +158,7 @@ ScheduleFields FieldsFromScheduleText(const QString& text)
 
 QString ZeroFillMonthDay(const QString& text)
 {
-    if (isBlank(text))
+    if (compose::IsEmptyAfterTrimSpaces(text))
         return text;
     return twoDigits(leadingValue(text));
 }

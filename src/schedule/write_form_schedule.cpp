@@ -51,29 +51,8 @@ void WriteForm::mnOption_Timer_Click()
         return;
     }
 
-    if (aMain_sMail::CheckSettings() == 1) {
-        platform::msgBox(this, QStringLiteral("設定ファイルが正しく設定されていません。"),
-                         MsgIcon::Exclamation, MsgButtons::Ok, std::nullopt);
-        return;
-    }
-    auto refuse = [this](const QString& text, QWidget* focus) {
-        platform::msgBox(this, text, MsgIcon::Exclamation);
-        if (!m_unloaded)
-            focus->setFocus(Qt::OtherFocusReason);
-    };
-    if (compose::Trim(ToText->text()).isEmpty()) {
-        refuse(QStringLiteral("CSVファイルを指定して下さい。"), ToText);
-        return;
-    }
-    if (SubjectText->text().isEmpty()) {
-        refuse(QStringLiteral("Subjectを指定して下さい。"), SubjectText);
-        return;
-    }
-    if (txtFrom->text().isEmpty()) {
-        refuse(QStringLiteral("送信者を指定して下さい。"), txtFrom);
-        return;
-    }
-    if (m_unloaded)
+    // The settings box of this menu is given no caption.
+    if (!checkComposeInputs(std::nullopt))
         return;
 
     timSend->setEnabled(false);

@@ -1,9 +1,11 @@
 #include "settings_dialog/frm_op_set1.h"
 
+#include "compose/trim.h"
 #include "platform/file_dialogs.h"
 #include "platform/message_boxes.h"
 #include "shell/a_main_smail.h"
 #include "shell/center_form.h"
+#include "shell/controls.h"
 #include "shell/fonts.h"
 #include "shell/settings_file.h"
 #include "shell/twips.h"
@@ -43,71 +45,17 @@ QValidator::State DigitFilter::validate(QString& input, int&) const
 
 } // namespace settings_dialog
 
+using shell::imeOff;
+using shell::makeButton;
+using shell::makeCheck;
+using shell::makeEdit;
+using shell::makeFrame;
+using shell::makeLabel;
+
 namespace {
 
 const QString kLogFilter = QStringLiteral("Log(*.log)|*.log|CSV(*.csv)|*.csv|ALL(*.*)|*.*");
 const QString kExeFilter = QStringLiteral("EXE(*.exe)|*.exe|ALL(*.*)|*.*");
-
-QString trimSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-bool isEmptyEntry(const QString& text)
-{
-    return trimSpaces(text).isEmpty();
-}
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QLineEdit* makeEdit(QWidget* parent, const char* name)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    return edit;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    // No default button: Enter in a box must not press one.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-QCheckBox* makeCheck(QWidget* parent, const char* name, const QString& text)
-{
-    auto* check = new QCheckBox(text, parent);
-    check->setObjectName(QString::fromLatin1(name));
-    return check;
-}
-
-QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& title)
-{
-    auto* frame = new QGroupBox(title, parent);
-    frame->setObjectName(QString::fromLatin1(name));
-    return frame;
-}
-
-void imeOff(QLineEdit* edit)
-{
-    edit->setAttribute(Qt::WA_InputMethodEnabled, false);
-    edit->setInputMethodHints(edit->inputMethodHints() | Qt::ImhPreferLatin |
-                              Qt::ImhNoPredictiveText);
-}
 
 // The three-state switches: 1 ticked, 2 greyed, anything else unticked.
 Qt::CheckState switchState(qint16 value)
@@ -370,7 +318,7 @@ void frmOpSet1::browse(QLineEdit* target, const QString& initialDir, const QStri
     const platform::OpenFileRequest request{platform::kHideReadOnly, initialDir, filter};
     const std::optional<QString> chosen = platform::chooseFile(this, request, m_appDir);
     if (chosen)
-        target->setText(trimSpaces(*chosen));
+        target->setText(compose::TrimSpaces(*chosen));
 }
 
 void frmOpSet1::cmdSendLog_Click()
@@ -422,19 +370,19 @@ void frmOpSet1::OkCommand_Click()
         std::optional<QString> caption;
     };
     const Check checks[] = {
-        {isEmptyEntry(s.SMTP), QStringLiteral("SMTPサーバー名が入力されていません。"), txtSmtp,
-         caption},
-        {isEmptyEntry(s.MAIL), QStringLiteral("メールアドレスが入力されていません。"), txtMail,
-         caption},
+        {compose::IsEmptyAfterTrimSpaces(s.SMTP),
+         QStringLiteral("SMTPサーバー名が入力されていません。"), txtSmtp, caption},
+        {compose::IsEmptyAfterTrimSpaces(s.MAIL),
+         QStringLiteral("メールアドレスが入力されていません。"), txtMail, caption},
         {s.SENDSPAN < 300, QStringLiteral("配信間隔が小さすぎます。300以上に設定して下さい。"),
          txtSendSpan, caption},
-        {s.POP3TIME != 0 && isEmptyEntry(s.USERID),
+        {s.POP3TIME != 0 && compose::IsEmptyAfterTrimSpaces(s.USERID),
          QStringLiteral("ユーザIDが入力されていません。"), txtUserID, caption},
-        {s.POP3TIME != 0 && isEmptyEntry(s.IDPAS),
+        {s.POP3TIME != 0 && compose::IsEmptyAfterTrimSpaces(s.IDPAS),
          QStringLiteral("パスワードが入力されていません。"), txtPassWord, std::nullopt},
-        {s.SENDLOG == 1 && isEmptyEntry(s.SENDLOGPAS),
+        {s.SENDLOG == 1 && compose::IsEmptyAfterTrimSpaces(s.SENDLOGPAS),
          QStringLiteral("配信ログファイルのパスが入力されていません。"), txtSendLog, caption},
-        {s.ERRLOG == 1 && isEmptyEntry(s.ERRLOGPAS),
+        {s.ERRLOG == 1 && compose::IsEmptyAfterTrimSpaces(s.ERRLOGPAS),
          QStringLiteral("配信エラーログファイルのパスが入力されていません。"), txtErrLog, caption},
     };
     for (const Check& check : checks) {

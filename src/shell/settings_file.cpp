@@ -1,5 +1,7 @@
 #include "shell/settings_file.h"
 
+#include "compose/trim.h"
+
 #include "platform/text_files.h"
 
 #include <QDir>
@@ -14,24 +16,6 @@ namespace aMain_sMail {
 namespace {
 
 constexpr qsizetype kMaxTextValue = 100;
-
-// Only the space counts here: the completeness check and the save keep tabs and other
-// characters, unlike the main window's own trimming.
-QString trimSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-bool isEmptySetting(const QString& text)
-{
-    return trimSpaces(text).isEmpty();
-}
 
 enum class Kind { Text, Int16, Int32 };
 
@@ -224,17 +208,17 @@ qint16 CheckSettings()
 {
     const SettingsRecord& s = Settings;
     qint16 result = 0;
-    if (isEmptySetting(s.SMTP))
+    if (compose::IsEmptyAfterTrimSpaces(s.SMTP))
         result = 1;
-    if (isEmptySetting(s.MAIL))
+    if (compose::IsEmptyAfterTrimSpaces(s.MAIL))
         result = 1;
-    if (s.POP3TIME != 0 && isEmptySetting(s.USERID))
+    if (s.POP3TIME != 0 && compose::IsEmptyAfterTrimSpaces(s.USERID))
         result = 1;
-    if (s.POP3TIME != 0 && isEmptySetting(s.IDPAS))
+    if (s.POP3TIME != 0 && compose::IsEmptyAfterTrimSpaces(s.IDPAS))
         result = 1;
-    if (s.SENDLOG == 1 && isEmptySetting(s.SENDLOGPAS))
+    if (s.SENDLOG == 1 && compose::IsEmptyAfterTrimSpaces(s.SENDLOGPAS))
         result = 1;
-    if (s.ERRLOG == 1 && isEmptySetting(s.ERRLOGPAS))
+    if (s.ERRLOG == 1 && compose::IsEmptyAfterTrimSpaces(s.ERRLOGPAS))
         result = 1;
     return result;
 }
@@ -254,7 +238,7 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
             value = s.*binding.text;
             if (binding.text == &SettingsRecord::SENDLOGPAS ||
                 binding.text == &SettingsRecord::ERRLOGPAS)
-                value = trimSpaces(value);
+                value = compose::TrimSpaces(value);
             break;
         case Kind::Int16:
             value = numberText(s.*binding.int16);

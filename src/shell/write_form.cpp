@@ -1,10 +1,13 @@
 #include "shell/write_form.h"
 
+#include "compose/trim.h"
 #include "delivery/recipient_list.h"
+#include "platform/message_boxes.h"
 #include "platform/process_end.h"
 #include "settings_dialog/frm_op_set1.h"
 #include "shell/a_main_smail.h"
 #include "shell/center_form.h"
+#include "shell/controls.h"
 #include "shell/fonts.h"
 #include "shell/settings_file.h"
 #include "shell/twips.h"
@@ -25,53 +28,11 @@
 using aMain_sMail::Settings;
 using shell::placeTwips;
 
-namespace {
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QLineEdit* makeEdit(QWidget* parent, const char* name)
-{
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    return edit;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-void setBackground(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    palette.setColor(QPalette::Base, color);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-void setForeground(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    palette.setColor(QPalette::Text, color);
-    widget->setPalette(palette);
-}
-
-void imeOff(QWidget* widget)
-{
-    widget->setAttribute(Qt::WA_InputMethodEnabled, false);
-}
-
-} // namespace
+using shell::makeButton;
+using shell::makeEdit;
+using shell::makeLabel;
+using shell::setBackground;
+using shell::setForeground;
 
 WriteForm::WriteForm(const QString& appDir, QWidget* parent) : QMainWindow(parent), m_appDir(appDir)
 {
@@ -201,7 +162,7 @@ void WriteForm::buildControls()
     txtTimerTime = makeEdit(Frame2, "txtTimerTime");
     placeTwips(txtTimerTime, 60, 180, 975, 285);
     txtTimerTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    imeOff(txtTimerTime);
+    shell::imeOff(txtTimerTime);
     cmdSendPouse = makeButton(Frame2, "cmdSendPouse", QStringLiteral("Pouse"));
     placeTwips(cmdSendPouse, 1140, 180, 675, 315);
     cmdSendRtry = makeButton(Frame2, "cmdSendRtry", QStringLiteral("Rtry"));
@@ -386,6 +347,36 @@ void WriteForm::Form_Unload()
     NMailEndWinSock();
     hide();
     platform::processEnd().endProcess();
+}
+
+bool WriteForm::checkComposeInputs(const std::optional<QString>& settingsCaption)
+{
+    using platform::MsgIcon;
+    if (aMain_sMail::CheckSettings() == 1) {
+        platform::msgBox(this, QStringLiteral("設定ファイルが正しく設定されていません。"),
+                         MsgIcon::Exclamation, platform::MsgButtons::Ok, settingsCaption);
+        return false;
+    }
+    const struct
+    {
+        bool failed;
+        const char16_t* message;
+        QWidget* focus;
+    } checks[] = {
+        {compose::Trim(ToText->text()).isEmpty(), u"CSVファイルを指定して下さい。", ToText},
+        // The subject and the sender name are tested as typed: blanks alone pass.
+        {SubjectText->text().isEmpty(), u"Subjectを指定して下さい。", SubjectText},
+        {txtFrom->text().isEmpty(), u"送信者を指定して下さい。", txtFrom},
+    };
+    for (const auto& check : checks) {
+        if (!check.failed)
+            continue;
+        platform::msgBox(this, QString::fromUtf16(check.message), MsgIcon::Exclamation);
+        if (!m_unloaded)
+            check.focus->setFocus(Qt::OtherFocusReason);
+        return false;
+    }
+    return !m_unloaded;
 }
 
 bool WriteForm::yieldEvents()

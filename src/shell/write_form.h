@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QFrame;
@@ -161,6 +162,13 @@ private:
     // Lets pending window events run once. Returns false when the window unloaded meanwhile,
     // in which case the caller must return at once.
     bool yieldEvents();
+
+    // The four input checks that the send button, the test button and the schedule menu make
+    // before anything else, in their order: settings complete, list path, subject, sender
+    // name. A failed check shows its warning and moves the focus. settingsCaption is the
+    // caption of the settings box (the schedule menu gives it none). False when a check
+    // failed or the window unloaded meanwhile.
+    bool checkComposeInputs(const std::optional<QString>& settingsCaption);
 
     // Delivery internals.
     void SendNextMail();
