@@ -113,8 +113,29 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
     auto raw = [charset](QStringView chunk) {
         return charset == MailCharset::Iso2022Jp ? *encodeIso2022Jp(chunk) : chunk.toUtf8();
     };
-    auto wordLength = [&](QStringView chunk) {
-        return prefix.size() + 2 + (raw(chunk).size() + 2) / 3 * 4;
+    // A word's length grows with each code point added to it; counting the raw octets as they
+    // come keeps the split linear instead of encoding every longer candidate afresh. In
+    // ISO-2022-JP a run of kanji costs its shift in (3 octets) and the shift back (3 octets).
+    struct RawLength
+    {
+        MailCharset charset;
+        qsizetype octets = 0;
+        bool kanji = false;
+
+        void add(QStringView point)
+        {
+            if (charset != MailCharset::Iso2022Jp) {
+                octets += point.toUtf8().size();
+                return;
+            }
+            const bool wide = point.at(0).unicode() >= 0x80;
+            octets += (wide ? 2 : 1) + (wide != kanji ? 3 : 0);
+            kanji = wide;
+        }
+        qsizetype total() const { return octets + (kanji ? 3 : 0); }
+    };
+    auto wordLength = [&](const RawLength& length) {
+        return prefix.size() + 2 + (length.total() + 2) / 3 * 4;
     };
 
     QList<QStringView> points = codePoints(text);
@@ -126,16 +147,18 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
         bool newLine = !out.isEmpty() && !out.endsWith(' ');
         int room = std::min(lineLimit - (newLine ? 1 : used), kEncodedWordLimit);
         qsizetype end = start;
-        QStringView chunk;
+        RawLength length{charset};
         while (end < points.size()) {
-            QStringView longer(points.at(start).data(), points.at(end).data() +
-                                                            points.at(end).size() -
-                                                            points.at(start).data());
-            if (wordLength(longer) > room)
+            length.add(points.at(end));
+            if (wordLength(length) > room)
                 break;
-            chunk = longer;
             ++end;
         }
+        QStringView chunk;
+        if (end > start)
+            chunk = QStringView(points.at(start).data(), points.at(end - 1).data() +
+                                                             points.at(end - 1).size() -
+                                                             points.at(start).data());
         if (end == start) {
             if (firstLine && !newLine) {
                 // Not even one character fits after the header name: start on the next line.

@@ -309,6 +309,49 @@ private slots:
         }
     }
 
+    // Each word takes as many characters as fit: one more would overflow the 75-octet word or
+    // the line it starts on.
+    void encodedWordsAreFilledAsFarAsTheyFit_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("charset");
+        QTest::newRow("alternating jis")
+            << QString(QStringLiteral("aあbいcう")).repeated(30) << int(MailCharset::Iso2022Jp);
+        QTest::newRow("runs jis") << QString(QStringLiteral("漢字abcかなdef")).repeated(20)
+                                  << int(MailCharset::Iso2022Jp);
+        QTest::newRow("utf8 mixed")
+            << QString(QStringLiteral("絵😀aｶﾅé")).repeated(20) << int(MailCharset::Utf8);
+    }
+
+    void encodedWordsAreFilledAsFarAsTheyFit()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, charset);
+        const int used = 9;
+        const QList<Word> words =
+            encodedWords(transport::encodeWords(text, MailCharset(charset), used));
+        QVERIFY(words.size() > 2);
+        qsizetype consumed = 0;
+        for (qsizetype i = 0; i < words.size(); ++i) {
+            const Word& word = words.at(i);
+            const QString part =
+                word.charset == "ISO-2022-JP" ? decodeJis(word.raw) : QString::fromUtf8(word.raw);
+            QCOMPARE(text.mid(consumed, part.size()), part);
+            consumed += part.size();
+            if (i + 1 == words.size())
+                break;
+            const qsizetype next = text.at(consumed).isHighSurrogate() ? 2 : 1;
+            const QString longer = part + text.mid(consumed, next);
+            const QByteArray raw = word.charset == "ISO-2022-JP"
+                                       ? *transport::encodeIso2022Jp(longer)
+                                       : longer.toUtf8();
+            const qsizetype length = word.charset.size() + 7 + (raw.size() + 2) / 3 * 4;
+            const int room = i == 0 ? 78 - used : 75;
+            QVERIFY2(length > room, qPrintable(part));
+        }
+        QCOMPARE(consumed, text.size());
+    }
+
     void longBodyLinesStayUnder998Octets_data()
     {
         QTest::addColumn<QString>("line");
