@@ -73,6 +73,16 @@ void cancel(frmTimerSet& dialog)
     dialog.cmdCancel->click();
 }
 
+const QStringList k1030 = {"2026", "03", "07", "10", "30"};
+
+// Opens the schedule dialog from the menu with `action` scripted; how many dialogs opened.
+int openSchedule(WriteForm& form, std::function<void(frmTimerSet&)> action)
+{
+    DialogScript script(std::move(action));
+    form.mnOption_Timer->trigger();
+    return script.opened;
+}
+
 QList<QWidget*> lockedControls(WriteForm& form)
 {
     return {form.ToText, form.SubjectText,   form.txtFrom,  form.AttachText,  form.cmdDoc,
@@ -200,11 +210,7 @@ void TestScheduledStart::armAndDisarm()
     prepare(form);
     const QList<QWidget*> locked = lockedControls(form);
 
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-        QCOMPARE(script.opened, 1);
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     QVERIFY(form.timSend->isEnabled());
     QCOMPARE(form.timSend->interval(), 1000);
     QVERIFY(!form.fraTimerDisp->isHidden());
@@ -216,11 +222,7 @@ void TestScheduledStart::armAndDisarm()
     // A failing menu check leaves the armed schedule as it was.
     form.txtFrom->setEnabled(true);
     form.txtFrom->clear();
-    {
-        DialogScript script(cancel);
-        form.mnOption_Timer->trigger();
-        QCOMPARE(script.opened, 0);
-    }
+    QCOMPARE(openSchedule(form, cancel), 0);
     QVERIFY(form.timSend->isEnabled());
     QVERIFY(!form.fraTimerDisp->isHidden());
     form.txtFrom->setText(QStringLiteral("sender"));
@@ -228,38 +230,29 @@ void TestScheduledStart::armAndDisarm()
 
     // Re-opening shows the armed time; confirming another replaces it.
     QStringList prefilled;
-    {
-        DialogScript script([&prefilled](frmTimerSet& dialog) {
-            prefilled = {dialog.txtYyyy->text(), dialog.txtMm->text(), dialog.txtDd->text(),
-                         dialog.txtHh->text(), dialog.txtNn->text()};
-            confirm({"2026", "03", "07", "11", "15"})(dialog);
-        });
-        form.mnOption_Timer->trigger();
-    }
-    QCOMPARE(prefilled, QStringList({"2026", "03", "07", "10", "30"}));
+    QCOMPARE(openSchedule(form,
+                          [&prefilled](frmTimerSet& dialog) {
+                              prefilled = {dialog.txtYyyy->text(), dialog.txtMm->text(),
+                                           dialog.txtDd->text(), dialog.txtHh->text(),
+                                           dialog.txtNn->text()};
+                              confirm({"2026", "03", "07", "11", "15"})(dialog);
+                          }),
+             1);
+    QCOMPARE(prefilled, k1030);
     QCOMPARE(form.lblSendTime->text(), QStringLiteral("2026年03月07日 11時15分00秒"));
     QVERIFY(form.timSend->isEnabled());
 
     // The close box disarms but keeps the time for the next opening.
-    {
-        DialogScript script([](frmTimerSet& dialog) { dialog.close(); });
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, [](frmTimerSet& dialog) { dialog.close(); }), 1);
     QVERIFY(!form.timSend->isEnabled());
     QVERIFY(form.fraTimerDisp->isHidden());
     QVERIFY(allEnabled(locked, true));
     QCOMPARE(aMain_sMail::ScheduledTime, QStringLiteral("2026年03月07日 11時15分00秒"));
 
     // Cancel clears it.
-    {
-        DialogScript script(confirm({"2026", "03", "07", "11", "15"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm({"2026", "03", "07", "11", "15"})), 1);
     QVERIFY(form.timSend->isEnabled());
-    {
-        DialogScript script(cancel);
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, cancel), 1);
     QVERIFY(!form.timSend->isEnabled());
     QVERIFY(form.fraTimerDisp->isHidden());
     QVERIFY(allEnabled(locked, true));
@@ -274,10 +267,7 @@ void TestScheduledStart::firesAtTheFirstTickAtOrAfterTheTime()
     ScopedFakeClock clock(at(10, 29, 58));
     WriteForm form(m_app->path());
     prepare(form);
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     QVERIFY(form.lblNowTime->text().isEmpty());
     // From here the send handler finds the settings incomplete: its message shows that the
     // tick called it, and no mail is attempted.
@@ -311,11 +301,7 @@ void TestScheduledStart::firesAtTheFirstTickAtOrAfterTheTime()
 
     // Cancelling the dialog afterwards hands the controls back.
     aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
-    {
-        DialogScript script(cancel);
-        form.mnOption_Timer->trigger();
-        QCOMPARE(script.opened, 1);
-    }
+    QCOMPARE(openSchedule(form, cancel), 1);
     QVERIFY(allEnabled(lockedControls(form), true));
 }
 
@@ -325,10 +311,7 @@ void TestScheduledStart::firesAfterAJumpPastTheTime()
     ScopedFakeClock clock(at(10, 0, 0));
     WriteForm form(m_app->path());
     prepare(form);
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     aMain_sMail::Settings.SMTP.clear();
     form.timSend_Timer();
     QVERIFY(form.timSend->isEnabled());
@@ -348,10 +331,7 @@ void TestScheduledStart::timerDrivesTheTick()
     ScopedFakeClock clock(at(10, 29, 0));
     WriteForm form(m_app->path());
     prepare(form);
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     aMain_sMail::Settings.SMTP.clear();
     QTRY_COMPARE_WITH_TIMEOUT(form.lblNowTime->text(), QStringLiteral("2026/03/07 10:29:00"), 3000);
     QVERIFY(form.timSend->isEnabled());
@@ -366,10 +346,7 @@ void TestScheduledStart::scheduleChangedDuringTheYieldDoesNotFire()
     ScopedFakeClock clock(at(10, 0, 0));
     WriteForm form(m_app->path());
     prepare(form);
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
 
     // Cleared: the menu runs during the tick's yield and the operator cancels the dialog.
@@ -390,10 +367,7 @@ void TestScheduledStart::scheduleChangedDuringTheYieldDoesNotFire()
     // Replaced: a later time confirmed during the yield does not fire on this tick...
     aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
     clock->set(at(10, 0, 0));
-    {
-        DialogScript arm(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
     QTimer::singleShot(0, &form, [&] {
         script = std::make_unique<DialogScript>(confirm({"2026", "03", "07", "10", "45"}));
@@ -429,10 +403,7 @@ void TestScheduledStart::menuRefusedDuringARun()
 
     WriteForm form(m_app->path());
     prepare(form);
-    {
-        DialogScript script(confirm({"2026", "03", "07", "10", "30"}));
-        form.mnOption_Timer->trigger();
-    }
+    QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
     form.timSend_Timer();
     // The run has started: locked by the send handler, its first mail not yet due.
@@ -441,11 +412,7 @@ void TestScheduledStart::menuRefusedDuringARun()
     QCOMPARE(form.SendFlag, qint16(0));
     const size_t before = fakes.boxes().shown.size();
 
-    {
-        DialogScript script(cancel);
-        form.mnOption_Timer->trigger();
-        QCOMPARE(script.opened, 0);
-    }
+    QCOMPARE(openSchedule(form, cancel), 0);
     QCOMPARE(fakes.boxes().shown.size(), before + 1);
     QCOMPARE(fakes.boxes().shown.back().text, kBusyMessage);
     QCOMPARE(fakes.boxes().shown.back().caption,
@@ -457,11 +424,7 @@ void TestScheduledStart::menuRefusedDuringARun()
     WriteForm other(m_app->path());
     prepare(other);
     other.SendFlag = 1;
-    {
-        DialogScript script(cancel);
-        other.mnOption_Timer->trigger();
-        QCOMPARE(script.opened, 0);
-    }
+    QCOMPARE(openSchedule(other, cancel), 0);
     QCOMPARE(fakes.boxes().shown.back().text, kBusyMessage);
     QVERIFY(allEnabled(lockedControls(other), true));
 }
