@@ -1,5 +1,4 @@
-#include "fakes.h"
-#include "gui_fakes.h"
+#include "app_window.h"
 
 #include "platform/text_files.h"
 #include "shell/a_main_smail.h"
@@ -14,9 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using testing_support::AppWindow;
 using testing_support::ScopedFakeLauncher;
-using testing_support::ScopedGuiFakes;
-using testing_support::TempAppDir;
 
 namespace {
 
@@ -35,10 +33,9 @@ private slots:
 
     void recipientListChooser()
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
         QTemporaryDir elsewhere;
-        WriteForm form(app.path());
         const QString list = app.file("csv/list.csv");
 
         fakes.dialogs().answers = {list, std::nullopt};
@@ -62,10 +59,9 @@ private slots:
 
     void bodyChooserLoadsWithCrLf()
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
         QTemporaryDir elsewhere;
-        WriteForm form(app.path());
         const QString first = app.write("txt/first.txt", "a\r\n\r\nb");
         const std::optional<QByteArray> sjis = platform::encodeCp932("件名なし\r\n本文です");
         QVERIFY(sjis.has_value());
@@ -101,9 +97,8 @@ private slots:
 
     void unreadableBodyKeepsTheBody()
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
         const QString missing = app.file("txt/gone.txt");
         fakes.dialogs().answers = {missing, app.file("txt")};
         form.BodyText->setPlainText("keep\nme");
@@ -124,9 +119,8 @@ private slots:
 
     void attachmentChooser()
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
 
         fakes.dialogs().answers = {"/data/a.pdf", "/data/b c.png", std::nullopt};
         form.AttachCommand->click();
@@ -156,10 +150,9 @@ private slots:
 
     void editorStart()
     {
-        ScopedGuiFakes fakes;
         ScopedFakeLauncher launcher;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
 
         aMain_sMail::Settings.EDITPATH = " \t ";
         form.mnDoc_Make->trigger();

@@ -1,3 +1,4 @@
+#include "app_window.h"
 #include "fakes.h"
 #include "gui_fakes.h"
 
@@ -18,9 +19,9 @@
 
 #include <functional>
 
+using testing_support::AppWindow;
 using testing_support::ScopedFakeLauncher;
 using testing_support::ScopedGuiFakes;
-using testing_support::TempAppDir;
 
 namespace {
 
@@ -102,10 +103,9 @@ private slots:
 
     void boardMenuStartsTheBrowser()
     {
-        ScopedGuiFakes fakes;
         ScopedFakeLauncher launcher;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
 
         form.mnEtc_Bbs->trigger();
         QCOMPARE(launcher->launches.size(), size_t(1));
@@ -117,10 +117,9 @@ private slots:
 
     void failedBoardStartShowsTheNotice()
     {
-        ScopedGuiFakes fakes;
         ScopedFakeLauncher launcher;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
         launcher->failWith = "No such file or directory";
 
         NoticeSeen seen;
@@ -138,10 +137,9 @@ private slots:
 
     void versionDialog()
     {
-        ScopedGuiFakes fakes;
         ScopedFakeLauncher launcher;
-        TempAppDir app;
-        WriteForm form(app.path());
+        AppWindow window;
+        auto& [fakes, app, form] = window;
 
         bool shown = false;
         QString message, url, urlFamily, caption;

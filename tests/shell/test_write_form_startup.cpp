@@ -1,5 +1,4 @@
-#include "fakes.h"
-#include "gui_fakes.h"
+#include "app_window.h"
 #include "settings_dialog/frm_op_set1.h"
 #include "shell/a_main_smail.h"
 #include "shell/write_form.h"
@@ -14,8 +13,7 @@
 #include <memory>
 
 using aMain_sMail::Settings;
-using testing_support::ScopedGuiFakes;
-using testing_support::TempAppDir;
+using testing_support::AppWindow;
 
 namespace {
 
@@ -50,11 +48,8 @@ void whenDialogOpens(DialogScript& script, WriteForm* form)
     poll->start();
 }
 
-void writeCompleteSettings(const TempAppDir& app, const QByteArray& extra = QByteArray())
-{
-    app.write(QStringLiteral("ini/kezmail.ini"),
-              "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1200\r\n" + extra);
-}
+const QByteArray kCompleteSettings =
+    "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1200\r\n";
 
 } // namespace
 
@@ -78,9 +73,8 @@ private slots:
 
 void TestWriteFormStartup::firstStartShowsDialogFirst()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    WriteForm form(app.path());
+    AppWindow window;
+    auto& [fakes, app, form] = window;
     DialogScript script;
     script.act = [](frmOpSet1* dialog) {
         QTest::keyClicks(dialog->txtSmtp, QStringLiteral("smtp.example.jp"));
@@ -106,9 +100,8 @@ void TestWriteFormStartup::firstStartShowsDialogFirst()
 
 void TestWriteFormStartup::firstStartCancelled()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    WriteForm form(app.path());
+    AppWindow window;
+    auto& [fakes, app, form] = window;
     DialogScript script;
     script.act = [](frmOpSet1* dialog) {
         dialog->txtSmtp->setText(QStringLiteral("typed.example.jp"));
@@ -126,10 +119,8 @@ void TestWriteFormStartup::firstStartCancelled()
 
 void TestWriteFormStartup::completeFileOpensNoDialog()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    writeCompleteSettings(app);
-    WriteForm form(app.path());
+    AppWindow window(kCompleteSettings);
+    auto& [fakes, app, form] = window;
     DialogScript script;
     script.act = [](frmOpSet1*) {};
     whenDialogOpens(script, &form);
@@ -145,11 +136,9 @@ void TestWriteFormStartup::completeFileOpensNoDialog()
 
 void TestWriteFormStartup::incompleteFileOpensDialog()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
     // Logging on without a path is incomplete.
-    writeCompleteSettings(app, "SENDLOG=1\r\n");
-    WriteForm form(app.path());
+    AppWindow window(kCompleteSettings + "SENDLOG=1\r\n");
+    auto& [fakes, app, form] = window;
     DialogScript script;
     QString shownSmtp;
     script.act = [&shownSmtp](frmOpSet1* dialog) {
@@ -184,10 +173,8 @@ void TestWriteFormStartup::pop3TimerInterval()
     QFETCH(qint64, interval);
     QFETCH(int, popTickCount);
 
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    writeCompleteSettings(app, line + "\r\nUSERID=u\r\nIDPAS=p\r\n");
-    WriteForm form(app.path());
+    AppWindow window(kCompleteSettings + line + "\r\nUSERID=u\r\nIDPAS=p\r\n");
+    auto& [fakes, app, form] = window;
     form.PopTickCount = 7;
     form.Form_Load();
     QCOMPARE(form.Timer2->interval(), interval);
@@ -197,10 +184,8 @@ void TestWriteFormStartup::pop3TimerInterval()
 
 void TestWriteFormStartup::settingsMenuRefreshesInterval()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    writeCompleteSettings(app);
-    WriteForm form(app.path());
+    AppWindow window(kCompleteSettings);
+    auto& [fakes, app, form] = window;
     form.Form_Load();
     form.show();
 
@@ -236,10 +221,8 @@ void TestWriteFormStartup::settingsMenuRefreshesInterval()
 void TestWriteFormStartup::closingWithoutRunEndsProcess()
 {
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
-        writeCompleteSettings(app);
-        WriteForm form(app.path());
+        AppWindow window(kCompleteSettings);
+        auto& [fakes, app, form] = window;
         form.Form_Load();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -254,10 +237,8 @@ void TestWriteFormStartup::closingWithoutRunEndsProcess()
         QCOMPARE(fakes.processEnd().calls, 1);
     }
     {
-        ScopedGuiFakes fakes;
-        TempAppDir app;
-        writeCompleteSettings(app);
-        WriteForm form(app.path());
+        AppWindow window(kCompleteSettings);
+        auto& [fakes, app, form] = window;
         form.Form_Load();
         form.show();
         form.nmFile_End->trigger();
@@ -268,10 +249,8 @@ void TestWriteFormStartup::closingWithoutRunEndsProcess()
 
 void TestWriteFormStartup::closeBoxDuringRunAsksOnce()
 {
-    ScopedGuiFakes fakes;
-    TempAppDir app;
-    writeCompleteSettings(app);
-    WriteForm form(app.path());
+    AppWindow window(kCompleteSettings);
+    auto& [fakes, app, form] = window;
     form.Form_Load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
