@@ -3,10 +3,13 @@
 #include "platform/text_files.h"
 #include "transport/nmail.h"
 
+#include <QAbstractButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStringDecoder>
+#include <QTest>
 
 namespace delivery_testing {
 
@@ -139,6 +142,21 @@ QStringList Harness::boxCaptions()
     for (const platform::MessageBoxRequest& r : fakes.boxes().shown)
         out << r.caption.value_or(QStringLiteral("<none>"));
     return out;
+}
+
+void Harness::checkRefusals(QAbstractButton* button, const std::vector<Refusal>& refusals)
+{
+    for (const Refusal& refusal : refusals) {
+        refusal.arrange();
+        form->cmdCSV->setFocus();
+        fakes.boxes().shown.clear();
+        button->click();
+        QCOMPARE(boxTexts(), QStringList({refusal.message}));
+        QCOMPARE(fakes.boxes().shown.front().icon, platform::MsgIcon::Exclamation);
+        QCOMPARE(boxCaptions(), QStringList({QStringLiteral("KEZ-MAILER")}));
+        QCOMPARE(form->focusWidget(), refusal.focus ? refusal.focus : form->cmdCSV);
+        QVERIFY(button->isEnabled());
+    }
 }
 
 QStringList Harness::logLines(const QString& relative) const

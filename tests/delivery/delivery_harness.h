@@ -16,6 +16,9 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
+
+class QAbstractButton;
 
 namespace delivery_testing {
 
@@ -52,6 +55,18 @@ public:
     bool ended() { return fakes.processEnd().calls > 0; }
     // The lines of a file below the application folder, split at CR LF.
     QStringList logLines(const QString& relative) const;
+
+    // A start the input checks refuse: what to change first, the message it gives, and the
+    // control that gets the focus (nullptr: it stays on cmdCSV, where each attempt starts).
+    struct Refusal
+    {
+        std::function<void()> arrange;
+        QString message;
+        QWidget* focus;
+    };
+    // Clicks `button` after each arrangement; each gives exactly one exclamation box with the
+    // caption, puts the focus where the check says and leaves the button usable.
+    void checkRefusals(QAbstractButton* button, const std::vector<Refusal>& refusals);
 
     testing_support::ScopedGuiFakes fakes;
     testing_support::ScopedFakeClock clock;

@@ -225,15 +225,9 @@ private slots:
     void startChecksInOrder()
     {
         Harness h;
-        struct Step
-        {
-            std::function<void()> arrange;
-            QString message;
-            QWidget* focus;
-        };
         WriteForm& f = *h.form;
         const QString list = h.app.write("csv/list.csv", "a@example.jp\r\nb@example.jp");
-        const std::vector<Step> steps = {
+        const std::vector<Harness::Refusal> steps = {
             {[] { aMain_sMail::Settings.SMTP = "  "; }, "設定ファイルが正しく設定されていません。",
              nullptr},
             {[&] {
@@ -245,17 +239,9 @@ private slots:
              f.SubjectText},
             {[&] { f.SubjectText->setText("   "); }, "送信者を指定して下さい。", f.txtFrom},
         };
-        for (const Step& step : steps) {
-            step.arrange();
-            f.cmdCSV->setFocus();
-            h.fakes.boxes().shown.clear();
-            f.SendCommand->click();
-            QCOMPARE(h.boxTexts(), QStringList({step.message}));
-            QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Exclamation);
-            QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER"}));
-            QCOMPARE(f.focusWidget(), step.focus ? step.focus : f.cmdCSV);
-            QVERIFY(f.SendCommand->isEnabled());
-        }
+        h.checkRefusals(f.SendCommand, steps);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(h.smtp.messages().isEmpty());
 
         // A subject of blanks passes; the trimmed path is the one opened.

@@ -25,13 +25,7 @@ private slots:
     {
         Harness h;
         WriteForm& f = *h.form;
-        struct Step
-        {
-            std::function<void()> arrange;
-            QString message;
-            QWidget* focus;
-        };
-        const std::vector<Step> steps = {
+        const std::vector<Harness::Refusal> steps = {
             {[] { aMain_sMail::Settings.MAIL.clear(); }, "設定ファイルが正しく設定されていません。",
              nullptr},
             {[&] {
@@ -44,16 +38,9 @@ private slots:
              f.SubjectText},
             {[&] { f.SubjectText->setText(" "); }, "送信者を指定して下さい。", f.txtFrom},
         };
-        for (const Step& step : steps) {
-            step.arrange();
-            f.cmdCSV->setFocus();
-            h.fakes.boxes().shown.clear();
-            f.cmdTestSend->click();
-            QCOMPARE(h.boxTexts(), QStringList({step.message}));
-            QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER"}));
-            QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Exclamation);
-            QCOMPARE(f.focusWidget(), step.focus ? step.focus : f.cmdCSV);
-        }
+        h.checkRefusals(f.cmdTestSend, steps);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(h.smtp.messages().isEmpty());
         QCOMPARE(h.pop3.connectionCount(), 0);
     }
