@@ -109,12 +109,7 @@ void frmTimerSet::buildControls()
     for (QLineEdit* edit : {txtMm, txtDd, txtHh, txtNn})
         edit->installEventFilter(this);
 
-    setTabOrder(txtYyyy, txtMm);
-    setTabOrder(txtMm, txtDd);
-    setTabOrder(txtDd, txtHh);
-    setTabOrder(txtHh, txtNn);
-    setTabOrder(txtNn, cmdSettei);
-    setTabOrder(cmdSettei, cmdCancel);
+    shell::setTabChain({txtYyyy, txtMm, txtDd, txtHh, txtNn, cmdSettei, cmdCancel});
     txtYyyy->setFocus();
 
     Timer1 = new platform::FormTimer(this);

@@ -246,12 +246,9 @@ void frmOpSet1::buildControls()
     placeTwips(OkCommand, 8400, 5250, 1320, 420);
 
     // Labels and frames take no focus; the access keys of the labels pass it on.
-    QWidget* order[] = {txtSmtp,    txtPop3,     txtMail,       txtUserID,  txtPassWord,
-                        ApopCheck,  txtSendSpan, txtPop3Time,   chkSendLog, cmdSendLog,
-                        txtSendLog, chkErrLog,   chkErrLogMsg,  cmdErrLog,  txtErrLog,
-                        cmdEdit,    txtEditPath, CancelCommand, OkCommand};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    shell::setTabChain({txtSmtp, txtPop3, txtMail, txtUserID, txtPassWord, ApopCheck, txtSendSpan,
+                        txtPop3Time, chkSendLog, cmdSendLog, txtSendLog, chkErrLog, chkErrLogMsg,
+                        cmdErrLog, txtErrLog, cmdEdit, txtEditPath, CancelCommand, OkCommand});
     txtSmtp->setFocus();
 }
 

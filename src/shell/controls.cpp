@@ -70,4 +70,14 @@ void setForeground(QWidget* widget, const QColor& color)
     widget->setPalette(palette);
 }
 
+void setTabChain(std::initializer_list<QWidget*> widgets)
+{
+    QWidget* previous = nullptr;
+    for (QWidget* widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
 } // namespace shell

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <initializer_list>
+
 class QCheckBox;
 class QColor;
 class QGroupBox;
@@ -25,5 +27,8 @@ QGroupBox* makeFrame(QWidget* parent, const char* name, const QString& title);
 void imeOff(QWidget* widget);
 void setBackground(QWidget* widget, const QColor& color);
 void setForeground(QWidget* widget, const QColor& color);
+
+// Chains the focus order through the widgets in the given order.
+void setTabChain(std::initializer_list<QWidget*> widgets);
 
 } // namespace shell

@@ -139,7 +139,8 @@ void WriteForm::buildControls()
     Label1 = makeLabel(client, "Label1", QStringLiteral("送信件数："));
     placeTwips(Label1, 1680, 2595, 870, 255);
     lblSndRec = makeLabel(client, "lblSndRec", QString());
-    placeTwips(lblSndRec, 2550, 2595, 840, 255); // clear of Label4, so a new count repaints only itself
+    placeTwips(lblSndRec, 2550, 2595, 840,
+               255); // clear of Label4, so a new count repaints only itself
     Label4 = makeLabel(client, "Label4", QStringLiteral("配信エラー件数："));
     // The caption is wider in the CJK fallback face than in the original one; it grows to the
     // left so that it still ends where the count begins.
@@ -201,11 +202,9 @@ void WriteForm::buildControls()
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(lblAdres)})
         w->setFocusPolicy(Qt::NoFocus);
 
-    QWidget* order[] = {cmdCSV,        ToText,       SubjectText,  txtFrom,     AttachCommand,
-                        AttachText,    cmdDoc,       BodyText,     cmdTestSend, SendCommand,
-                        CancelCommand, txtTimerTime, cmdSendPouse, cmdSendRtry};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
+    shell::setTabChain({cmdCSV, ToText, SubjectText, txtFrom, AttachCommand, AttachText, cmdDoc,
+                        BodyText, cmdTestSend, SendCommand, CancelCommand, txtTimerTime,
+                        cmdSendPouse, cmdSendRtry});
     cmdCSV->setFocus();
 }
 

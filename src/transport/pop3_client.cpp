@@ -1,5 +1,9 @@
 #include "transport/pop3_client.h"
 
+#include "transport/mail_address.h"
+
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -89,12 +93,10 @@ QString apopDigest(const QString& timestamp, const QString& password)
 
 bool unsafeInPop3Command(const QString& text)
 {
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u <= 0x9f))
-            return true;
-    }
-    return false;
+    // Stricter than the SMTP addresses: C1 controls are refused as well.
+    return hasControlCharacter(text) || std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+               return c.unicode() >= 0x80 && c.unicode() <= 0x9f;
+           });
 }
 
 Pop3Client::Pop3Client() = default;

@@ -67,7 +67,7 @@ bool parsePop3Server(const QString& raw, Pop3Endpoint* endpoint, QString* errorT
             result.security = Pop3Endpoint::Security::StartTls;
             result.port = 110;
         } else {
-            *errorText = badValue(value, QStringLiteral("pop3:// か pop3s:// を使ってください"));
+            *errorText = badValue(value, QStringLiteral("pop3:// か pop3s:// を使って下さい"));
             return false;
         }
         const QUrl url(value, QUrl::StrictMode);
@@ -79,13 +79,13 @@ bool parsePop3Server(const QString& raw, Pop3Endpoint* endpoint, QString* errorT
         // silently lose to it.
         if (!url.userInfo().isEmpty()) {
             *errorText = badValue(
-                value, QStringLiteral("ユーザー名とパスワードはURLに含めずに設定してください"));
+                value, QStringLiteral("ユーザー名とパスワードはURLに含めずに設定して下さい"));
             return false;
         }
         if (url.hasQuery() || url.hasFragment() ||
             (!url.path().isEmpty() && url.path() != QLatin1String("/"))) {
             *errorText =
-                badValue(value, QStringLiteral("ホスト名とポート番号だけを指定してください"));
+                badValue(value, QStringLiteral("ホスト名とポート番号だけを指定して下さい"));
             return false;
         }
         result.host = url.host();

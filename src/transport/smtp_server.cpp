@@ -1,17 +1,11 @@
 #include "transport/smtp_server.h"
 
+#include "transport/mail_address.h"
+
 #include <QUrl>
 
 namespace transport {
 namespace {
-
-bool hasControl(const QString& text)
-{
-    for (QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            return true;
-    return false;
-}
 
 bool parsePort(const QString& text, int* port)
 {
@@ -35,7 +29,7 @@ QString invalid(const QString& shown)
 // Fills host/aceHost from a host text (brackets already removed for IPv6).
 bool setHost(SmtpServer& server, const QString& host)
 {
-    if (host.isEmpty() || hasControl(host) || host.contains(QLatin1Char(' ')) ||
+    if (host.isEmpty() || hasControlCharacter(host) || host.contains(QLatin1Char(' ')) ||
         host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('@')))
         return false;
     server.host = host;
@@ -157,7 +151,8 @@ std::optional<SmtpServer> parseSmtpServer(const QString& value, QString* error)
         QString password = colon >= 0 ? userInfo.mid(colon + 1) : QString();
         server.user = QUrl::fromPercentEncoding(user.toUtf8());
         server.password = QUrl::fromPercentEncoding(password.toUtf8());
-        if (server.user.isEmpty() || hasControl(server.user) || hasControl(server.password)) {
+        if (server.user.isEmpty() || hasControlCharacter(server.user) ||
+            hasControlCharacter(server.password)) {
             *error = QStringLiteral(
                          "SMTPサーバーのユーザー名またはパスワードの指定が正しくありません: %1")
                          .arg(shown);
