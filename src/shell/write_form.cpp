@@ -9,6 +9,7 @@
 #include "shell/center_form.h"
 #include "shell/controls.h"
 #include "shell/fonts.h"
+#include "shell/repaint_pacer.h"
 #include "shell/settings_file.h"
 #include "shell/twips.h"
 #include "transport/nmail.h"
@@ -45,6 +46,8 @@ WriteForm::WriteForm(const QString& appDir, QWidget* parent) : QMainWindow(paren
     connectCompose();
     connectSchedule();
     connectInfo();
+    // About one paint per frame of a 60 Hz screen.
+    new shell::RepaintPacer(this, 16);
 }
 
 WriteForm::~WriteForm() = default;
