@@ -26,6 +26,20 @@ private:
     QLabel* m_label;
 };
 
+// A shown window with one label, paced at 16 ms by a clock the test moves by hand.
+struct PacedWindow
+{
+    PacedWindow() : label(new QLabel(QStringLiteral("0"), &window))
+    {
+        (new QVBoxLayout(&window))->addWidget(label);
+        new shell::RepaintPacer(&window, 16, [this] { return now; });
+        window.show();
+    }
+    qint64 now = 1000;
+    QWidget window;
+    QLabel* label;
+};
+
 } // namespace
 
 class TestRepaintPacer : public QObject
@@ -40,20 +54,15 @@ private slots:
 // paint may draw, and it must draw the last text.
 void TestRepaintPacer::mergesQuickUpdatesAndShowsTheLast()
 {
-    qint64 now = 1000;
-    QWidget window;
-    auto* label = new QLabel(QStringLiteral("0"), &window);
-    (new QVBoxLayout(&window))->addWidget(label);
-    new shell::RepaintPacer(&window, 16, [&now] { return now; });
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    PaintLog log(label);
-    label->setText(QStringLiteral("first"));
+    PacedWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    PaintLog log(w.label);
+    w.label->setText(QStringLiteral("first"));
     QCoreApplication::processEvents();
     QTRY_COMPARE(log.painted, QStringList{QStringLiteral("first")});
 
     for (int i = 1; i <= 50; ++i) {
-        label->setText(QString::number(i));
+        w.label->setText(QString::number(i));
         QCoreApplication::processEvents();
     }
     QTRY_COMPARE(log.painted.size(), 2);
@@ -64,17 +73,12 @@ void TestRepaintPacer::mergesQuickUpdatesAndShowsTheLast()
 
 void TestRepaintPacer::paintsAtOnceOnceTheGapHasPassed()
 {
-    qint64 now = 1000;
-    QWidget window;
-    auto* label = new QLabel(QStringLiteral("0"), &window);
-    (new QVBoxLayout(&window))->addWidget(label);
-    new shell::RepaintPacer(&window, 16, [&now] { return now; });
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    PaintLog log(label);
+    PacedWindow w;
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    PaintLog log(w.label);
     for (int i = 1; i <= 3; ++i) {
-        now += 16;
-        label->setText(QString::number(i));
+        w.now += 16;
+        w.label->setText(QString::number(i));
         QCoreApplication::processEvents();
         QCOMPARE(log.painted.size(), i);
         QCOMPARE(log.painted.last(), QString::number(i));
