@@ -23,11 +23,10 @@ bool RepaintPacer::eventFilter(QObject* watched, QEvent* event)
     if (watched != m_window || event->type() != QEvent::UpdateRequest)
         return false;
     const qint64 now = m_nowMs();
-    const qint64 since = now - m_lastPaintMs;
-    if (m_deferredDue || !m_painted || since >= m_minGapMs || since < 0) {
+    const qint64 since = m_lastPaintMs ? now - *m_lastPaintMs : m_minGapMs;
+    if (m_deferredDue || since >= m_minGapMs || since < 0) {
         m_deferredDue = false;
         m_deferred.stop();
-        m_painted = true;
         m_lastPaintMs = now;
         return false;
     }

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -32,8 +33,7 @@ private:
     int m_minGapMs;
     std::function<qint64()> m_nowMs;
     QElapsedTimer m_steady;
-    qint64 m_lastPaintMs = 0;
-    bool m_painted = false;
+    std::optional<qint64> m_lastPaintMs;
     bool m_deferredDue = false;
     QTimer m_deferred;
 };
