@@ -2,7 +2,7 @@
 // scripts/servers), read back with Python's email package: a mail reader must see exactly the
 // Japanese subject, sender name, body and attachment names that went in.
 #include "servers_env.h"
-#include "transport/nmail.h"
+#include "core/transport/nmail.h"
 
 #include <QCryptographicHash>
 #include <QDir>

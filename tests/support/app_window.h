@@ -9,7 +9,7 @@
 #include "fakes.h"
 #include "gui_fakes.h"
 
-#include "shell/write_form.h"
+#include "gui/main_window/write_form.h"
 
 #include <QByteArray>
 

@@ -3,8 +3,8 @@
 // Stand-ins for the platform that tests script: the clock, process start and the application
 // folder.
 
-#include "platform/clock.h"
-#include "platform/process_launcher.h"
+#include "core/platform/clock.h"
+#include "core/platform/process_launcher.h"
 
 #include <QDateTime>
 #include <QStringList>

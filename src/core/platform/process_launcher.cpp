@@ -1,0 +1,58 @@
+#include "core/platform/process_launcher.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+namespace platform {
+namespace {
+
+class QtLauncher final : public ProcessLauncher
+{
+public:
+    bool startDetached(const QString& program, const QStringList& args,
+                       QString* errorText) override
+    {
+        QProcess process;
+        process.setProgram(program);
+        process.setArguments(args);
+        if (process.startDetached())
+            return true;
+        if (errorText)
+            *errorText = process.errorString();
+        return false;
+    }
+};
+
+std::unique_ptr<ProcessLauncher>& slot()
+{
+    static std::unique_ptr<ProcessLauncher> current = std::make_unique<QtLauncher>();
+    return current;
+}
+
+} // namespace
+
+ProcessLauncher& launcher()
+{
+    return *slot();
+}
+
+std::unique_ptr<ProcessLauncher> setLauncher(std::unique_ptr<ProcessLauncher> l)
+{
+    if (!l)
+        l = std::make_unique<QtLauncher>();
+    return std::exchange(slot(), std::move(l));
+}
+
+bool startCommandLine(const QString& commandLine, QString* errorText)
+{
+    QStringList parts = QProcess::splitCommand(commandLine);
+    if (parts.isEmpty()) {
+        if (errorText)
+            *errorText = QCoreApplication::translate("platform", "No program given");
+        return false;
+    }
+    const QString program = parts.takeFirst();
+    return launcher().startDetached(program, parts, errorText);
+}
+
+} // namespace platform

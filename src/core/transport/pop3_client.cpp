@@ -1,0 +1,358 @@
+#include "core/transport/pop3_client.h"
+
+#include "core/transport/mail_address.h"
+
+#include <algorithm>
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+namespace transport {
+namespace {
+
+Pop3Timeouts& timeoutStorage()
+{
+    static Pop3Timeouts timeouts;
+    return timeouts;
+}
+
+QList<QSslCertificate>& extraCaStorage()
+{
+    static QList<QSslCertificate> certificates;
+    return certificates;
+}
+
+// RFC 1939 limits a reply line to 512 octets; a server sending far more is broken or hostile.
+constexpr qint64 kMaxReplyLine = 8192;
+
+// Quitting is a courtesy: the login already happened, so don't let it hold the window.
+constexpr int kQuitWaitMs = 5000;
+
+QString replyText(const QByteArray& line)
+{
+    QString text = QString::fromUtf8(line);
+    while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
+        text.chop(1);
+    return text;
+}
+
+QString socketReason(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return QStringLiteral("接続が拒否されました");
+    case QAbstractSocket::RemoteHostClosedError:
+        return QStringLiteral("サーバーが接続を切断しました");
+    case QAbstractSocket::HostNotFoundError:
+        return QStringLiteral("ホストが見つかりません");
+    case QAbstractSocket::SocketTimeoutError:
+        return QStringLiteral("タイムアウトしました");
+    case QAbstractSocket::NetworkError:
+        return QStringLiteral("ネットワークエラーです");
+    case QAbstractSocket::SslHandshakeFailedError:
+        return QStringLiteral("TLSのハンドシェイクに失敗しました");
+    default:
+        return QStringLiteral("通信エラーです");
+    }
+}
+
+} // namespace
+
+Pop3Timeouts pop3Timeouts()
+{
+    return timeoutStorage();
+}
+
+Pop3Timeouts setPop3Timeouts(const Pop3Timeouts& timeouts)
+{
+    const Pop3Timeouts previous = timeoutStorage();
+    timeoutStorage() = timeouts;
+    return previous;
+}
+
+void setPop3ExtraCaCertificates(const QList<QSslCertificate>& certificates)
+{
+    extraCaStorage() = certificates;
+}
+
+QString apopTimestamp(const QString& greeting)
+{
+    static const QRegularExpression stamp(QStringLiteral("<[^<>\\s]+@[^<>\\s]+>"));
+    const QRegularExpressionMatch match = stamp.match(greeting);
+    return match.hasMatch() ? match.captured(0) : QString();
+}
+
+QString apopDigest(const QString& timestamp, const QString& password)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash((timestamp + password).toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool unsafeInPop3Command(const QString& text)
+{
+    // Stricter than the SMTP addresses: C1 controls are refused as well.
+    return hasControlCharacter(text) || std::any_of(text.cbegin(), text.cend(), [](QChar c) {
+               return c.unicode() >= 0x80 && c.unicode() <= 0x9f;
+           });
+}
+
+Pop3Client::Pop3Client() = default;
+
+Pop3Client::~Pop3Client()
+{
+    if (m_socket)
+        m_socket->abort();
+}
+
+bool Pop3Client::isEncrypted() const
+{
+    return m_socket && m_socket->isEncrypted();
+}
+
+QString Pop3Client::serverName() const
+{
+    if (m_endpoint.host.contains(QLatin1Char(':')))
+        return QStringLiteral("[%1]:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+    return QStringLiteral("%1:%2").arg(m_endpoint.host).arg(m_endpoint.port);
+}
+
+QString Pop3Client::socketFailure(const QString& what) const
+{
+    return QStringLiteral("POP3サーバー %1 %2: %3 (%4)")
+        .arg(serverName(), what, socketReason(m_socket->error()), m_socket->errorString());
+}
+
+QString Pop3Client::tlsFailure() const
+{
+    const QList<QSslError> errors = m_socket->sslHandshakeErrors();
+    if (!errors.isEmpty()) {
+        QStringList reasons;
+        for (const QSslError& error : errors)
+            reasons << error.errorString();
+        return QStringLiteral("POP3サーバー %1 の証明書を検証できませんでした: %2")
+            .arg(serverName(), reasons.join(QStringLiteral("; ")));
+    }
+    return QStringLiteral("POP3サーバー %1 とTLSで通信できませんでした: %2 (%3)")
+        .arg(serverName(), socketReason(m_socket->error()), m_socket->errorString());
+}
+
+bool Pop3Client::open(const Pop3Endpoint& endpoint, QString* errorText)
+{
+    m_endpoint = endpoint;
+    m_greeting.clear();
+    if (!connectSocket(errorText))
+        return false;
+
+    QByteArray line;
+    if (!readLine(&line, pop3Timeouts().replyMs, errorText))
+        return false;
+    m_greeting = replyText(line);
+    if (!m_greeting.startsWith(QLatin1String("+OK"))) {
+        *errorText = QStringLiteral("POP3サーバー %1 が接続を受け付けませんでした: %2")
+                         .arg(serverName(), m_greeting);
+        m_socket->abort();
+        return false;
+    }
+    if (m_endpoint.security == Pop3Endpoint::Security::StartTls && !startTls(errorText)) {
+        m_socket->abort();
+        return false;
+    }
+    return true;
+}
+
+bool Pop3Client::connectSocket(QString* errorText)
+{
+    const bool tls = m_endpoint.security != Pop3Endpoint::Security::None;
+    if (tls && !QSslSocket::supportsSsl()) {
+        *errorText =
+            QStringLiteral("TLSを使えません (TLSライブラリが見つかりません)。POP3サーバー %1 "
+                           "に接続できませんでした。")
+                .arg(serverName());
+        return false;
+    }
+    m_socket = std::make_unique<QSslSocket>();
+    // Peer verification against the system's trust store and the host name is Qt's default
+    // for clients; say so here so that nobody loosens it by accident.
+    m_socket->setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!extraCaStorage().isEmpty()) {
+        QSslConfiguration configuration = m_socket->sslConfiguration();
+        configuration.addCaCertificates(extraCaStorage());
+        m_socket->setSslConfiguration(configuration);
+    }
+
+    const int connectMs = pop3Timeouts().connectMs;
+    if (m_endpoint.security == Pop3Endpoint::Security::ImplicitTls) {
+        m_socket->connectToHostEncrypted(m_endpoint.host, m_endpoint.port);
+        if (!m_socket->waitForEncrypted(connectMs)) {
+            const bool reachedServer =
+                m_socket->state() == QAbstractSocket::ConnectedState ||
+                !m_socket->sslHandshakeErrors().isEmpty() ||
+                m_socket->error() == QAbstractSocket::SslHandshakeFailedError;
+            *errorText = reachedServer ? tlsFailure()
+                                       : socketFailure(QStringLiteral("に接続できませんでした"));
+            m_socket->abort();
+            return false;
+        }
+        return true;
+    }
+
+    m_socket->connectToHost(m_endpoint.host, m_endpoint.port);
+    if (!m_socket->waitForConnected(connectMs)) {
+        *errorText = socketFailure(QStringLiteral("に接続できませんでした"));
+        m_socket->abort();
+        return false;
+    }
+    return true;
+}
+
+bool Pop3Client::startTls(QString* errorText)
+{
+    QString reply;
+    if (!command("STLS", &reply, errorText)) {
+        if (!reply.isEmpty())
+            *errorText = QStringLiteral("POP3サーバー %1 がSTLSに対応していないため、暗号化できま"
+                                        "せんでした (pop3:// はSTLSが必須です): %2")
+                             .arg(serverName(), reply);
+        return false;
+    }
+    m_socket->startClientEncryption();
+    if (!m_socket->waitForEncrypted(pop3Timeouts().replyMs)) {
+        *errorText = tlsFailure();
+        return false;
+    }
+    return true;
+}
+
+bool Pop3Client::login(const QString& user, const QString& password, Method method,
+                       QString* errorText)
+{
+    if (unsafeInPop3Command(user)) {
+        *errorText = QStringLiteral("POP3のユーザー名に使用できない制御文字 (改行など) が含まれて"
+                                    "いるため、ログインしませんでした。");
+        return false;
+    }
+    if (unsafeInPop3Command(password)) {
+        *errorText = QStringLiteral("POP3のパスワードに使用できない制御文字 (改行など) が含まれて"
+                                    "いるため、ログインしませんでした。");
+        return false;
+    }
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState) {
+        *errorText = QStringLiteral("POP3サーバーに接続していません。");
+        return false;
+    }
+
+    const QString methodName =
+        method == Method::Apop ? QStringLiteral("APOP") : QStringLiteral("USER/PASS");
+    QString reply;
+    bool ok = false;
+    if (method == Method::Apop) {
+        const QString timestamp = apopTimestamp(m_greeting);
+        if (timestamp.isEmpty()) {
+            *errorText = QStringLiteral("POP3サーバー %1 はAPOPに対応していません "
+                                        "(挨拶にタイムスタンプがありません): %2")
+                             .arg(serverName(), m_greeting);
+            return false;
+        }
+        ok = command("APOP " + user.toUtf8() + ' ' + apopDigest(timestamp, password).toLatin1(),
+                     &reply, errorText);
+    } else {
+        ok = command("USER " + user.toUtf8(), &reply, errorText);
+        if (ok)
+            ok = command("PASS " + password.toUtf8(), &reply, errorText);
+    }
+    if (ok)
+        return true;
+    if (!reply.isEmpty()) {
+        *errorText = QStringLiteral("POP3の認証に失敗しました (%1、ユーザー %2): %3")
+                         .arg(methodName, user, reply);
+    }
+    // A server that echoes what it was sent must not make the password show up on screen or
+    // in a log. Very short passwords would blank out ordinary words, and are left alone.
+    if (password.size() >= 4)
+        errorText->replace(password, QStringLiteral("****"));
+    return false;
+}
+
+void Pop3Client::quit()
+{
+    if (!m_socket)
+        return;
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->write("QUIT\r\n");
+        if (m_socket->waitForBytesWritten(kQuitWaitMs)) {
+            QByteArray line;
+            QString ignored;
+            readLine(&line, qMin(kQuitWaitMs, pop3Timeouts().replyMs), &ignored);
+        }
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->waitForDisconnected(qMin(1000, pop3Timeouts().replyMs));
+    }
+    m_socket->abort();
+    m_socket.reset();
+}
+
+bool Pop3Client::sendLine(const QByteArray& line, QString* errorText)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        *errorText = socketFailure(QStringLiteral("との接続が切れています"));
+        return false;
+    }
+    m_socket->write(line + "\r\n");
+    QDeadlineTimer deadline(pop3Timeouts().replyMs);
+    while (m_socket->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !m_socket->waitForBytesWritten(deadline.remainingTime())) {
+            *errorText = socketFailure(QStringLiteral("への送信に失敗しました"));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Pop3Client::readLine(QByteArray* line, int timeoutMs, QString* errorText)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!m_socket->canReadLine()) {
+        if (m_socket->bytesAvailable() > kMaxReplyLine) {
+            *errorText = QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName());
+            return false;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            *errorText = QStringLiteral("POP3サーバー %1 が応答の途中で接続を切断しました。")
+                             .arg(serverName());
+            return false;
+        }
+        const qint64 before = m_socket->bytesAvailable();
+        if (deadline.hasExpired()) {
+            *errorText =
+                QStringLiteral(
+                    "POP3サーバー %1 から %2 秒以内に応答がありませんでした (タイムアウト)。")
+                    .arg(serverName())
+                    .arg(timeoutMs / 1000.0);
+            return false;
+        }
+        m_socket->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+        // A reply that trickles in is progress; only silence runs out the clock.
+        if (m_socket->bytesAvailable() > before)
+            deadline.setRemainingTime(timeoutMs);
+    }
+    *line = m_socket->readLine(kMaxReplyLine + 1);
+    return true;
+}
+
+bool Pop3Client::command(const QByteArray& line, QString* reply, QString* errorText)
+{
+    reply->clear();
+    if (!sendLine(line, errorText))
+        return false;
+    QByteArray raw;
+    if (!readLine(&raw, pop3Timeouts().replyMs, errorText))
+        return false;
+    *reply = replyText(raw);
+    return reply->startsWith(QLatin1String("+OK"));
+}
+
+} // namespace transport

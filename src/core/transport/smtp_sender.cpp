@@ -1,0 +1,398 @@
+#include "core/transport/smtp_sender.h"
+
+#include <QFile>
+#include <QHostInfo>
+#include <QList>
+#include <QMutex>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <cerrno>
+
+namespace transport {
+namespace {
+
+QMutex& timeoutsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+SmtpTimeouts& timeoutStorage()
+{
+    static SmtpTimeouts timeouts;
+    return timeouts;
+}
+
+QString& extraCaStorage()
+{
+    static QString path;
+    return path;
+}
+
+// The name the client gives in EHLO: the machine's name when it is a plain host name.
+QString ehloDomain()
+{
+    static const QString name = [] {
+        QString host = QHostInfo::localHostName();
+        if (host.isEmpty())
+            return QStringLiteral("localhost");
+        for (QChar c : host)
+            if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-') &&
+                c != QLatin1Char('.'))
+                return QStringLiteral("localhost");
+        return host;
+    }();
+    return name;
+}
+
+// What the server said, kept from libcurl's debug stream: libcurl reports only the reply code
+// in its own error texts.
+struct Trace
+{
+    QByteArray pendingIn; // an incomplete reply line
+    QList<QByteArray> replyLines;
+    QByteArray lastVerb;    // the last command sent ("" before any: the greeting)
+    QByteArray failedVerb;  // the command the first failing reply answered
+    QByteArray failedReply; // that reply, lines joined with a blank
+    int failedCode = 0;
+    int lastCode = 0;
+    bool anyReply = false;
+    bool dataSent = false;
+
+    void incoming(const QByteArray& chunk)
+    {
+        pendingIn += chunk;
+        qsizetype lf;
+        while ((lf = pendingIn.indexOf('\n')) >= 0) {
+            QByteArray line = pendingIn.left(lf).trimmed();
+            pendingIn.remove(0, lf + 1);
+            if (line.isEmpty())
+                continue;
+            replyLines.append(line);
+            // "250-..." continues a reply, "250 ..." (or a bare code) ends it.
+            if (line.size() > 3 && line.at(3) == '-')
+                continue;
+            replyEnded();
+        }
+    }
+
+    void replyEnded()
+    {
+        anyReply = true;
+        QByteArray text = replyLines.join(' ');
+        replyLines.clear();
+        int code = text.left(3).toInt();
+        lastCode = code;
+        if (code >= 400 && failedCode == 0) {
+            failedCode = code;
+            failedVerb = lastVerb;
+            failedReply = text;
+        }
+        // After 354 the next reply answers the end of the content.
+        if (lastVerb == "DATA" && code >= 300 && code < 400)
+            lastVerb = ".";
+    }
+
+    void outgoing(const QByteArray& chunk)
+    {
+        QByteArray line = chunk.trimmed();
+        qsizetype end = line.indexOf(' ');
+        QByteArray verb = (end < 0 ? line : line.left(end)).toUpper();
+        if (verb.startsWith("MAIL"))
+            verb = "MAIL";
+        else if (verb.startsWith("RCPT"))
+            verb = "RCPT";
+        // A SASL continuation (after 334) still belongs to AUTH.
+        if (verb.isEmpty() || (lastVerb == "AUTH" && lastCode == 334))
+            return;
+        // Only the verb is kept: an AUTH line carries the credentials.
+        lastVerb = verb;
+        if (verb == "DATA")
+            dataSent = true;
+    }
+};
+
+int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void* userp)
+{
+    auto* trace = static_cast<Trace*>(userp);
+    if (type == CURLINFO_HEADER_IN)
+        trace->incoming(QByteArray(data, qsizetype(size)));
+    else if (type == CURLINFO_HEADER_OUT)
+        trace->outgoing(QByteArray(data, qsizetype(size)));
+    return 0;
+}
+
+struct Upload
+{
+    const QByteArray* data;
+    qsizetype position = 0;
+};
+
+size_t readCallback(char* buffer, size_t size, size_t count, void* userp)
+{
+    auto* upload = static_cast<Upload*>(userp);
+    qsizetype room = qsizetype(size * count);
+    qsizetype n = std::min(room, upload->data->size() - upload->position);
+    memcpy(buffer, upload->data->constData() + upload->position, size_t(n));
+    upload->position += n;
+    return size_t(n);
+}
+
+QString systemReason(long osErrno)
+{
+    switch (osErrno) {
+    case ECONNREFUSED:
+        return QStringLiteral("接続が拒否されました");
+    case ETIMEDOUT:
+        return QStringLiteral("接続がタイムアウトしました");
+    case ENETUNREACH:
+        return QStringLiteral("ネットワークに到達できません");
+    case EHOSTUNREACH:
+        return QStringLiteral("ホストに到達できません");
+    default:
+        return QString();
+    }
+}
+
+QString whatFailed(const QByteArray& verb, int code)
+{
+    if (code == 421)
+        return QStringLiteral("SMTPサーバーが接続を打ち切りました");
+    if (code == 530 && verb != "AUTH")
+        return QStringLiteral(
+            "SMTPサーバーが認証を求めています (smtp://ユーザー名:パスワード@サーバー名 "
+            "の形で指定します)");
+    if (verb.isEmpty())
+        return QStringLiteral("SMTPサーバーが接続を受け付けません");
+    if (verb == "EHLO" || verb == "HELO")
+        return QStringLiteral("SMTPサーバーが挨拶(EHLO)を拒否しました");
+    if (verb == "STARTTLS")
+        return QStringLiteral("SMTPサーバーがSTARTTLSを拒否しました");
+    if (verb == "AUTH")
+        return QStringLiteral("SMTP認証に失敗しました");
+    if (verb == "MAIL")
+        return QStringLiteral("差出人アドレスが拒否されました");
+    if (verb == "RCPT")
+        return QStringLiteral("宛先アドレスが拒否されました");
+    if (verb == "DATA")
+        return QStringLiteral("メールの送信(DATA)が拒否されました");
+    if (verb == ".")
+        return QStringLiteral("メールの内容が受け付けられませんでした");
+    return QStringLiteral("SMTPサーバーがエラーを返しました");
+}
+
+} // namespace
+
+struct SmtpSender::Attempt
+{
+    CURLcode code = CURLE_OK;
+    Trace trace;
+    long osErrno = 0;
+    bool reused = false;
+    QString curlText;
+};
+
+void setSmtpTimeouts(const SmtpTimeouts& timeouts)
+{
+    QMutexLocker lock(&timeoutsMutex());
+    timeoutStorage() = timeouts;
+}
+
+SmtpTimeouts smtpTimeouts()
+{
+    QMutexLocker lock(&timeoutsMutex());
+    return timeoutStorage();
+}
+
+void setSmtpExtraCaFile(const QString& pemPath)
+{
+    QMutexLocker lock(&timeoutsMutex());
+    extraCaStorage() = pemPath;
+}
+
+SmtpSender::SmtpSender() = default;
+
+SmtpSender::~SmtpSender()
+{
+    close();
+}
+
+void SmtpSender::close()
+{
+    if (m_curl)
+        curl_easy_cleanup(static_cast<CURL*>(m_curl));
+    m_curl = nullptr;
+    m_connectionKept = false;
+}
+
+SmtpSender::Attempt SmtpSender::perform(const SmtpServer& server, const QString& mailFrom,
+                                        const QString& rcptTo, const QByteArray& message,
+                                        bool freshConnection)
+{
+    if (!m_curl)
+        m_curl = curl_easy_init();
+    CURL* curl = static_cast<CURL*>(m_curl);
+    // A reset keeps the live connections of the handle, so reuse survives it.
+    curl_easy_reset(curl);
+
+    Attempt attempt;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    const SmtpTimeouts timeouts = smtpTimeouts();
+    const QByteArray url = server.curlUrl(ehloDomain()).toUtf8();
+    const QByteArray from = '<' + mailFrom.toUtf8() + '>';
+    const QByteArray to = '<' + rcptTo.toUtf8() + '>';
+    curl_slist* recipients = curl_slist_append(nullptr, to.constData());
+    Upload upload{&message};
+
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, recipients);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readCallback);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(message.size()));
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     server.security == SmtpServer::Security::StartTls ? long(CURLUSESSL_ALL)
+                                                                       : long(CURLUSESSL_NONE));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    QByteArray extraCa;
+    {
+        QMutexLocker lock(&timeoutsMutex());
+        extraCa = QFile::encodeName(extraCaStorage());
+    }
+    // The bundle file is replaced; the system's certificate folder stays in use.
+    if (!extraCa.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, extraCa.constData());
+    QByteArray user = server.user.toUtf8();
+    QByteArray password = server.password.toUtf8();
+    if (!server.user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeouts.connect.count()));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, long(timeouts.lowSpeedTime.count()));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(timeouts.lowSpeedTime.count()));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, debugCallback);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &attempt.trace);
+    if (freshConnection)
+        curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+
+    attempt.code = curl_easy_perform(curl);
+
+    long connects = 0;
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &connects);
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &attempt.osErrno);
+    attempt.reused = connects == 0 && m_connectionKept && !freshConnection;
+    attempt.curlText =
+        QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(attempt.code));
+    // Whether a connection may be left open for the next mail.
+    m_connectionKept = attempt.trace.anyReply && attempt.trace.failedCode != 421;
+
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, nullptr);
+    curl_easy_setopt(curl, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, nullptr);
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, nullptr);
+    curl_slist_free_all(recipients);
+    return attempt;
+}
+
+bool SmtpSender::send(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
+                      const QByteArray& message, QString* error)
+{
+    Attempt attempt = perform(server, mailFrom, rcptTo, message, false);
+    if (attempt.code != CURLE_OK && attempt.reused && !attempt.trace.dataSent) {
+        const int failed = attempt.trace.failedCode;
+        const bool closedByServer =
+            failed == 0 &&
+            (attempt.code == CURLE_SEND_ERROR || attempt.code == CURLE_RECV_ERROR ||
+             attempt.code == CURLE_GOT_NOTHING || attempt.code == CURLE_WEIRD_SERVER_REPLY);
+        // The kept connection had gone stale; a fresh one gets the mail a fair chance.
+        if (closedByServer || failed == 421)
+            attempt = perform(server, mailFrom, rcptTo, message, true);
+    }
+    if (attempt.code == CURLE_OK)
+        return true;
+
+    const Trace& trace = attempt.trace;
+    const QString where = server.displayName();
+    QString text;
+    if (trace.failedCode != 0) {
+        text = QStringLiteral("%1: %2").arg(whatFailed(trace.failedVerb, trace.failedCode),
+                                            QString::fromUtf8(trace.failedReply));
+    } else {
+        switch (attempt.code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            text = QStringLiteral("SMTPサーバーが見つかりません: %1").arg(server.host);
+            break;
+        case CURLE_COULDNT_CONNECT: {
+            QString reason = systemReason(attempt.osErrno);
+            text = QStringLiteral("SMTPサーバーに接続できません (%1): %2")
+                       .arg(where, reason.isEmpty() ? attempt.curlText : reason);
+            break;
+        }
+        case CURLE_OPERATION_TIMEDOUT:
+            if (trace.dataSent)
+                // The server may have taken the mail: say so, as it will not be sent again.
+                text = QStringLiteral("メールの送信中にSMTPサーバーの応答がなくなりました (%1): "
+                                      "タイムアウトしました (届いている可能性があります)")
+                           .arg(where);
+            else if (trace.anyReply)
+                text =
+                    QStringLiteral("SMTPサーバーの応答がなくなりました (%1): タイムアウトしました")
+                        .arg(where);
+            else
+                text = QStringLiteral(
+                           "SMTPサーバーから応答がありません (%1): 接続がタイムアウトしました")
+                           .arg(where);
+            break;
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+            text = QStringLiteral("SMTPサーバーの証明書を検証できません (%1): %2")
+                       .arg(where, attempt.curlText);
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+            text = QStringLiteral("SMTPサーバーとTLS接続できません (%1): %2")
+                       .arg(where, attempt.curlText);
+            break;
+        case CURLE_USE_SSL_FAILED:
+            text = QStringLiteral("SMTPサーバーがSTARTTLSに対応していません (%1)").arg(where);
+            break;
+        case CURLE_LOGIN_DENIED:
+        case CURLE_AUTH_ERROR:
+            text = QStringLiteral("SMTP認証に失敗しました (%1): %2").arg(where, attempt.curlText);
+            break;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+        case CURLE_GOT_NOTHING:
+        case CURLE_WEIRD_SERVER_REPLY:
+            text = trace.dataSent
+                       ? QStringLiteral("メールの送信中にSMTPサーバーとの接続が切れました (%1)")
+                             .arg(where)
+                       : QStringLiteral("SMTPサーバーとの接続が切れました (%1)").arg(where);
+            break;
+        default:
+            text = QStringLiteral("メールを送信できません (%1): %2").arg(where, attempt.curlText);
+            break;
+        }
+    }
+    if (!server.password.isEmpty()) {
+        text.replace(server.password, QStringLiteral("****"));
+        text.replace(QString::fromLatin1(QUrl::toPercentEncoding(server.password)),
+                     QStringLiteral("****"));
+    }
+    *error = text;
+    return false;
+}
+
+} // namespace transport

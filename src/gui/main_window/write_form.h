@@ -1,0 +1,196 @@
+#pragma once
+
+#include "core/platform/form_timer.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace delivery {
+class RecipientList;
+}
+
+// The main window: holds the message being composed, offers every action through its buttons
+// and menu, and owns the timers that drive a delivery. Its unload ends the process.
+//
+// The handlers live beside this file, one file per concern: write_form.cpp (layout, load,
+// closing, settings menu), write_form_delivery.cpp, write_form_compose.cpp,
+// write_form_schedule.cpp and write_form_info.cpp.
+//
+// Controls are named as their objectName() so that handlers and tests agree.
+class WriteForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // appDir: the application folder (ini/, csv/, txt/, log/ beside the executable).
+    explicit WriteForm(const QString& appDir, QWidget* parent = nullptr);
+    ~WriteForm() override;
+
+    const QString& appDir() const { return m_appDir; }
+
+    // The load sequence; may show the settings dialog modally before the window is shown.
+    void Form_Load();
+
+    // True once the window has unloaded and the process was told to end. Every handler
+    // returns at once from then on (this only matters where the process end is a test's).
+    bool isUnloaded() const { return m_unloaded; }
+
+    // --- shell
+    void nmFile_End_Click();
+    void mnOption_Click();
+
+    // --- delivery
+    void SendCommand_Click();
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Pop3Con();
+    void cmdTestSend_Click();
+    void cmdSendPouse_Click();
+    void cmdSendRtry_Click();
+    void CancelCommand_Click();
+
+    // --- compose
+    void cmdCSV_Click();
+    void cmdDoc_Click();
+    void mnDoc_Open_Click();
+    void mnDoc_Make_Click();
+    void AttachCommand_Click();
+    // compose: the body as a mail carries it, CR LF after every line of the box (the box
+    // itself keeps line breaks its own way).
+    QString bodyText() const;
+
+    // --- schedule
+    void mnOption_Timer_Click();
+    void timSend_Timer();
+
+    // --- info
+    void mnEtc_Ver_Click();
+    void mnEtc_Bbs_Click();
+
+    // Controls.
+    QLabel* Label3 = nullptr;
+    QGroupBox* fraTimerDisp = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* lblSendTime = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* lblNowTime = nullptr;
+    QPushButton* cmdTestSend = nullptr;
+    QPushButton* cmdCSV = nullptr;
+    QLineEdit* ToText = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* SubjectText = nullptr;
+    QPushButton* SendCommand = nullptr;
+    QLabel* Label8 = nullptr;
+    QLineEdit* txtFrom = nullptr;
+    QPushButton* CancelCommand = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* txtSenderAdress = nullptr;
+    QPushButton* AttachCommand = nullptr;
+    QLineEdit* AttachText = nullptr;
+    QLabel* lblAdres = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* lblSndRec = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* lblErrCnt = nullptr;
+    QPushButton* cmdDoc = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QLineEdit* txtTimerTime = nullptr;
+    QPushButton* cmdSendPouse = nullptr;
+    QPushButton* cmdSendRtry = nullptr;
+    QLabel* Label5 = nullptr;
+    QPlainTextEdit* BodyText = nullptr;
+    platform::FormTimer* Timer1 = nullptr;
+    platform::FormTimer* Timer2 = nullptr;
+    platform::FormTimer* timSend = nullptr;
+
+    // Menus.
+    QMenu* mnFile = nullptr;
+    QAction* nmFile_End = nullptr;
+    QMenu* mnOptionMenu = nullptr;
+    QAction* mnOption = nullptr;
+    QAction* mnOption_Timer = nullptr;
+    QMenu* mnDoc = nullptr;
+    QAction* mnDoc_Make = nullptr;
+    QAction* mnDoc_Open = nullptr;
+    QMenu* mnEtc = nullptr;
+    QAction* mnEtc_Ver = nullptr;
+    QAction* mnEtc_Bbs = nullptr;
+
+    // Run state of a delivery.
+    qint16 SendFlag = 0;
+    qint16 PauseFlag = 0;
+    QString CurAddress;
+    qint32 SendCount = 0;
+    qint32 ErrCount = 0;
+    qint16 PopTickCount = 0;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Why the window is closing; a close started by the cancel action or by the end of a run
+    // does not ask the question again.
+    enum class CloseOrigin { Request, CancelAction, RunEnd };
+
+    void buildControls();
+    void buildMenus();
+    void connectShell();
+    void connectDelivery();
+    void connectCompose();
+    void connectSchedule();
+    void connectInfo();
+
+    // Closes the window from code.
+    void closeMainWindow(CloseOrigin origin);
+    // Ends the transport and the process.
+    void Form_Unload();
+    // Lets pending window events run once. Returns false when the window unloaded meanwhile,
+    // in which case the caller must return at once.
+    bool yieldEvents();
+
+    // The four input checks that the send button, the test button and the schedule menu make
+    // before anything else, in their order: settings complete, list path, subject, sender
+    // name. A failed check shows its warning and moves the focus. settingsCaption is the
+    // caption of the settings box (the schedule menu gives it none). False when a check
+    // failed or the window unloaded meanwhile.
+    bool checkComposeInputs(const std::optional<QString>& settingsCaption);
+
+    // Delivery internals.
+    void SendNextMail();
+    void SendStartNotice();
+    void SendEndNotice();
+
+    // delivery
+    // One of the three mails to the operator's own address (test, start and end notice).
+    void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
+                          const QString& successText);
+    // The list is done: end notice, completion message, close.
+    void finishRun();
+    // The list could not be read further: say so and pause the run.
+    void listReadFailed();
+    bool m_runStarted = false;   // the start has locked the controls; a second start is refused
+    bool m_askingCancel = false; // the cancel question is open; no tick may start meanwhile
+
+    QString m_appDir;
+    bool m_unloaded = false;
+    CloseOrigin m_closeOrigin = CloseOrigin::Request;
+    bool m_inTick = false;
+    std::unique_ptr<delivery::RecipientList> m_list;
+
+    // schedule
+    // Counts every arming and disarming, so that a tick can tell whether the schedule it read
+    // before its yield is still the armed one.
+    quint64 m_scheduleArming = 0;
+    bool m_inScheduleTick = false;
+};

@@ -1,0 +1,226 @@
+// The widget-free parts of a delivery: log lines and their files, the recipient list's start
+// test and line reading, and the resume interval.
+#include "fakes.h"
+
+#include "core/delivery/delivery_log.h"
+#include "core/delivery/recipient_list.h"
+#include "core/delivery/resume_interval.h"
+#include "core/platform/text_files.h"
+
+#include <QFile>
+#include <QTest>
+
+using testing_support::ScopedFakeClock;
+using testing_support::TempAppDir;
+
+namespace {
+
+// Every line of a list as the run reads them, untrimmed.
+QStringList readAll(delivery::RecipientList& list)
+{
+    QStringList lines;
+    while (!list.atEnd()) {
+        const std::optional<QString> line = list.readLine();
+        if (!line)
+            break;
+        lines << *line;
+    }
+    return lines;
+}
+
+} // namespace
+
+class TestDeliveryCore : public QObject
+{
+    Q_OBJECT
+private slots:
+    void stampAndLines()
+    {
+        QCOMPARE(delivery::LogStamp(QDateTime(QDate(2026, 12, 6), QTime(1, 56, 16))),
+                 QString("26/12/06 01:56:16"));
+        QCOMPARE(delivery::LogStamp(QDateTime(QDate(2000, 1, 9), QTime(23, 5, 0))),
+                 QString("00/01/09 23:05:00"));
+        {
+            ScopedFakeClock clock(QDateTime(QDate(2031, 7, 4), QTime(9, 8, 7)));
+            QCOMPARE(delivery::LogStampNow(), QString("31/07/04 09:08:07"));
+        }
+
+        const QString stamp = "26/12/06 01:56:16";
+        QCOMPARE(delivery::SendLogLine("a@example.jp", stamp),
+                 QString("a@example.jp,26/12/06 01:56:16"));
+        // An empty list line gives an empty address field.
+        QCOMPARE(delivery::SendLogLine("", stamp), QString(",26/12/06 01:56:16"));
+        // A comma inside a field is written as it stands.
+        QCOMPARE(delivery::SendLogLine("a@example.jp,山田", stamp),
+                 QString("a@example.jp,山田,26/12/06 01:56:16"));
+
+        // The error text is trimmed of the buffer's filler; its field comes first.
+        QString buffer = QString(" 550 5.1.1 ユーザー不明 ") + QString(3, QChar(u'\0'));
+        buffer += QString(8192 - buffer.size(), QLatin1Char(' '));
+        const QString text = delivery::ErrorTextOfBuffer(buffer);
+        QCOMPARE(text, QString(" 550 5.1.1 ユーザー不明 "));
+        QCOMPARE(delivery::ErrorLogLine(text, "b@example.jp", stamp),
+                 QString("550 5.1.1 ユーザー不明,b@example.jp,26/12/06 01:56:16"));
+        QCOMPARE(delivery::ErrorLogLine(buffer, "b@example.jp", stamp),
+                 QString("550 5.1.1 ユーザー不明,b@example.jp,26/12/06 01:56:16"));
+        QCOMPARE(delivery::ErrorLogLine("", "b@example.jp", stamp),
+                 QString(",b@example.jp,26/12/06 01:56:16"));
+        QCOMPARE(delivery::ErrorTextOfBuffer(QString(5, QChar(u'\0'))), QString());
+    }
+
+    void switchesOnlyAtOne()
+    {
+        QVERIFY(delivery::LogSwitchOn(1));
+        QVERIFY(!delivery::LogSwitchOn(0));
+        QVERIFY(!delivery::LogSwitchOn(2));
+        QVERIFY(!delivery::LogSwitchOn(-1));
+    }
+
+    void appendsInCp932WithCrLf()
+    {
+        TempAppDir app;
+        const QString path = app.write("log/send.log", "old line\r\n");
+        QCOMPARE(delivery::AppendLogLine(path, "山田@example.jp,26/12/06 01:56:16"), std::nullopt);
+        QCOMPARE(delivery::AppendLogLine(path, ",26/12/06 01:56:17"), std::nullopt);
+        QByteArray expected = "old line\r\n" +
+                              *platform::encodeCp932("山田@example.jp,26/12/06 01:56:16") +
+                              "\r\n,26/12/06 01:56:17\r\n";
+        QCOMPARE(app.read("log/send.log"), expected);
+
+        // A missing file is created.
+        QCOMPARE(delivery::AppendLogLine(app.file("log/new.log"), "x"), std::nullopt);
+        QCOMPARE(app.read("log/new.log"), QByteArray("x\r\n"));
+    }
+
+    void appendFailuresGiveTheReason()
+    {
+        TempAppDir app;
+        // A missing folder: nothing is created, and the reason says why.
+        const QString missing = app.file("nofolder/send.log");
+        const std::optional<QString> reason = delivery::AppendLogLine(missing, "a,b");
+        QVERIFY(reason.has_value());
+        QVERIFY(!reason->isEmpty());
+        QVERIFY(!QFile::exists(missing));
+
+        QVERIFY(delivery::AppendLogLine(QString(), "a,b").has_value());
+        // A folder in place of the file.
+        QVERIFY(delivery::AppendLogLine(app.file("log"), "a,b").has_value());
+
+        // A character code page 932 cannot hold refuses the line instead of writing "?".
+        const QString path = app.file("log/err.log");
+        QVERIFY(
+            delivery::AppendLogLine(path, QString("😀@example.jp,26/12/06 01:56:16")).has_value());
+        QCOMPARE(app.read("log/err.log"), QByteArray());
+    }
+
+    void listStartTest_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("empty file") << QByteArray() << false;
+        QTest::newRow("one line, no break") << QByteArray("a@x.jp") << false;
+        QTest::newRow("one line with CR LF") << QByteArray("a@x.jp\r\n") << false;
+        QTest::newRow("two lines") << QByteArray("a@x.jp\r\nb@x.jp") << true;
+        QTest::newRow("one line and an empty one") << QByteArray("a@x.jp\r\n\r\n") << true;
+        QTest::newRow("LF only is one line") << QByteArray("a@x.jp\nb@x.jp\nc@x.jp\n") << false;
+        QTest::newRow("CR only") << QByteArray("a@x.jp\rb@x.jp\r") << true;
+        QTest::newRow("BOM and one line") << QByteArray("\xEF\xBB\xBF"
+                                                        "a@x.jp\r\n")
+                                          << false;
+    }
+
+    void listStartTest()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, starts);
+        TempAppDir app;
+        const QString path = app.write("csv/list.csv", bytes);
+        QString reason;
+        auto list = delivery::RecipientList::open(path, &reason);
+        QVERIFY2(list, qPrintable(reason));
+        QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(starts));
+        // The test leaves the list at its first line, so the run reads it whole.
+        QVERIFY(!list->hasError());
+        if (starts)
+            QVERIFY(readAll(*list).size() >= 2);
+    }
+
+    void listLines()
+    {
+        TempAppDir app;
+        QString reason;
+        {
+            // The BOM is not part of the first address, and the list then reads as UTF-8.
+            const QString path =
+                app.write("csv/bom.csv",
+                          QByteArray("\xEF\xBB\xBF") + QString("先頭@x.jp\r\nb@x.jp").toUtf8());
+            auto list = delivery::RecipientList::open(path, &reason);
+            QVERIFY(list);
+            QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(true));
+            QCOMPARE(readAll(*list), QStringList({"先頭@x.jp", "b@x.jp"}));
+        }
+        {
+            const QByteArray bytes =
+                *platform::encodeCp932(" 山田 <y@x.jp>, 様 \r\n\r\nc@x.jp\r\r\n");
+            const QString path = app.write("csv/sjis.csv", bytes);
+            auto list = delivery::RecipientList::open(path, &reason);
+            QVERIFY(list);
+            QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(true));
+            QCOMPARE(readAll(*list), QStringList({" 山田 <y@x.jp>, 様 ", "", "c@x.jp", ""}));
+            QVERIFY(list->atEnd());
+            QCOMPARE(list->readLine(), std::nullopt);
+        }
+    }
+
+    void listThatCannotBeOpened()
+    {
+        TempAppDir app;
+        QString reason;
+        QVERIFY(!delivery::RecipientList::open(app.file("csv/missing.csv"), &reason));
+        QVERIFY(!reason.isEmpty());
+
+        // A folder opens on some systems and then fails to read; either way it does not start.
+        reason.clear();
+        auto list = delivery::RecipientList::open(app.file("csv"), &reason);
+        if (list) {
+            QCOMPARE(list->hasSecondLine(&reason), std::nullopt);
+        }
+        QVERIFY(!reason.isEmpty());
+    }
+
+    void resumeInterval_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<qint64>("ms");
+        QTest::newRow("plain") << "100" << 100.0 << qint64(100);
+        QTest::newRow("half down to even") << "150.5" << 150.5 << qint64(150);
+        QTest::newRow("half up to even") << "151.5" << 151.5 << qint64(152);
+        QTest::newRow("trailing letters") << "120abc" << 120.0 << qint64(120);
+        QTest::newRow("blanks around") << " \t300 " << 300.0 << qint64(300);
+        QTest::newRow("letters first") << "abc120" << 0.0 << qint64(0);
+        QTest::newRow("empty") << "" << 0.0 << qint64(0);
+        QTest::newRow("negative") << "-200" << -200.0 << qint64(-200);
+        QTest::newRow("above 65535") << "100000" << 100000.0 << qint64(100000);
+        QTest::newRow("above 32 bits") << "5000000000" << 5e9 << qint64(5000000000);
+    }
+
+    void resumeInterval()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QFETCH(qint64, ms);
+        QCOMPARE(delivery::ResumeIntervalValue(text), value);
+        QCOMPARE(delivery::ResumeIntervalMs(delivery::ResumeIntervalValue(text)), ms);
+    }
+
+    void hugeIntervalSaturates()
+    {
+        // Never wraps to a small or negative interval.
+        QCOMPARE(delivery::ResumeIntervalMs(delivery::ResumeIntervalValue(QString(30, '9'))),
+                 std::numeric_limits<qint64>::max());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeliveryCore)
+#include "test_delivery_core.moc"

@@ -1,0 +1,421 @@
+#include "fakes.h"
+#include "core/platform/text_files.h"
+#include "core/settings/a_main_smail.h"
+#include "core/settings/settings_file.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include <cmath>
+#include <limits>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+using aMain_sMail::CheckSettings;
+using aMain_sMail::LoadSettings;
+using aMain_sMail::SaveSettings;
+using aMain_sMail::Settings;
+using aMain_sMail::SettingsRecord;
+using testing_support::TempAppDir;
+
+namespace {
+
+QByteArray cp932(const QString& text)
+{
+    return platform::encodeCp932(text).value();
+}
+
+SettingsRecord sampleRecord()
+{
+    SettingsRecord r;
+    r.EDITPATH = QStringLiteral("C:\\エディタ\\edit.exe");
+    r.SMTP = QStringLiteral("smtp.example.jp");
+    r.POP3 = QStringLiteral("pop.example.jp");
+    r.MAIL = QStringLiteral("kez@example.jp");
+    r.USERID = QStringLiteral("kez");
+    r.IDPAS = QStringLiteral("pa=ss  ");
+    r.APOP = 1;
+    r.SENDLOG = 0;
+    r.SENDLOGPAS = QStringLiteral("  C:\\log\\send.log  ");
+    r.ERRLOG = 1;
+    r.ERRLOGMSG = -3;
+    r.ERRLOGPAS = QStringLiteral(" C:\\log\\err.log");
+    r.SENDSPAN = 1000;
+    r.POP3TIME = 5;
+    return r;
+}
+
+// The exact bytes that saving sampleRecord() must produce.
+QByteArray sampleFileBytes()
+{
+    return cp932(QStringLiteral("EDITPATH=C:\\エディタ\\edit.exe\r\n"
+                                "SMTP=smtp.example.jp\r\n"
+                                "POP3=pop.example.jp\r\n"
+                                "MAIL=kez@example.jp\r\n"
+                                "USERID=kez\r\n"
+                                "IDPAS=pa=ss  \r\n"
+                                "APOP= 1\r\n"
+                                "SENDLOG= 0\r\n"
+                                "SENDLOGPAS=C:\\log\\send.log\r\n"
+                                "ERRLOG= 1\r\n"
+                                "ERRLOGMSG=-3\r\n"
+                                "ERRLOGPAS=C:\\log\\err.log\r\n"
+                                "SENDSPAN= 1000\r\n"
+                                "POP3TIME= 5\r\n"));
+}
+
+} // namespace
+
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { aMain_sMail::ResetProcessState(); }
+
+    void numbers_data();
+    void numbers();
+    void numberHelpersSaturate();
+    void missingFileLeavesRecord();
+    void partialAndEmptyFiles();
+    void lineGrammar();
+    void checkSettings_data();
+    void checkSettings();
+    void saveWritesFourteenLinesInOrder();
+    void saveRoundTrips();
+    void saveCreatesFolderForOwnerOnly();
+    void saveRefusesValueCp932CannotHold();
+    void failedSaveKeepsOldFile();
+};
+
+void TestSettingsFile::numbers_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("apop");
+    QTest::addColumn<qint32>("sendspan");
+    QTest::addColumn<int>("pop3time");
+
+    // One line per row; the other fields keep a marker to show they were not touched.
+    QTest::newRow("apop without space") << QByteArray("APOP=1") << 1 << 7 << 7;
+    QTest::newRow("apop with space") << QByteArray("APOP= 1") << 1 << 7 << 7;
+    QTest::newRow("leading space") << QByteArray("SENDSPAN= 1500") << 7 << 1500 << 7;
+    QTest::newRow("letters") << QByteArray("SENDSPAN=abc") << 7 << 0 << 7;
+    QTest::newRow("empty value") << QByteArray("SENDSPAN=") << 7 << 0 << 7;
+    QTest::newRow("digits then letters") << QByteArray("SENDSPAN=12ms") << 7 << 12 << 7;
+    QTest::newRow("blanks inside") << QByteArray("SENDSPAN=1 5\t0 0") << 7 << 1500 << 7;
+    QTest::newRow("lone line feed inside") << QByteArray("SENDSPAN= 15\n00") << 7 << 1500 << 7;
+    QTest::newRow("half to even down") << QByteArray("POP3TIME=2.5") << 7 << 7 << 2;
+    QTest::newRow("half to even up") << QByteArray("POP3TIME=3.5") << 7 << 7 << 4;
+    QTest::newRow("negative half") << QByteArray("POP3TIME=-2.5") << 7 << 7 << -2;
+    QTest::newRow("above half") << QByteArray("POP3TIME=2.51") << 7 << 7 << 3;
+    QTest::newRow("second point ends") << QByteArray("POP3TIME=1.2.9") << 7 << 7 << 1;
+    QTest::newRow("sign after blank") << QByteArray("POP3TIME= - 12") << 7 << 7 << -12;
+    QTest::newRow("plus sign") << QByteArray("POP3TIME=+12") << 7 << 7 << 12;
+    QTest::newRow("two signs") << QByteArray("POP3TIME=--12") << 7 << 7 << 0;
+    QTest::newRow("no exponent") << QByteArray("POP3TIME=1e3") << 7 << 7 << 1;
+    QTest::newRow("point only") << QByteArray("POP3TIME=.") << 7 << 7 << 0;
+    QTest::newRow("16-bit saturates up") << QByteArray("POP3TIME=99999") << 7 << 7 << 32767;
+    QTest::newRow("16-bit saturates down") << QByteArray("POP3TIME=-99999") << 7 << 7 << -32768;
+    QTest::newRow("16-bit edge") << QByteArray("APOP=32767.4") << 32767 << 7 << 7;
+    QTest::newRow("32-bit saturates")
+        << QByteArray("SENDSPAN=99999999999999999999") << 7 << qint32(2147483647) << 7;
+    QTest::newRow("32-bit saturates down")
+        << QByteArray("SENDSPAN=-3000000000") << 7 << qint32(-2147483647 - 1) << 7;
+    QTest::newRow("huge number") << QByteArray("SENDSPAN=" + QByteArray(99, '9')) << 7
+                                 << qint32(2147483647) << 7;
+}
+
+void TestSettingsFile::numbers()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, apop);
+    QFETCH(qint32, sendspan);
+    QFETCH(int, pop3time);
+
+    TempAppDir app;
+    app.write(QStringLiteral("ini/kezmail.ini"), line + "\r\n");
+    Settings.APOP = 7;
+    Settings.SENDSPAN = 7;
+    Settings.POP3TIME = 7;
+    QVERIFY(LoadSettings(app.path()));
+    QCOMPARE(int(Settings.APOP), apop);
+    QCOMPARE(Settings.SENDSPAN, sendspan);
+    QCOMPARE(int(Settings.POP3TIME), pop3time);
+}
+
+void TestSettingsFile::numberHelpersSaturate()
+{
+    using namespace aMain_sMail;
+    const double inf = std::numeric_limits<double>::infinity();
+    QCOMPARE(ToInt64(1e300), std::numeric_limits<qint64>::max());
+    QCOMPARE(ToInt64(-inf), std::numeric_limits<qint64>::min());
+    QCOMPARE(ToInt64(9.2233720368547758e18), std::numeric_limits<qint64>::max());
+    QCOMPARE(ToInt64(-9.2233720368547758e18), std::numeric_limits<qint64>::min());
+    QCOMPARE(ToInt64(0.5), qint64(0));
+    QCOMPARE(ToInt64(1.5), qint64(2));
+    QCOMPARE(ToInt32(std::nan("")), qint32(0));
+    QCOMPARE(ToInt16(-32768.5), qint16(-32768));
+    QCOMPARE(ToInt16(-32769), qint16(-32768));
+    // A number longer than a double can hold still reads as a (saturating) number.
+    QCOMPARE(ParseLeadingNumber(QString(400, QLatin1Char('9'))), inf);
+    QCOMPARE(ParseLeadingNumber(QLatin1Char('-') + QString(400, QLatin1Char('9'))), -inf);
+    QCOMPARE(ToInt32(ParseLeadingNumber(QString(400, QLatin1Char('9')))),
+             std::numeric_limits<qint32>::max());
+    // The main window's interval box uses the same reading.
+    QCOMPARE(ParseLeadingNumber(QStringLiteral(" 1 2.75x")), 12.75);
+    QCOMPARE(ParseLeadingNumber(QStringLiteral("x12")), 0.0);
+}
+
+void TestSettingsFile::missingFileLeavesRecord()
+{
+    TempAppDir app;
+    Settings.SMTP = QStringLiteral("kept");
+    Settings.SENDSPAN = 1234;
+    const SettingsRecord before = Settings;
+    QVERIFY(!LoadSettings(app.path()));
+    QCOMPARE(Settings, before);
+
+    // A folder where the file should be is no settings file either.
+    QVERIFY(QDir(app.path()).mkpath(QStringLiteral("ini/kezmail.ini")));
+    QVERIFY(!LoadSettings(app.path()));
+    QCOMPARE(Settings, before);
+}
+
+void TestSettingsFile::partialAndEmptyFiles()
+{
+    {
+        TempAppDir app;
+        app.write(QStringLiteral("ini/kezmail.ini"),
+                  "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\n");
+        QVERIFY(LoadSettings(app.path()));
+        SettingsRecord expected;
+        expected.SMTP = QStringLiteral("smtp.example.jp");
+        expected.MAIL = QStringLiteral("kez@example.jp");
+        QCOMPARE(Settings, expected);
+        QCOMPARE(CheckSettings(), qint16(0));
+    }
+    {
+        aMain_sMail::ResetProcessState();
+        TempAppDir app;
+        app.write(QStringLiteral("ini/kezmail.ini"), QByteArray());
+        QVERIFY(LoadSettings(app.path()));
+        QCOMPARE(Settings, SettingsRecord{});
+        QCOMPARE(CheckSettings(), qint16(1));
+    }
+}
+
+void TestSettingsFile::lineGrammar()
+{
+    TempAppDir app;
+    const QString longPath = QString(60, QChar(u'あ')) + QString(90, QLatin1Char('x'));
+    // Mixed line ends: CR LF, CR alone, and a last line without any.
+    const QString text = QStringLiteral("SMTP=first.example.jp\r\n"
+                                        "smtp=lower.example.jp\r\n"
+                                        " MAIL=indented@example.jp\r\n"
+                                        "\r\n"
+                                        "MAIL=kez@example.jp\r"
+                                        "IDPAS=a=b=c  \r\n"
+                                        "USERID=  user \r\n"
+                                        "EDITPATH=") +
+                         longPath +
+                         QStringLiteral("\r\nOTHER=1\r\n"
+                                        "SMTP=second.example.jp\r\n"
+                                        "SENDLOGPAS=D:\\ログ\\送信.log\r\n"
+                                        "ERRLOGPAS=e.log");
+    const QByteArray content = cp932(text);
+    app.write(QStringLiteral("ini/kezmail.ini"), content);
+    QVERIFY(LoadSettings(app.path()));
+    QCOMPARE(Settings.SMTP, QStringLiteral("second.example.jp"));
+    QCOMPARE(Settings.MAIL, QStringLiteral("kez@example.jp"));
+    QCOMPARE(Settings.IDPAS, QStringLiteral("a=b=c  "));
+    QCOMPARE(Settings.USERID, QStringLiteral("  user "));
+    QCOMPARE(Settings.EDITPATH, longPath.left(100));
+    QCOMPARE(Settings.SENDLOGPAS, QStringLiteral("D:\\ログ\\送信.log"));
+    QCOMPARE(Settings.ERRLOGPAS, QStringLiteral("e.log"));
+    QVERIFY(Settings.POP3.isEmpty());
+}
+
+void TestSettingsFile::checkSettings_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("pop3time");
+    QTest::addColumn<int>("sendlog");
+    QTest::addColumn<int>("errlog");
+    QTest::addColumn<int>("expected");
+
+    const QString empty;
+    const QString spaces = QStringLiteral("   ");
+    QTest::newRow("complete") << QString() << empty << 0 << 0 << 0 << 0;
+    QTest::newRow("smtp empty") << "SMTP" << empty << 0 << 0 << 0 << 1;
+    QTest::newRow("smtp spaces") << "SMTP" << spaces << 0 << 0 << 0 << 1;
+    // Only spaces count as nothing.
+    QTest::newRow("smtp tab") << "SMTP" << QStringLiteral("\t") << 0 << 0 << 0 << 0;
+    QTest::newRow("mail empty") << "MAIL" << spaces << 0 << 0 << 0 << 1;
+    QTest::newRow("pop3 server not required") << "POP3" << empty << 5 << 0 << 0 << 0;
+    QTest::newRow("userid, no pop") << "USERID" << empty << 0 << 0 << 0 << 0;
+    QTest::newRow("userid, pop") << "USERID" << spaces << 5 << 0 << 0 << 1;
+    QTest::newRow("userid, negative pop") << "USERID" << empty << -1 << 0 << 0 << 1;
+    QTest::newRow("idpas, no pop") << "IDPAS" << empty << 0 << 0 << 0 << 0;
+    QTest::newRow("idpas, pop") << "IDPAS" << empty << 5 << 0 << 0 << 1;
+    QTest::newRow("send log off") << "SENDLOGPAS" << empty << 0 << 0 << 0 << 0;
+    QTest::newRow("send log on") << "SENDLOGPAS" << spaces << 0 << 1 << 0 << 1;
+    QTest::newRow("send log 2") << "SENDLOGPAS" << empty << 0 << 2 << 0 << 0;
+    QTest::newRow("err log off") << "ERRLOGPAS" << empty << 0 << 0 << 0 << 0;
+    QTest::newRow("err log on") << "ERRLOGPAS" << empty << 0 << 0 << 1 << 1;
+}
+
+void TestSettingsFile::checkSettings()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    QFETCH(int, pop3time);
+    QFETCH(int, sendlog);
+    QFETCH(int, errlog);
+    QFETCH(int, expected);
+
+    Settings = sampleRecord();
+    Settings.POP3TIME = qint16(pop3time);
+    Settings.SENDLOG = qint16(sendlog);
+    Settings.ERRLOG = qint16(errlog);
+    if (field == QLatin1String("SMTP"))
+        Settings.SMTP = value;
+    else if (field == QLatin1String("MAIL"))
+        Settings.MAIL = value;
+    else if (field == QLatin1String("POP3"))
+        Settings.POP3 = value;
+    else if (field == QLatin1String("USERID"))
+        Settings.USERID = value;
+    else if (field == QLatin1String("IDPAS"))
+        Settings.IDPAS = value;
+    else if (field == QLatin1String("SENDLOGPAS"))
+        Settings.SENDLOGPAS = value;
+    else if (field == QLatin1String("ERRLOGPAS"))
+        Settings.ERRLOGPAS = value;
+    const SettingsRecord before = Settings;
+    QCOMPARE(int(CheckSettings()), expected);
+    QCOMPARE(Settings, before);
+}
+
+void TestSettingsFile::saveWritesFourteenLinesInOrder()
+{
+    TempAppDir app;
+    // The old file's order and extra lines do not matter.
+    app.write(QStringLiteral("ini/kezmail.ini"), "POP3TIME=9\r\nJUNK=1\r\nSMTP=old\r\n");
+    Settings = sampleRecord();
+    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+    QVERIFY2(!error, error ? qPrintable(error->message) : "");
+    QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), sampleFileBytes());
+    // The record keeps the untrimmed log paths until the next start.
+    QCOMPARE(Settings.SENDLOGPAS, QStringLiteral("  C:\\log\\send.log  "));
+}
+
+void TestSettingsFile::saveRoundTrips()
+{
+    TempAppDir app;
+    Settings = sampleRecord();
+    Settings.SENDLOGPAS = QStringLiteral("send.log");
+    Settings.ERRLOGPAS = QStringLiteral("err.log");
+    Settings.SENDSPAN = -2147483647 - 1;
+    Settings.POP3TIME = 32767;
+    Settings.SMTP = QStringLiteral("  smtp  ");
+    const SettingsRecord saved = Settings;
+    QVERIFY(!SaveSettings(app.path()));
+    aMain_sMail::ResetProcessState();
+    QVERIFY(LoadSettings(app.path()));
+    QCOMPARE(Settings, saved);
+}
+
+void TestSettingsFile::saveCreatesFolderForOwnerOnly()
+{
+    TempAppDir app;
+    QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
+    Settings = sampleRecord();
+    QVERIFY(!SaveSettings(app.path()));
+    QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), sampleFileBytes());
+#ifdef Q_OS_UNIX
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const auto mask = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                      QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QString path = app.file(QStringLiteral("ini/kezmail.ini"));
+    QCOMPARE(QFileInfo(path).permissions() & mask, ownerOnly);
+
+    // An older file that others could read is replaced by one they cannot.
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                    QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    QVERIFY(!SaveSettings(app.path()));
+    QCOMPARE(QFileInfo(path).permissions() & mask, ownerOnly);
+#endif
+}
+
+void TestSettingsFile::saveRefusesValueCp932CannotHold()
+{
+    TempAppDir app;
+    const QByteArray old = "SMTP=old.example.jp\r\nMAIL=old@example.jp\r\n";
+    app.write(QStringLiteral("ini/kezmail.ini"), old);
+    Settings = sampleRecord();
+    Settings.SENDLOGPAS = QStringLiteral("/home/kez/caf\u00e9/send.log");
+    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+    QVERIFY(error);
+    QCOMPARE(error->key, QStringLiteral("SENDLOGPAS"));
+    QVERIFY2(error->message.contains(QStringLiteral("配信ログファイルのパス")),
+             qPrintable(error->message));
+    QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
+    // Nothing was left behind beside the old file either.
+    QCOMPARE(QDir(app.file(QStringLiteral("ini"))).entryList(QDir::Files),
+             QStringList{QStringLiteral("kezmail.ini")});
+}
+
+void TestSettingsFile::failedSaveKeepsOldFile()
+{
+    Settings = sampleRecord();
+    {
+        // The ini folder is a file: nothing can be created below it.
+        TempAppDir app;
+        QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
+        app.write(QStringLiteral("ini"), "not a folder");
+        const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+        QVERIFY(error);
+        QVERIFY(error->key.isEmpty());
+        QVERIFY2(error->message.contains(
+                     QDir::toNativeSeparators(app.file(QStringLiteral("ini/kezmail.ini")))),
+                 qPrintable(error->message));
+        QCOMPARE(app.read(QStringLiteral("ini")), QByteArray("not a folder"));
+    }
+#ifdef Q_OS_UNIX
+    {
+        // A write that fails half-way (here: the file size limit, which binds root too) must
+        // leave the old file as it was and name the system's reason.
+        TempAppDir app;
+        const QByteArray old = "SMTP=old.example.jp\r\nMAIL=old@example.jp\r\nSENDSPAN= 500\r\n";
+        app.write(QStringLiteral("ini/kezmail.ini"), old);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 16;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(error);
+        QVERIFY2(error->message.contains(app.file(QStringLiteral("ini/kezmail.ini"))),
+                 qPrintable(error->message));
+        // The system's reason follows the file name.
+        QVERIFY2(error->message.split(QLatin1Char('\n')).size() >= 3 &&
+                     !error->message.split(QLatin1Char('\n')).at(2).trimmed().isEmpty(),
+                 qPrintable(error->message));
+        QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
+        QCOMPARE(QDir(app.file(QStringLiteral("ini"))).entryList(QDir::Files),
+                 QStringList{QStringLiteral("kezmail.ini")});
+    }
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "test_settings_file.moc"

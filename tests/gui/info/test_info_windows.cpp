@@ -1,0 +1,226 @@
+#include "app_window.h"
+#include "fakes.h"
+#include "gui_fakes.h"
+
+#include "gui/info/err_mail_err_form.h"
+#include "gui/info/frm_ver.h"
+#include "core/info/web_links.h"
+#include "core/settings/a_main_smail.h"
+#include "gui/widgets/twips.h"
+#include "gui/main_window/write_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using testing_support::AppWindow;
+using testing_support::ScopedFakeLauncher;
+using testing_support::ScopedGuiFakes;
+
+namespace {
+
+#if defined(Q_OS_WIN)
+const QString kBrowser = "C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE";
+#elif defined(Q_OS_MACOS)
+const QString kBrowser = "open";
+#else
+const QString kBrowser = "xdg-open";
+#endif
+
+// Runs act on the next modal dialog other than outer once it is open; act must close it.
+void whenModalOpens(std::function<void(QDialog*)> act, QWidget* outer = nullptr)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, act, outer] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog == outer)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        act(dialog);
+    });
+    poll->start();
+}
+
+QPoint centred(const QWidget* window)
+{
+    const QRect screen = window->screen()->geometry();
+    // Centred as it loads, before it is shown: its frame is not known yet, so its own size
+    // stands for the outer size.
+    const QSize outer = window->size();
+    return {screen.x() + qRound((screen.width() - outer.width()) / 2.0),
+            screen.y() + qRound((screen.height() - outer.height()) / 2.0)};
+}
+
+struct NoticeSeen
+{
+    bool shown = false;
+    QString caption, line1, line2, line3;
+};
+
+// Reads the error notice's three lines and closes it with its button.
+void readNotice(NoticeSeen* seen, QWidget* outer = nullptr)
+{
+    whenModalOpens(
+        [seen](QDialog* dialog) {
+            auto* notice = qobject_cast<ErrMailErr_Form*>(dialog);
+            if (!notice) {
+                dialog->reject();
+                return;
+            }
+            seen->shown = true;
+            seen->caption = notice->windowTitle();
+            seen->line1 = notice->Label1->text();
+            seen->line2 = notice->Label2->text();
+            seen->line3 = notice->Label3->text();
+            notice->cmdEnd->click();
+        },
+        outer);
+}
+
+} // namespace
+
+class TestInfoWindows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { aMain_sMail::ResetProcessState(); }
+
+    void urlsShareOneHost()
+    {
+        QCOMPARE(info::infoPageUrl(), QString(info::kWebHost) + "/~kez-mail/kezmailer/index.html");
+        QCOMPARE(info::bbsPageUrl(),
+                 QString(info::kWebHost) + "/~kez-mail/kezmailergate/kezmailergate.cgi");
+        QVERIFY(QString(info::kWebHost).startsWith("http://"));
+    }
+
+    void boardMenuStartsTheBrowser()
+    {
+        ScopedFakeLauncher launcher;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+
+        form.mnEtc_Bbs->trigger();
+        QCOMPARE(launcher->launches.size(), size_t(1));
+        QCOMPARE(launcher->launches[0].program, kBrowser);
+        QCOMPARE(launcher->launches[0].args, QStringList{info::bbsPageUrl()});
+        QVERIFY(aMain_sMail::ErrProcName.isEmpty());
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void failedBoardStartShowsTheNotice()
+    {
+        ScopedFakeLauncher launcher;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+        launcher->failWith = "No such file or directory";
+
+        NoticeSeen seen;
+        readNotice(&seen);
+        form.mnEtc_Bbs->trigger();
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　ＥＲＲ"));
+        QCOMPARE(seen.line1, QString("mnEtc_Bbs_Click"));
+        QCOMPARE(seen.line2, QString("エラーが発生しました。"));
+        QCOMPARE(seen.line3, QString("No such file or directory"));
+        QCOMPARE(aMain_sMail::ErrProcName, QString("mnEtc_Bbs_Click"));
+        QCOMPARE(aMain_sMail::ErrDescription, QString("No such file or directory"));
+        QVERIFY(!form.isUnloaded());
+    }
+
+    void versionDialog()
+    {
+        ScopedFakeLauncher launcher;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+
+        bool shown = false;
+        QString message, url, urlFamily, caption;
+        bool underlined = false;
+        QPoint titleOffset, versionOffset, place, placeExpected;
+        whenModalOpens([&](QDialog* dialog) {
+            auto* ver = qobject_cast<frmVer*>(dialog);
+            if (!ver) {
+                dialog->reject();
+                return;
+            }
+            shown = true;
+            caption = ver->windowTitle();
+            message = ver->lblMsg->text();
+            url = ver->lblKezMailUrl->text();
+            urlFamily = ver->lblKezMailUrl->font().family();
+            underlined = ver->lblKezMailUrl->font().underline();
+            titleOffset = ver->lblTitleShadow->pos() - ver->lblTitle->pos();
+            versionOffset = ver->lblVerShadow->pos() - ver->lblVer->pos();
+            place = ver->pos();
+            ver->cmdEnd->click();
+        });
+        form.mnEtc_Ver->trigger();
+        QVERIFY(shown);
+        const QPoint firstPlace = place;
+
+        // A second opening is a fresh dialog, centred again.
+        shown = false;
+        whenModalOpens([&](QDialog* dialog) {
+            shown = true;
+            place = dialog->pos();
+            placeExpected = centred(dialog);
+            dialog->reject();
+        });
+        form.mnEtc_Ver->trigger();
+        QVERIFY(shown);
+        QCOMPARE(place, firstPlace);
+        QCOMPARE(place, placeExpected);
+        QCOMPARE(caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　バージョン情報"));
+        QCOMPARE(message.count('\r'), 1);
+        QVERIFY(!message.contains('\n'));
+        QVERIFY(message.endsWith("\r操作説明等の最新情報を参照できます。"));
+        QVERIFY(!message.startsWith('\r'));
+        QCOMPARE(url, info::infoPageUrl());
+        QCOMPARE(urlFamily, QString("ＭＳ　Ｐゴシック"));
+        QVERIFY(underlined);
+        QCOMPARE(titleOffset,
+                 QPoint(shell::twipsToPixels(&form, 60), shell::twipsToPixels(&form, 30)));
+        QCOMPARE(versionOffset,
+                 QPoint(shell::twipsToPixels(&form, 15), shell::twipsToPixels(&form, 30)));
+    }
+
+    void urlLabelOpensItsCaption()
+    {
+        ScopedGuiFakes fakes;
+        ScopedFakeLauncher launcher;
+
+        frmVer ver;
+        ver.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ver));
+        // The click takes the caption as it is at that moment.
+        ver.lblKezMailUrl->setText(info::bbsPageUrl());
+        QTest::mouseClick(ver.lblKezMailUrl, Qt::LeftButton);
+        QCOMPARE(launcher->launches.size(), size_t(1));
+        QCOMPARE(launcher->launches[0].program, kBrowser);
+        QCOMPARE(launcher->launches[0].args, QStringList{info::bbsPageUrl()});
+
+        launcher->failWith = "Permission denied";
+        NoticeSeen seen;
+        readNotice(&seen);
+        QTest::mouseClick(ver.lblKezMailUrl, Qt::LeftButton);
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.line1, QString("lblKezMailUrl_Click"));
+        QCOMPARE(seen.line2, QString("エラーが発生しました。"));
+        QCOMPARE(seen.line3, QString("Permission denied"));
+        QCOMPARE(launcher->launches.size(), size_t(2));
+        QVERIFY(ver.isVisible());
+        ver.cmdEnd->click();
+        QVERIFY(!ver.isVisible());
+    }
+};
+
+QTEST_MAIN(TestInfoWindows)
+#include "test_info_windows.moc"

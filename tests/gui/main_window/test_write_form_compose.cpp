@@ -1,0 +1,184 @@
+#include "app_window.h"
+
+#include "core/platform/text_files.h"
+#include "core/settings/a_main_smail.h"
+#include "gui/main_window/write_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using testing_support::AppWindow;
+using testing_support::ScopedFakeLauncher;
+
+namespace {
+
+QString canonical(const QString& path)
+{
+    return QDir(path).canonicalPath();
+}
+
+} // namespace
+
+class TestWriteFormCompose : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { aMain_sMail::ResetProcessState(); }
+
+    void recipientListChooser()
+    {
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+        QTemporaryDir elsewhere;
+        const QString list = app.file("csv/list.csv");
+
+        fakes.dialogs().answers = {list, std::nullopt};
+        QDir::setCurrent(elsewhere.path());
+        form.cmdCSV->click();
+        QCOMPARE(form.ToText->text(), list);
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+
+        QDir::setCurrent(elsewhere.path());
+        form.cmdCSV->click();
+        QCOMPARE(form.ToText->text(), list);
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+
+        QCOMPARE(fakes.dialogs().requests.size(), size_t(2));
+        const platform::OpenFileRequest& request = fakes.dialogs().requests.front();
+        QCOMPARE(request.flags, platform::kHideReadOnly);
+        QCOMPARE(canonical(request.initialDir), canonical(app.file("csv")));
+        QCOMPARE(request.filter, QString("CSV(*.csv)|*.csv"));
+        QVERIFY(fakes.boxes().shown.empty());
+    }
+
+    void bodyChooserLoadsWithCrLf()
+    {
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+        QTemporaryDir elsewhere;
+        const QString first = app.write("txt/first.txt", "a\r\n\r\nb");
+        const std::optional<QByteArray> sjis = platform::encodeCp932("件名なし\r\n本文です");
+        QVERIFY(sjis.has_value());
+        const QString second = app.write("txt/second.txt", *sjis);
+        const QString third = app.write("txt/third.txt", QByteArray("\xEF\xBB\xBF") +
+                                                             QString("ＵＴＦ８\r\n").toUtf8());
+
+        fakes.dialogs().answers = {first, second, std::nullopt, third};
+        form.BodyText->setPlainText("typed before");
+        QDir::setCurrent(elsewhere.path());
+        form.cmdDoc->click();
+        QCOMPARE(form.bodyText(), QString("a\r\n\r\nb\r\n"));
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+
+        // The menu item loads the same way, and a new file replaces the body whole.
+        form.mnDoc_Open->trigger();
+        QCOMPARE(form.bodyText(), QString("件名なし\r\n本文です\r\n"));
+
+        QDir::setCurrent(elsewhere.path());
+        form.cmdDoc->click();
+        QCOMPARE(form.bodyText(), QString("件名なし\r\n本文です\r\n"));
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+
+        form.mnDoc_Open->trigger();
+        QCOMPARE(form.bodyText(), QString("ＵＴＦ８\r\n"));
+
+        const platform::OpenFileRequest& request = fakes.dialogs().requests.front();
+        QCOMPARE(request.flags, platform::kHideReadOnly);
+        QCOMPARE(canonical(request.initialDir), canonical(app.file("txt")));
+        QCOMPARE(request.filter, QString("Txt(*.txt)|*.txt"));
+        QVERIFY(fakes.boxes().shown.empty());
+    }
+
+    void unreadableBodyKeepsTheBody()
+    {
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+        const QString missing = app.file("txt/gone.txt");
+        fakes.dialogs().answers = {missing, app.file("txt")};
+        form.BodyText->setPlainText("keep\nme");
+
+        form.cmdDoc->click();
+        QCOMPARE(form.BodyText->toPlainText(), QString("keep\nme"));
+        QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+        const platform::MessageBoxRequest& box = fakes.boxes().shown.front();
+        QVERIFY2(box.text.contains(QDir::toNativeSeparators(missing)), qPrintable(box.text));
+        QCOMPARE(box.icon, platform::MsgIcon::Exclamation);
+        QCOMPARE(box.caption, std::optional<QString>("KEZ-MAILER"));
+
+        form.cmdDoc->click();
+        QCOMPARE(form.BodyText->toPlainText(), QString("keep\nme"));
+        QCOMPARE(fakes.boxes().shown.size(), size_t(2));
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+    }
+
+    void attachmentChooser()
+    {
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+
+        fakes.dialogs().answers = {"/data/a.pdf", "/data/b c.png", std::nullopt};
+        form.AttachCommand->click();
+        form.AttachCommand->click();
+        QCOMPARE(form.AttachText->text(), QString("/data/a.pdf,/data/b c.png"));
+        form.AttachCommand->click();
+        QCOMPARE(form.AttachText->text(), QString("/data/a.pdf,/data/b c.png"));
+
+        fakes.dialogs().answers = {"/data/c", "/data/d"};
+        form.AttachText->setText("   ");
+        form.AttachCommand->click();
+        QCOMPARE(form.AttachText->text(), QString("/data/c"));
+        form.AttachText->setText(" /data/c");
+        form.AttachCommand->click();
+        QCOMPARE(form.AttachText->text(), QString(" /data/c,/data/d"));
+
+        const platform::OpenFileRequest& request = fakes.dialogs().requests.front();
+        QCOMPARE(request.flags, platform::kHideReadOnly);
+#ifdef Q_OS_WIN
+        QCOMPARE(request.initialDir, QString("c:\\"));
+#else
+        QCOMPARE(request.initialDir, QDir::homePath());
+#endif
+        QCOMPARE(request.filter, QString("ALL(*.*)|*.*"));
+        QCOMPARE(QDir::currentPath(), canonical(app.path()));
+    }
+
+    void editorStart()
+    {
+        ScopedFakeLauncher launcher;
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+
+        aMain_sMail::Settings.EDITPATH = " \t ";
+        form.mnDoc_Make->trigger();
+        QVERIFY(launcher->launches.empty());
+        QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+        QCOMPARE(fakes.boxes().shown[0].text, QString("エディターが指定されていません。"));
+        QCOMPARE(fakes.boxes().shown[0].icon, platform::MsgIcon::Exclamation);
+        QCOMPARE(fakes.boxes().shown[0].caption, std::optional<QString>("KEZ-MAILER"));
+
+        // Split as a command line, no shell in between.
+        aMain_sMail::Settings.EDITPATH = "\"/opt/my editor/edit\" --new \"notes 1.txt\"";
+        form.mnDoc_Make->trigger();
+        QCOMPARE(launcher->launches.size(), size_t(1));
+        QCOMPARE(launcher->launches[0].program, QString("/opt/my editor/edit"));
+        QCOMPARE(launcher->launches[0].args, QStringList({"--new", "notes 1.txt"}));
+        QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+
+        launcher->failWith = "No such file or directory";
+        aMain_sMail::Settings.EDITPATH = "/usr/bin/no-editor";
+        form.mnDoc_Make->trigger();
+        QCOMPARE(fakes.boxes().shown.size(), size_t(2));
+        const QString text = fakes.boxes().shown[1].text;
+        QVERIFY2(text.contains("No such file or directory") && text.contains("/usr/bin/no-editor"),
+                 qPrintable(text));
+    }
+};
+
+QTEST_MAIN(TestWriteFormCompose)
+#include "test_write_form_compose.moc"
