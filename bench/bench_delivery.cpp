@@ -11,12 +11,12 @@
 // (/usr/bin/python3 -m aiosmtpd -n -c aiosmtpd.handlers.Sink -l 127.0.0.1:PORT) and stops it
 // at the end. With --port it uses a server already listening on 127.0.0.1:PORT, e.g. Postfix's
 // "smtp-sink -c 127.0.0.1:PORT 100".
-#include "gui/platform/message_boxes.h"
 #include "core/platform/process_end.h"
 #include "core/platform/text_files.h"
-#include "gui/main_window/write_form.h"
 #include "core/transport/message_composer.h"
 #include "core/transport/nmail.h"
+#include "gui/main_window/write_form.h"
+#include "gui/platform/message_boxes.h"
 
 #include <QApplication>
 #include <QDir>

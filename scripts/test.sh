@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test. The integration tests start their
-# own Dovecot and SMTP servers on loopback ports (CTest fixtures) and stop them afterwards.
+# Installs what is missing, builds, and runs every test: first the tests that need no server,
+# so a unit failure shows in seconds, then the integration tests, which start their own Dovecot
+# and SMTP sink on loopback ports (CTest fixtures) and stop them afterwards. Extra arguments go
+# to both ctest runs.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -10,4 +12,5 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh"
 
 cd "$build"
-ctest --output-on-failure "$@"
+ctest --output-on-failure -LE integration "$@"
+ctest --output-on-failure -L integration "$@"

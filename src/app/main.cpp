@@ -13,8 +13,7 @@ int main(int argc, char* argv[])
     // Japanese captions on the standard buttons (はい, いいえ, キャンセル) where Qt's
     // translations are installed.
     QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"),
-                          QStringLiteral("_"),
+    if (qtTranslator.load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 

@@ -1,9 +1,9 @@
 // POP3 logins against a real Dovecot: the method on the wire is exactly what the APOP setting
 // says, as Dovecot's own log and its pre-login rawlog show.
-#include "servers_env.h"
 #include "core/transport/last_error.h"
 #include "core/transport/nmail.h"
 #include "core/transport/pop3_client.h"
+#include "servers_env.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 // Mails sent through the real transport to a real SMTP server (the aiosmtpd sink started by
 // scripts/servers), read back with Python's email package: a mail reader must see exactly the
 // Japanese subject, sender name, body and attachment names that went in.
-#include "servers_env.h"
 #include "core/transport/nmail.h"
+#include "servers_env.h"
 
 #include <QCryptographicHash>
 #include <QDir>

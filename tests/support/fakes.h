@@ -49,8 +49,7 @@ struct LaunchRecord
 class FakeLauncher : public platform::ProcessLauncher
 {
 public:
-    bool startDetached(const QString& program, const QStringList& args,
-                       QString* errorText) override
+    bool startDetached(const QString& program, const QStringList& args, QString* errorText) override
     {
         launches.push_back({program, args});
         if (!failWith.isEmpty()) {

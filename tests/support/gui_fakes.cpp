@@ -15,8 +15,8 @@ platform::MsgAnswer ScriptedMessageBoxes::show(QWidget*, const platform::Message
     return answer;
 }
 
-std::optional<QString> ScriptedFileDialogs::getOpenFileName(QWidget*,
-                                                            const platform::OpenFileRequest& request)
+std::optional<QString>
+ScriptedFileDialogs::getOpenFileName(QWidget*, const platform::OpenFileRequest& request)
 {
     requests.push_back(request);
     if (answers.empty())

@@ -2,9 +2,9 @@
 
 // Scripted message boxes, open-file dialogs and process end for GUI tests.
 
+#include "core/platform/process_end.h"
 #include "gui/platform/file_dialogs.h"
 #include "gui/platform/message_boxes.h"
-#include "core/platform/process_end.h"
 
 #include <deque>
 #include <functional>

@@ -1,7 +1,7 @@
 #include "core/compose/body_file.h"
 
-#include "core/text/trim.h"
 #include "core/platform/text_files.h"
+#include "core/text/trim.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "core/delivery/delivery_log.h"
 
-#include "core/text/trim.h"
 #include "core/platform/clock.h"
 #include "core/platform/text_files.h"
+#include "core/text/trim.h"
 
 #include <QFile>
 

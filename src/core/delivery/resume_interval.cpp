@@ -1,7 +1,7 @@
 #include "core/delivery/resume_interval.h"
 
-#include "core/text/trim.h"
 #include "core/settings/settings_file.h"
+#include "core/text/trim.h"
 
 namespace delivery {
 

@@ -9,8 +9,7 @@ namespace {
 class QtLauncher final : public ProcessLauncher
 {
 public:
-    bool startDetached(const QString& program, const QStringList& args,
-                       QString* errorText) override
+    bool startDetached(const QString& program, const QStringList& args, QString* errorText) override
     {
         QProcess process;
         process.setProgram(program);

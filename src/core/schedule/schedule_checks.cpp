@@ -1,7 +1,7 @@
 #include "core/schedule/schedule_checks.h"
 
-#include "core/text/trim.h"
 #include "core/platform/clock.h"
+#include "core/text/trim.h"
 
 #include <QDate>
 

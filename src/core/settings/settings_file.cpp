@@ -188,15 +188,9 @@ bool LoadSettings(const QString& appDir)
                 continue;
             const QString value = line->mid(key.size()).left(kMaxTextValue);
             switch (binding.kind) {
-            case Kind::Text:
-                record.*binding.text = value;
-                break;
-            case Kind::Int16:
-                record.*binding.int16 = ToInt16(ParseLeadingNumber(value));
-                break;
-            case Kind::Int32:
-                record.*binding.int32 = ToInt32(ParseLeadingNumber(value));
-                break;
+            case Kind::Text: record.*binding.text = value; break;
+            case Kind::Int16: record.*binding.int16 = ToInt16(ParseLeadingNumber(value)); break;
+            case Kind::Int32: record.*binding.int32 = ToInt32(ParseLeadingNumber(value)); break;
             }
             break;
         }
@@ -240,12 +234,8 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
                 binding.text == &SettingsRecord::ERRLOGPAS)
                 value = compose::TrimSpaces(value);
             break;
-        case Kind::Int16:
-            value = numberText(s.*binding.int16);
-            break;
-        case Kind::Int32:
-            value = numberText(s.*binding.int32);
-            break;
+        case Kind::Int16: value = numberText(s.*binding.int16); break;
+        case Kind::Int32: value = numberText(s.*binding.int32); break;
         }
         const std::optional<QByteArray> bytes =
             platform::encodeCp932(QLatin1String(binding.key) + value);

@@ -42,20 +42,15 @@ QString replyText(const QByteArray& line)
 QString socketReason(QAbstractSocket::SocketError error)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return QStringLiteral("接続が拒否されました");
+    case QAbstractSocket::ConnectionRefusedError: return QStringLiteral("接続が拒否されました");
     case QAbstractSocket::RemoteHostClosedError:
         return QStringLiteral("サーバーが接続を切断しました");
-    case QAbstractSocket::HostNotFoundError:
-        return QStringLiteral("ホストが見つかりません");
-    case QAbstractSocket::SocketTimeoutError:
-        return QStringLiteral("タイムアウトしました");
-    case QAbstractSocket::NetworkError:
-        return QStringLiteral("ネットワークエラーです");
+    case QAbstractSocket::HostNotFoundError: return QStringLiteral("ホストが見つかりません");
+    case QAbstractSocket::SocketTimeoutError: return QStringLiteral("タイムアウトしました");
+    case QAbstractSocket::NetworkError: return QStringLiteral("ネットワークエラーです");
     case QAbstractSocket::SslHandshakeFailedError:
         return QStringLiteral("TLSのハンドシェイクに失敗しました");
-    default:
-        return QStringLiteral("通信エラーです");
+    default: return QStringLiteral("通信エラーです");
     }
 }
 

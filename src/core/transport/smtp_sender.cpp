@@ -143,16 +143,11 @@ size_t readCallback(char* buffer, size_t size, size_t count, void* userp)
 QString systemReason(long osErrno)
 {
     switch (osErrno) {
-    case ECONNREFUSED:
-        return QStringLiteral("接続が拒否されました");
-    case ETIMEDOUT:
-        return QStringLiteral("接続がタイムアウトしました");
-    case ENETUNREACH:
-        return QStringLiteral("ネットワークに到達できません");
-    case EHOSTUNREACH:
-        return QStringLiteral("ホストに到達できません");
-    default:
-        return QString();
+    case ECONNREFUSED: return QStringLiteral("接続が拒否されました");
+    case ETIMEDOUT: return QStringLiteral("接続がタイムアウトしました");
+    case ENETUNREACH: return QStringLiteral("ネットワークに到達できません");
+    case EHOSTUNREACH: return QStringLiteral("ホストに到達できません");
+    default: return QString();
     }
 }
 

@@ -1,7 +1,7 @@
 #include "gui/info/frm_ver.h"
 
-#include "gui/info/err_mail_err_form.h"
 #include "core/info/web_links.h"
+#include "gui/info/err_mail_err_form.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/fonts.h"
 #include "gui/widgets/twips.h"

@@ -1,18 +1,18 @@
 #include "gui/main_window/write_form.h"
 
-#include "core/text/trim.h"
 #include "core/delivery/recipient_list.h"
-#include "gui/platform/message_boxes.h"
 #include "core/platform/process_end.h"
-#include "gui/settings_dialog/frm_op_set1.h"
 #include "core/settings/a_main_smail.h"
+#include "core/settings/settings_file.h"
+#include "core/text/trim.h"
+#include "core/transport/nmail.h"
+#include "gui/main_window/repaint_pacer.h"
+#include "gui/platform/message_boxes.h"
+#include "gui/settings_dialog/frm_op_set1.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/controls.h"
 #include "gui/widgets/fonts.h"
-#include "gui/main_window/repaint_pacer.h"
-#include "core/settings/settings_file.h"
 #include "gui/widgets/twips.h"
-#include "core/transport/nmail.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -1,11 +1,11 @@
 #include "gui/main_window/write_form.h"
 
 #include "core/compose/body_file.h"
+#include "core/platform/process_launcher.h"
+#include "core/settings/a_main_smail.h"
 #include "core/text/trim.h"
 #include "gui/platform/file_dialogs.h"
 #include "gui/platform/message_boxes.h"
-#include "core/platform/process_launcher.h"
-#include "core/settings/a_main_smail.h"
 
 #include <QAction>
 #include <QDir>

@@ -2,14 +2,14 @@
 // the test and notice mails, pause, resume and cancel.
 #include "gui/main_window/write_form.h"
 
-#include "core/text/trim.h"
 #include "core/delivery/delivery_log.h"
 #include "core/delivery/recipient_list.h"
 #include "core/delivery/resume_interval.h"
-#include "gui/platform/message_boxes.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
+#include "core/text/trim.h"
 #include "core/transport/nmail.h"
+#include "gui/platform/message_boxes.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,8 +1,8 @@
 #include "gui/main_window/write_form.h"
 
+#include "core/info/web_links.h"
 #include "gui/info/err_mail_err_form.h"
 #include "gui/info/frm_ver.h"
-#include "core/info/web_links.h"
 
 #include <QAction>
 

@@ -1,12 +1,12 @@
 #include "gui/main_window/write_form.h"
 
-#include "core/text/trim.h"
 #include "core/platform/clock.h"
-#include "gui/platform/message_boxes.h"
-#include "gui/schedule_dialog/frm_timer_set.h"
 #include "core/schedule/schedule_checks.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
+#include "core/text/trim.h"
+#include "gui/platform/message_boxes.h"
+#include "gui/schedule_dialog/frm_timer_set.h"
 
 #include <QAction>
 #include <QGroupBox>

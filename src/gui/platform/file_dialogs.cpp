@@ -10,8 +10,7 @@ namespace {
 class QtFileDialogs final : public FileDialogs
 {
 public:
-    std::optional<QString> getOpenFileName(QWidget* parent,
-                                           const OpenFileRequest& request) override
+    std::optional<QString> getOpenFileName(QWidget* parent, const OpenFileRequest& request) override
     {
         QFileDialog::Options options;
         if (request.flags & kHideReadOnly)

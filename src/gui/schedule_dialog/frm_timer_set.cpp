@@ -1,9 +1,9 @@
 #include "gui/schedule_dialog/frm_timer_set.h"
 
 #include "core/platform/clock.h"
-#include "gui/platform/message_boxes.h"
 #include "core/schedule/schedule_checks.h"
 #include "core/settings/a_main_smail.h"
+#include "gui/platform/message_boxes.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/controls.h"
 #include "gui/widgets/fonts.h"
@@ -178,21 +178,11 @@ void frmTimerSet::cmdSettei_Click()
                          platform::MsgButtons::Ok, kCaption);
         QLineEdit* target = txtYyyy;
         switch (failure->field) {
-        case schedule::Field::Year:
-            target = txtYyyy;
-            break;
-        case schedule::Field::Month:
-            target = txtMm;
-            break;
-        case schedule::Field::Day:
-            target = txtDd;
-            break;
-        case schedule::Field::Hour:
-            target = txtHh;
-            break;
-        case schedule::Field::Minute:
-            target = txtNn;
-            break;
+        case schedule::Field::Year: target = txtYyyy; break;
+        case schedule::Field::Month: target = txtMm; break;
+        case schedule::Field::Day: target = txtDd; break;
+        case schedule::Field::Hour: target = txtHh; break;
+        case schedule::Field::Minute: target = txtNn; break;
         }
         target->setFocus(Qt::OtherFocusReason);
         return;

@@ -1,13 +1,13 @@
 #include "gui/settings_dialog/frm_op_set1.h"
 
+#include "core/settings/a_main_smail.h"
+#include "core/settings/settings_file.h"
 #include "core/text/trim.h"
 #include "gui/platform/file_dialogs.h"
 #include "gui/platform/message_boxes.h"
-#include "core/settings/a_main_smail.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/controls.h"
 #include "gui/widgets/fonts.h"
-#include "core/settings/settings_file.h"
 #include "gui/widgets/twips.h"
 
 #include <QCheckBox>
@@ -70,12 +70,9 @@ Qt::CheckState switchState(qint16 value)
 qint16 switchValue(Qt::CheckState state)
 {
     switch (state) {
-    case Qt::Checked:
-        return 1;
-    case Qt::PartiallyChecked:
-        return 2;
-    case Qt::Unchecked:
-        break;
+    case Qt::Checked: return 1;
+    case Qt::PartiallyChecked: return 2;
+    case Qt::Unchecked: break;
     }
     return 0;
 }

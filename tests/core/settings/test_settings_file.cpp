@@ -1,7 +1,7 @@
-#include "fakes.h"
 #include "core/platform/text_files.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
+#include "fakes.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 // The POP3 login behind NMailPop3Connect / NMailPop3Authenticate / NMailPop3Close, against the
 // scripted fake server.
-#include "fake_pop3_server.h"
 #include "core/transport/last_error.h"
 #include "core/transport/nmail.h"
 #include "core/transport/pop3_client.h"
 #include "core/transport/pop3_endpoint.h"
+#include "fake_pop3_server.h"
 
 #include <QElapsedTimer>
 #include <QTest>

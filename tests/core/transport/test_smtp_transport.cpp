@@ -1,10 +1,10 @@
 // The SMTP entry points against the scripted server: what goes over the wire, and what the
 // error text says for every failure.
-#include "fake_smtp_server.h"
 #include "core/transport/mail_address.h"
 #include "core/transport/nmail.h"
 #include "core/transport/smtp_sender.h"
 #include "core/transport/smtp_server.h"
+#include "fake_smtp_server.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

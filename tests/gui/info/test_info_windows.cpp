@@ -2,12 +2,12 @@
 #include "fakes.h"
 #include "gui_fakes.h"
 
-#include "gui/info/err_mail_err_form.h"
-#include "gui/info/frm_ver.h"
 #include "core/info/web_links.h"
 #include "core/settings/a_main_smail.h"
-#include "gui/widgets/twips.h"
+#include "gui/info/err_mail_err_form.h"
+#include "gui/info/frm_ver.h"
 #include "gui/main_window/write_form.h"
+#include "gui/widgets/twips.h"
 
 #include <QAction>
 #include <QApplication>

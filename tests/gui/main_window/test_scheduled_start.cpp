@@ -1,9 +1,9 @@
 #include "fakes.h"
 #include "gui_fakes.h"
 
-#include "gui/schedule_dialog/frm_timer_set.h"
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
+#include "gui/schedule_dialog/frm_timer_set.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "app_window.h"
-#include "gui/settings_dialog/frm_op_set1.h"
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
+#include "gui/settings_dialog/frm_op_set1.h"
 
 #include <QApplication>
 #include <QLineEdit>

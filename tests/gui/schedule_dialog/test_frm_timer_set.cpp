@@ -1,8 +1,8 @@
 #include "fakes.h"
 #include "gui_fakes.h"
 
-#include "gui/schedule_dialog/frm_timer_set.h"
 #include "core/settings/a_main_smail.h"
+#include "gui/schedule_dialog/frm_timer_set.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,10 +1,10 @@
-#include "fakes.h"
-#include "gui_fakes.h"
 #include "core/platform/text_files.h"
-#include "gui/settings_dialog/frm_op_set1.h"
 #include "core/settings/a_main_smail.h"
-#include "gui/widgets/fonts.h"
 #include "core/settings/settings_file.h"
+#include "fakes.h"
+#include "gui/settings_dialog/frm_op_set1.h"
+#include "gui/widgets/fonts.h"
+#include "gui_fakes.h"
 
 #include <QApplication>
 #include <QCheckBox>
