@@ -2,21 +2,38 @@
 
 namespace transport {
 namespace {
-QString& storage()
+struct LastFailure
 {
-    static QString text;
-    return text;
+    QString text;
+    FailureClass failure = FailureClass::None;
+    bool mayHaveArrived = false;
+};
+
+LastFailure& storage()
+{
+    static LastFailure last;
+    return last;
 }
 } // namespace
 
-void setLastError(const QString& text)
+void setLastError(const QString& text, FailureClass failure, bool mayHaveArrived)
 {
-    storage() = text;
+    storage() = {text, text.isEmpty() ? FailureClass::None : failure, mayHaveArrived};
 }
 
 QString lastError()
 {
-    return storage();
+    return storage().text;
+}
+
+FailureClass lastFailureClass()
+{
+    return storage().failure;
+}
+
+bool lastFailureMayHaveArrived()
+{
+    return storage().mayHaveArrived;
 }
 
 } // namespace transport

@@ -1,11 +1,16 @@
 #pragma once
 
+#include "core/transport/mail_transport.h"
+
 #include <QString>
 
-// The description of the last transport failure, which NMailGetMessage hands out.
+// The last transport failure: its description, which NMailGetMessage hands out, and its class.
 namespace transport {
 
-void setLastError(const QString& text);
+void setLastError(const QString& text, FailureClass failure = FailureClass::Local,
+                  bool mayHaveArrived = false);
 QString lastError();
+FailureClass lastFailureClass();
+bool lastFailureMayHaveArrived();
 
 } // namespace transport

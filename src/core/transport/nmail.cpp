@@ -98,9 +98,22 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /
         NMailInitializeWinSock();
     if (!sender())
         sender() = std::make_unique<transport::SmtpSender>();
-    if (!sender()->send(*smtp, *mailFrom, *rcptTo, *message, &error))
-        return fail(error);
+    const transport::SendOutcome outcome = sender()->send(*smtp, *mailFrom, *rcptTo, *message);
+    if (!outcome.ok) {
+        transport::setLastError(outcome.errorText, outcome.failure, outcome.mayHaveArrived);
+        return -1;
+    }
     return 0;
+}
+
+transport::FailureClass NMailGetFailureClass()
+{
+    return transport::lastFailureClass();
+}
+
+bool NMailGetMayHaveArrived()
+{
+    return transport::lastFailureMayHaveArrived();
 }
 
 int NMailGetMessage(int /*code*/, QString& buffer, int& size)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transport/mail_transport.h"
+
 #include <QString>
 
 // The program's mail transport. The entry points keep the names and the contract the program
@@ -32,3 +34,8 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* c
 // Writes the description of the last failure into buffer, cut to size - 1 characters (size is
 // the option-1 value the caller passes by reference).
 int NMailGetMessage(int code, QString& buffer, int& size);
+
+// The class of the last failure (None after a success), and whether that mail may have reached
+// the server although the send failed. Both describe the same failure as NMailGetMessage.
+transport::FailureClass NMailGetFailureClass();
+bool NMailGetMayHaveArrived();

@@ -178,6 +178,18 @@ QString whatFailed(const QByteArray& verb, int code)
     return QStringLiteral("SMTPサーバーがエラーを返しました");
 }
 
+// A reply to MAIL, RCPT, DATA or the content is about this mail; anything else means the
+// session itself could not be had.
+FailureClass failureClass(const Trace& trace)
+{
+    if (trace.failedCode != 0 && trace.failedCode != 421) {
+        const QByteArray& verb = trace.failedVerb;
+        if (verb == "MAIL" || verb == "RCPT" || verb == "DATA" || verb == ".")
+            return FailureClass::Transaction;
+    }
+    return FailureClass::Connection;
+}
+
 } // namespace
 
 struct SmtpSender::Attempt
@@ -300,8 +312,8 @@ SmtpSender::Attempt SmtpSender::perform(const SmtpServer& server, const QString&
     return attempt;
 }
 
-bool SmtpSender::send(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
-                      const QByteArray& message, QString* error)
+SendOutcome SmtpSender::send(const SmtpServer& server, const QString& mailFrom,
+                             const QString& rcptTo, const QByteArray& message)
 {
     Attempt attempt = perform(server, mailFrom, rcptTo, message, false);
     if (attempt.code != CURLE_OK && attempt.reused && !attempt.trace.dataSent) {
@@ -314,10 +326,16 @@ bool SmtpSender::send(const SmtpServer& server, const QString& mailFrom, const Q
         if (closedByServer || failed == 421)
             attempt = perform(server, mailFrom, rcptTo, message, true);
     }
-    if (attempt.code == CURLE_OK)
-        return true;
+    SendOutcome outcome;
+    if (attempt.code == CURLE_OK) {
+        outcome.ok = true;
+        return outcome;
+    }
 
     const Trace& trace = attempt.trace;
+    outcome.failure = failureClass(trace);
+    // Content went out and no reply refused it: the server may have stored the mail.
+    outcome.mayHaveArrived = trace.dataSent && trace.failedCode == 0;
     const QString where = server.displayName();
     QString text;
     if (trace.failedCode != 0) {
@@ -386,8 +404,8 @@ bool SmtpSender::send(const SmtpServer& server, const QString& mailFrom, const Q
         text.replace(QString::fromLatin1(QUrl::toPercentEncoding(server.password)),
                      QStringLiteral("****"));
     }
-    *error = text;
-    return false;
+    outcome.errorText = text;
+    return outcome;
 }
 
 } // namespace transport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/transport/mail_transport.h"
 #include "core/transport/smtp_server.h"
 
 #include <QByteArray>
@@ -40,14 +41,14 @@ public:
     SmtpSender& operator=(const SmtpSender&) = delete;
 
     // Sends one message from mailFrom to rcptTo (envelope addresses, already checked). On
-    // failure returns false and a Japanese description in *error: what failed plus the server's
-    // reply line, or the system's reason. The password never appears in it.
+    // failure the outcome holds a Japanese description (what failed plus the server's reply
+    // line, or the system's reason; never the password) and the class of the failure.
     //
     // A connection kept from an earlier mail is reused. When the server had closed it, or
     // answered 421 before the message content was sent, the same mail goes once more over a
     // fresh connection; once DATA was sent it is never sent again.
-    bool send(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
-              const QByteArray& message, QString* error);
+    SendOutcome send(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
+                     const QByteArray& message);
 
     // Closes the kept connection (QUIT) and releases the handle.
     void close();

@@ -14,6 +14,7 @@ using testing_support::FakeSmtpServer;
 using testing_support::SmtpScript;
 
 Q_DECLARE_METATYPE(SmtpScript)
+Q_DECLARE_METATYPE(transport::FailureClass)
 
 namespace {
 
@@ -103,6 +104,7 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("SMTPサーバーに接続できません")), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("接続が拒否されました")), qPrintable(text));
+        QCOMPARE(NMailGetFailureClass(), transport::FailureClass::Connection);
     }
 
     // Every way a scripted server can refuse or lose a mail: the call fails at once, on one
@@ -116,6 +118,9 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<int>("stored");       // messages whose content ended with "."
         QTest::addColumn<int>("dataCommands"); // DATA commands the client sent
+        QTest::addColumn<transport::FailureClass>("failure");
+        QTest::addColumn<bool>("mayHaveArrived");
+        using enum transport::FailureClass;
         const auto with = [](auto change) {
             SmtpScript script;
             change(script);
@@ -130,7 +135,7 @@ private slots:
             << QStringLiteral("nobody@example.jp") << 0
             << QStringList{"宛先アドレスが拒否されました",
                            "550 5.1.1 <nobody@example.jp>: User unknown"}
-            << 0 << 0;
+            << 0 << 0 << Transaction << false;
         QTest::newRow("temporary failure")
             << with([](SmtpScript& s) {
                    s.mailReply = "451 4.3.0 Temporary local problem, try again later";
@@ -138,35 +143,35 @@ private slots:
             << a << 0
             << QStringList{"差出人アドレスが拒否されました",
                            "451 4.3.0 Temporary local problem, try again later"}
-            << 0 << 0;
+            << 0 << 0 << Transaction << false;
         QTest::newRow("authentication demanded")
             << with([](SmtpScript& s) { s.mailReply = "530 5.7.0 Authentication required"; }) << a
-            << 0 << QStringList{"認証を求めています", "530 5.7.0 Authentication required"} << 0
-            << 0;
+            << 0 << QStringList{"認証を求めています", "530 5.7.0 Authentication required"} << 0 << 0
+            << Transaction << false;
         QTest::newRow("rejection after the content")
             << with([](SmtpScript& s) { s.dataEndReply = "554 5.7.1 Message rejected as spam"; })
             << a << 0
             << QStringList{"554 5.7.1 Message rejected as spam",
                            "メールの内容が受け付けられませんでした"}
-            << 1 << 1;
+            << 1 << 1 << Transaction << false;
         QTest::newRow("greeting refusal")
             << with([](SmtpScript& s) { s.greeting = "554 5.3.2 No service for you"; }) << a << 0
-            << QStringList{"554 5.3.2 No service for you"} << 0 << 0;
+            << QStringList{"554 5.3.2 No service for you"} << 0 << 0 << Connection << false;
         QTest::newRow("dropped during the content, not retried")
             << with([](SmtpScript& s) { s.dropDuringDataAfterBytes = 40; }) << a << 0
-            << QStringList{"接続が切れました"} << 0 << 1;
+            << QStringList{"接続が切れました"} << 0 << 1 << Connection << true;
         QTest::newRow("silent server times out")
             << with([](SmtpScript& s) { s.silentFrom = "MAIL"; }) << a << 1500
-            << QStringList{"タイムアウト"} << 0 << 0;
+            << QStringList{"タイムアウト"} << 0 << 0 << Connection << false;
         QTest::newRow("no greeting times out")
             << with([](SmtpScript& s) { s.silentFrom = "CONNECT"; }) << a << 1000
-            << QStringList{"応答がありません"} << 0 << 0;
+            << QStringList{"応答がありません"} << 0 << 0 << Connection << false;
         QTest::newRow("fresh connection dropped at MAIL FROM")
             << with([](SmtpScript& s) { s.dropAtTransaction = 1; }) << a << 0
-            << QStringList{"接続が切れました"} << 0 << 0;
+            << QStringList{"接続が切れました"} << 0 << 0 << Connection << false;
         QTest::newRow("421 on a fresh connection, no retry")
             << with([](SmtpScript& s) { s.reject421AtTransaction = 1; }) << a << 0
-            << QStringList{"421 4.3.2"} << 0 << 0;
+            << QStringList{"421 4.3.2"} << 0 << 0 << Connection << false;
     }
 
     void scriptedFailuresAreReported()
@@ -190,6 +195,8 @@ private slots:
         QVERIFY(server.acceptedMessages().isEmpty());
         QTEST(int(server.messages().size()), "stored");
         QTEST(int(server.clientLines().count(QStringLiteral("DATA"))), "dataCommands");
+        QTEST(NMailGetFailureClass(), "failure");
+        QTEST(NMailGetMayHaveArrived(), "mayHaveArrived");
     }
 
     void slowServerWithinTheTimeOutStillDelivers()
@@ -458,6 +465,7 @@ private slots:
         QVERIFY2(errorText().contains(QStringLiteral("SMTPサーバーの指定が正しくありません")),
                  qPrintable(errorText()));
         QVERIFY(!errorText().contains(QStringLiteral("pw")));
+        QCOMPARE(NMailGetFailureClass(), transport::FailureClass::Local);
     }
 
     void errorTextIsCutToTheBuffer()
