@@ -1,5 +1,7 @@
 #include "core/transport/message_composer.h"
 
+#include "core/platform/text_files.h"
+
 #include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
@@ -17,55 +19,93 @@ constexpr int kEncodedWordLimit = 75;
 constexpr int kLineLimit = 998;
 const QByteArray kCrLf = "\r\n";
 
-// Unicode -> JIS row/cell (both + 0x20), built from the code page 932 decoder so that every
-// character Windows users type maps the way Windows maps it. Walking the codes in order keeps
-// the first code of a character: standard JIS X 0208 rows before NEC row 13, before the
-// NEC-selected IBM rows 89-92. The IBM extension block (0xFA-0xFC) and user-defined area
-// (0xF0-0xF9) have no place in ISO-2022-JP and are not walked; their characters are reached
-// through rows 89-92 instead (髙 0xFBFC -> 0xEEE0).
-const QHash<char32_t, quint16>& jisTable()
+// JIS X 0208 as the standard ISO-2022-JP decoders read it (Python's iso2022_jp, iconv, Perl's
+// Encode): the character each of its 6879 cells stands for, and back. The cells are taken from
+// the code page 932 decoder, rows 1-8 and 16-84 only: row 13 (①, ㈱) and rows 89-92 (髙, ⅰ) are
+// Windows additions that those decoders read as nothing or as other kanji. Six cells hold
+// different characters in the two worlds; the standard's are the ones a reader shows, so they
+// replace Windows' here and the Windows characters (～ U+FF5E among them) have no cell at all.
+struct JisTables
 {
-    static const QHash<char32_t, quint16> table = [] {
-        QHash<char32_t, quint16> t;
-        QStringDecoder decoder("Shift_JIS");
-        auto walkLead = [&](int s1) {
-            for (int s2 = 0x40; s2 <= 0xFC; ++s2) {
-                if (s2 == 0x7F)
-                    continue;
-                const char bytes[2] = {char(s1), char(s2)};
-                QString u = decoder.decode(QByteArrayView(bytes, 2));
+    QHash<char32_t, quint16> toCell;
+    QHash<quint16, char16_t> fromCell;
+};
+
+const JisTables& jisTables()
+{
+    static const JisTables tables = [] {
+        JisTables t;
+        QStringDecoder decoder(platform::kCp932);
+        for (int ku = 1; ku <= 84; ++ku) {
+            if (ku >= 9 && ku <= 15)
+                continue;
+            for (int ten = 1; ten <= 94; ++ten) {
+                // Shift_JIS arithmetic: two rows share a lead byte.
+                const int lead = (ku + 1) / 2 + (ku <= 62 ? 0x80 : 0xC0);
+                const int trail = ku % 2 ? ten + (ten <= 63 ? 0x3F : 0x40) : ten + 0x9E;
+                const char bytes[2] = {char(lead), char(trail)};
+                const QString u = decoder.decode(QByteArrayView(bytes, 2));
                 decoder.resetState();
                 if (u.size() != 1 || u.at(0) == QChar::ReplacementCharacter)
                     continue;
-                int rowPair = (s1 <= 0x9F ? s1 - 0x81 : s1 - 0xC1) * 2;
-                int ku, ten;
-                if (s2 >= 0x9F) {
-                    ku = rowPair + 2;
-                    ten = s2 - 0x9E;
-                } else {
-                    ku = rowPair + 1;
-                    ten = s2 - (s2 >= 0x80 ? 0x40 : 0x3F);
-                }
-                char32_t cp = u.at(0).unicode();
-                if (!t.contains(cp))
-                    t.insert(cp, quint16(((ku + 0x20) << 8) | (ten + 0x20)));
+                const auto cell = quint16(((ku + 0x20) << 8) | (ten + 0x20));
+                t.fromCell.insert(cell, u.at(0).unicode());
             }
+        }
+        const std::pair<quint16, char16_t> standard[] = {
+            {0x2141, 0x301C}, // WAVE DASH, not FULLWIDTH TILDE
+            {0x2142, 0x2016}, // DOUBLE VERTICAL LINE, not PARALLEL TO
+            {0x215D, 0x2212}, // MINUS SIGN, not FULLWIDTH HYPHEN-MINUS
+            {0x2171, 0x00A2}, // CENT SIGN, not FULLWIDTH CENT SIGN
+            {0x2172, 0x00A3}, // POUND SIGN, not FULLWIDTH POUND SIGN
+            {0x224C, 0x00AC}, // NOT SIGN, not FULLWIDTH NOT SIGN
         };
-        for (int s1 = 0x81; s1 <= 0x9F; ++s1)
-            walkLead(s1);
-        for (int s1 = 0xE0; s1 <= 0xEE; ++s1)
-            walkLead(s1);
-        // The same cells as the JIS standard names them (what non-Windows systems type).
-        const std::pair<char32_t, quint16> aliases[] = {
-            {0x301C, 0x2141}, {0x2016, 0x2142}, {0x2212, 0x215D},
-            {0x00A2, 0x2171}, {0x00A3, 0x2172}, {0x00AC, 0x224C},
-        };
-        for (auto [cp, jis] : aliases)
-            if (!t.contains(cp))
-                t.insert(cp, jis);
+        for (auto [cell, cp] : standard)
+            t.fromCell.insert(cell, cp);
+        for (auto it = t.fromCell.cbegin(); it != t.fromCell.cend(); ++it)
+            t.toCell.insert(it.value(), it.key());
         return t;
     }();
-    return table;
+    return tables;
+}
+
+// The strict reading of ISO-2022-JP: ASCII and JIS X 0208 under ESC ( B and ESC $ B, nothing
+// else. nullopt for anything a standard decoder would not give back as it was written.
+std::optional<QString> decodeIso2022Jp(QByteArrayView bytes)
+{
+    const JisTables& tables = jisTables();
+    QString out;
+    bool kanji = false;
+    for (qsizetype i = 0; i < bytes.size();) {
+        if (bytes.at(i) == '\x1B') {
+            const QByteArrayView escape = bytes.sliced(i);
+            if (escape.startsWith("\x1B$B"))
+                kanji = true;
+            else if (escape.startsWith("\x1B(B"))
+                kanji = false;
+            else
+                return std::nullopt;
+            i += 3;
+            continue;
+        }
+        if (!kanji) {
+            if (uchar(bytes.at(i)) >= 0x80)
+                return std::nullopt;
+            out += QLatin1Char(bytes.at(i++));
+            continue;
+        }
+        if (i + 1 >= bytes.size())
+            return std::nullopt;
+        const auto cell = quint16((uchar(bytes.at(i)) << 8) | uchar(bytes.at(i + 1)));
+        const auto it = tables.fromCell.constFind(cell);
+        if (it == tables.fromCell.constEnd())
+            return std::nullopt;
+        out += QChar(it.value());
+        i += 2;
+    }
+    if (kanji)
+        return std::nullopt;
+    return out;
 }
 
 bool isPrintableAscii(const QString& text)
@@ -106,7 +146,7 @@ QList<QStringView> codePoints(QStringView text)
 QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedOnFirstLine,
                              int lineLimit)
 {
-    if (charset == MailCharset::Iso2022Jp && !encodeIso2022Jp(text))
+    if (charset == MailCharset::Iso2022Jp && !survivesIso2022Jp(text))
         charset = MailCharset::Utf8;
     const QByteArray prefix = charset == MailCharset::Iso2022Jp ? QByteArray("=?ISO-2022-JP?B?")
                                                                 : QByteArray("=?UTF-8?B?");
@@ -184,33 +224,72 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
     return out;
 }
 
-// A display name for From: as it stands when plain ASCII is enough, quoted when it holds
-// specials, else encoded words.
+bool isAtomText(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+           QByteArrayView("!#$%&'*+-/=?^_`{|}~").contains(c);
+}
+
+// An ASCII name as an RFC 5322 phrase: its words as atoms where they are atoms, else one quoted
+// string, which also keeps runs of blanks that a reader would close up between atoms.
+QByteArray asciiPhrase(const QString& name)
+{
+    QByteArray phrase = name.toLatin1();
+    bool quote = phrase.contains("  ");
+    for (char c : phrase)
+        quote = quote || (c != ' ' && !isAtomText(c));
+    if (!quote)
+        return phrase;
+    phrase.replace('\\', "\\\\");
+    phrase.replace('"', "\\\"");
+    return '"' + phrase + '"';
+}
+
+// head + text, with a line break before each blank whose word would pass 78 columns. A word too
+// long for a line keeps a line of its own; a line of nothing but a blank is never made.
+QByteArray foldAtBlanks(const QByteArray& head, const QByteArray& text)
+{
+    QByteArray out = head;
+    qsizetype lineStart = 0;
+    const QList<QByteArray> words = text.split(' ');
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const QByteArray piece = i == 0 ? words.at(i) : ' ' + words.at(i);
+        const qsizetype used = out.size() - lineStart;
+        if (i > 0 && used + piece.size() > kHeaderLineLimit && used > 1) {
+            out += kCrLf;
+            lineStart = out.size();
+        }
+        out += piece;
+    }
+    return out;
+}
+
+qsizetype longestLine(const QByteArray& text)
+{
+    qsizetype longest = 0;
+    for (const QByteArray& line : text.split('\n'))
+        longest = std::max(longest, line.size() - (line.endsWith('\r') ? 1 : 0));
+    return longest;
+}
+
+// From: with the display name as readers show it. A plain ASCII name goes as a phrase folded at
+// its blanks: as encoded words it would come out with a blank added at each fold in some readers
+// and look like spam to others. Encoded words carry the rest, and the rare ASCII name that holds
+// "=?" (which readers would take for the start of an encoded word) or a word too long for any
+// line.
 QByteArray fromHeader(const QString& name, const QString& address, MailCharset charset)
 {
     const QByteArray head = "From: ";
     const QByteArray angle = '<' + address.toUtf8() + '>';
-    QString trimmed = name.trimmed();
+    const QString trimmed = name.trimmed();
     if (trimmed.isEmpty())
         return head + address.toUtf8();
-    QByteArray phrase;
     if (isPrintableAscii(trimmed) && !trimmed.contains(QLatin1String("=?"))) {
-        static const QString specials = QStringLiteral("()<>[]:;@\\,.\"");
-        bool special = false;
-        for (QChar c : trimmed)
-            special = special || specials.contains(c);
-        phrase = trimmed.toLatin1();
-        if (special) {
-            phrase.replace('\\', "\\\\");
-            phrase.replace('"', "\\\"");
-            phrase = '"' + phrase + '"';
-        }
-        if (head.size() + phrase.size() > kHeaderLineLimit)
-            phrase = encodeWordsWithin(trimmed, charset, int(head.size()), kHeaderLineLimit);
-    } else {
-        phrase = encodeWordsWithin(trimmed, charset, int(head.size()), kHeaderLineLimit);
+        const QByteArray folded = foldAtBlanks(head, asciiPhrase(trimmed) + ' ' + angle);
+        if (longestLine(folded) <= kLineLimit)
+            return folded;
     }
-    QByteArray out = head + phrase;
+    QByteArray out = head + encodeWordsWithin(trimmed, charset, int(head.size()), kHeaderLineLimit);
     qsizetype lastLine = out.size() - (out.lastIndexOf('\n') + 1);
     if (lastLine + 1 + angle.size() > kHeaderLineLimit)
         out += kCrLf;
@@ -288,6 +367,16 @@ QByteArray textPart(const QString& body, MailCharset charset)
            base64Lines(text);
 }
 
+// Content-Type: of an attachment, whose parameters follow on lines of their own. A type too long
+// to share the line with the header name (the .docx type is 71 characters) starts on the next.
+QByteArray typeHeader(const QByteArray& mimeType)
+{
+    const QByteArray head = "Content-Type:";
+    if (head.size() + 1 + mimeType.size() + 1 <= kHeaderLineLimit)
+        return head + ' ' + mimeType;
+    return head + kCrLf + ' ' + mimeType;
+}
+
 bool isAttributeChar(uchar c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
@@ -339,7 +428,7 @@ std::pair<QByteArray, QByteArray> nameParameters(const QString& fileName)
 
 std::optional<QByteArray> encodeIso2022Jp(QStringView text)
 {
-    const QHash<char32_t, quint16>& table = jisTable();
+    const QHash<char32_t, quint16>& table = jisTables().toCell;
     QByteArray out;
     out.reserve(text.size() * 2);
     bool kanji = false;
@@ -371,9 +460,18 @@ std::optional<QByteArray> encodeIso2022Jp(QStringView text)
     return out;
 }
 
+bool survivesIso2022Jp(QStringView text)
+{
+    const std::optional<QByteArray> bytes = encodeIso2022Jp(text);
+    if (!bytes)
+        return false;
+    const std::optional<QString> back = decodeIso2022Jp(*bytes);
+    return back && *back == text;
+}
+
 MailCharset chooseCharset(const QString& subject, const QString& name, const QString& body)
 {
-    return encodeIso2022Jp(subject) && encodeIso2022Jp(name) && encodeIso2022Jp(body)
+    return survivesIso2022Jp(subject) && survivesIso2022Jp(name) && survivesIso2022Jp(body)
                ? MailCharset::Iso2022Jp
                : MailCharset::Utf8;
 }
@@ -455,7 +553,7 @@ std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* erro
     for (const Attachment& attachment : attachments) {
         auto [name, filename] = nameParameters(attachment.fileName);
         out += "--" + boundary + kCrLf;
-        out += "Content-Type: " + attachment.mimeType + name + kCrLf;
+        out += typeHeader(attachment.mimeType) + name + kCrLf;
         out += "Content-Disposition: attachment" + filename + kCrLf;
         out += "Content-Transfer-Encoding: base64\r\n\r\n";
         out += base64Lines(attachment.data) + kCrLf;

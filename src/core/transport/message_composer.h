@@ -24,13 +24,18 @@ struct OutgoingMail
     QDateTime date;
 };
 
-// ISO-2022-JP as Windows writes it (the CP50220/CP50221 family): JIS X 0208 plus the NEC
-// special characters (row 13, e.g. ①, ㈱) and the NEC-selected IBM extensions (rows 89-92,
-// e.g. 髙). Returns nullopt when a character has no place in it, including half-width katakana,
-// which are never replaced by their full-width forms. Ends in ASCII mode.
+// Strict ISO-2022-JP (RFC 1468 as every standard reader decodes it): ASCII and JIS X 0208 under
+// ESC ( B and ESC $ B only. Returns nullopt when a character has no place in it: the NEC and IBM
+// rows Windows adds (①, ㈱, 髙, ⅰ), the Windows forms of six JIS cells (～ U+FF5E, ∥ U+2225,
+// － U+FF0D, ￠, ￡, ￢; the standard's 〜 U+301C, ‖, −, ¢, £, ¬ have them), half-width katakana,
+// and anything outside JIS X 0208. Nothing is ever replaced by a look-alike. Ends in ASCII mode.
 std::optional<QByteArray> encodeIso2022Jp(QStringView text);
 
-// ISO-2022-JP when every character of all three fits, else UTF-8.
+// True when text, encoded as above and decoded again the standard way, comes back unchanged.
+bool survivesIso2022Jp(QStringView text);
+
+// ISO-2022-JP when subject, sender name and body all survive it, else UTF-8: one charset for
+// the whole mail, so a reader never sees two.
 MailCharset chooseCharset(const QString& subject, const QString& name, const QString& body);
 
 // RFC 2047 encoded words ("B" encoding) for text, folded so that no line is longer than 78
