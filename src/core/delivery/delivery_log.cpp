@@ -1,7 +1,7 @@
 #include "core/delivery/delivery_log.h"
 
 #include "core/platform/clock.h"
-#include "core/platform/text_files.h"
+#include "core/text/code_page.h"
 #include "core/text/trim.h"
 
 #include <QFile>
@@ -33,12 +33,9 @@ QString ErrorLogLine(const QString& errorText, const QString& address, const QSt
 
 std::optional<QString> AppendLogLine(const QString& path, const QString& line)
 {
-    // Encode first: a line that code page 932 cannot hold is refused whole rather than written
-    // with question marks in place of the address.
-    const std::optional<QByteArray> encoded = platform::encodeCp932(line);
-    if (!encoded)
-        return QStringLiteral("コードページ932で書けない文字を含んでいます");
-    const QByteArray bytes = *encoded + "\r\n";
+    // A character code page 932 can't hold goes as "&#NNNN;": refusing the line would pause the
+    // run for a file that is writable, and "?" would lose the character.
+    const QByteArray bytes = codepage::cp932WithReferences(line) + "\r\n";
 
     if (path.isEmpty())
         return QStringLiteral("ファイル名が設定されていません");

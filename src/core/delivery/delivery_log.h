@@ -27,7 +27,8 @@ QString SendLogLine(const QString& address, const QString& stamp);
 QString ErrorLogLine(const QString& errorText, const QString& address, const QString& stamp);
 
 // Appends line + CR LF to the file at path, creating it when missing, and closes it again.
-// Returns nullopt on success, else the reason the line could not be written.
+// Characters code page 932 can't hold are written as "&#NNNN;". Returns nullopt on success,
+// else the reason the line could not be written.
 std::optional<QString> AppendLogLine(const QString& path, const QString& line);
 
 // A transport error buffer holds its text up to the first NUL; the rest is filler.

@@ -1,5 +1,6 @@
 #include "core/transport/pop3_client.h"
 
+#include "core/text/code_page.h"
 #include "core/transport/mail_address.h"
 
 #include <algorithm>
@@ -33,7 +34,7 @@ constexpr int kQuitWaitMs = 5000;
 
 QString replyText(const QByteArray& line)
 {
-    QString text = QString::fromUtf8(line);
+    QString text = codepage::serverText(line);
     while (text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r')))
         text.chop(1);
     return text;

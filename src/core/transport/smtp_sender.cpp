@@ -1,5 +1,7 @@
 #include "core/transport/smtp_sender.h"
 
+#include "core/text/code_page.h"
+
 #include <QFile>
 #include <QHostInfo>
 #include <QList>
@@ -53,9 +55,9 @@ struct Trace
 {
     QByteArray pendingIn; // an incomplete reply line
     QList<QByteArray> replyLines;
-    QByteArray lastVerb;    // the last command sent ("" before any: the greeting)
-    QByteArray failedVerb;  // the command the first failing reply answered
-    QByteArray failedReply; // that reply, lines joined with a blank
+    QByteArray lastVerb;   // the last command sent ("" before any: the greeting)
+    QByteArray failedVerb; // the command the first failing reply answered
+    QString failedReply;   // that reply, lines joined with a blank
     int failedCode = 0;
     int lastCode = 0;
     bool anyReply = false;
@@ -82,13 +84,13 @@ struct Trace
     {
         anyReply = true;
         QByteArray text = replyLines.join(' ');
-        replyLines.clear();
+        const QList<QByteArray> lines = std::exchange(replyLines, {});
         int code = text.left(3).toInt();
         lastCode = code;
         if (code >= 400 && failedCode == 0) {
             failedCode = code;
             failedVerb = lastVerb;
-            failedReply = text;
+            failedReply = codepage::serverText(lines);
         }
         // After 354 the next reply answers the end of the content.
         if (lastVerb == "DATA" && code >= 300 && code < 400)
@@ -340,7 +342,7 @@ SendOutcome SmtpSender::send(const SmtpServer& server, const QString& mailFrom,
     QString text;
     if (trace.failedCode != 0) {
         text = QStringLiteral("%1: %2").arg(whatFailed(trace.failedVerb, trace.failedCode),
-                                            QString::fromUtf8(trace.failedReply));
+                                            trace.failedReply);
     } else {
         switch (attempt.code) {
         case CURLE_COULDNT_RESOLVE_HOST:
