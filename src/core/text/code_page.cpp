@@ -5,6 +5,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <optional>
+
 namespace codepage {
 
 QString serverText(const QByteArray& line)
@@ -22,8 +24,9 @@ QString serverText(const QList<QByteArray>& lines)
 
 QByteArray cp932WithReferences(const QString& text)
 {
-    QStringEncoder encoder(platform::kCp932);
-    QStringDecoder decoder(platform::kCp932);
+    // Made at the first character beyond ASCII: most lines are addresses and stamps.
+    std::optional<QStringEncoder> encoder;
+    std::optional<QStringDecoder> decoder;
     QByteArray out;
     out.reserve(text.size() * 2);
     for (qsizetype i = 0; i < text.size();) {
@@ -40,18 +43,20 @@ QByteArray cp932WithReferences(const QString& text)
             continue;
         }
         // Only a code that reads back as the same character counts: a one-way best fit would
-        // show another character. The converters keep an error flagged through resetState(),
-        // so a refusal costs a fresh one.
-        const QByteArray bytes = encoder.encode(point);
-        const bool encoded = !encoder.hasError() && !bytes.isEmpty();
-        if (!encoded)
-            encoder = QStringEncoder(platform::kCp932);
-        if (encoded) {
-            const QString back = decoder.decode(bytes);
-            const bool decoded = !decoder.hasError();
-            if (!decoded)
-                decoder = QStringDecoder(platform::kCp932);
-            if (decoded && back == point) {
+        // show another character. A converter keeps an error flagged through resetState(), so
+        // one that refused is dropped for a fresh one.
+        if (!encoder || !decoder) {
+            encoder.emplace(platform::kCp932);
+            decoder.emplace(platform::kCp932);
+        }
+        const QByteArray bytes = encoder->encode(point);
+        if (encoder->hasError() || bytes.isEmpty()) {
+            encoder.reset();
+        } else {
+            const QString back = decoder->decode(bytes);
+            if (decoder->hasError()) {
+                decoder.reset();
+            } else if (back == point) {
                 out += bytes;
                 continue;
             }
