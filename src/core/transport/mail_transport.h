@@ -38,9 +38,9 @@ struct LoginOutcome
 // One mail as the main window composes it; the texts are the window's, untrimmed.
 struct MailRequest
 {
-    QString server;      // the SMTP setting
-    QString to;          // the recipient
-    QString from;        // display name + "<" + address + ">"
+    QString server; // the SMTP setting
+    QString to;     // the recipient
+    QString from;   // display name + "<" + address + ">"
     QString subject;
     QString body;        // CR LF line ends
     QString attachments; // full paths joined by ","
