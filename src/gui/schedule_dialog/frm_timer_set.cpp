@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 
 using shell::makeButton;
 using shell::makeLabel;
@@ -81,15 +80,9 @@ void frmTimerSet::buildControls()
     Label8 = makeLabel(this, "Label8", QStringLiteral("設定時刻"));
     placeTwips(Label8, 120, row2 + 30, 900, 255);
     // Digits only, whether typed or pasted; backspace and the editing keys work as usual.
-    auto* digits =
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-    auto field = [this, digits, row2](const char* name, int left, int width, int maxLength) {
-        auto* edit = new QLineEdit(this);
-        edit->setObjectName(QString::fromLatin1(name));
+    auto field = [this, row2](const char* name, int left, int width, int maxLength) {
+        QLineEdit* edit = shell::makeDigitEdit(this, name, maxLength);
         edit->setMaxLength(maxLength);
-        edit->setValidator(digits);
-        edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        shell::imeOff(edit);
         placeTwips(edit, left, row2, width, 315);
         return edit;
     };

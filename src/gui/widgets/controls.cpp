@@ -2,12 +2,111 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
-#include <QPushButton>
+
+#include <algorithm>
 
 namespace shell {
+namespace {
+
+// The characters Unicode makes a line end at: LF, VT, FF, CR, NEL and the line and paragraph
+// separators (what a rich-text clipboard gives for a paragraph end).
+bool isLineBreak(QChar c)
+{
+    switch (c.unicode()) {
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0085:
+    case 0x2028:
+    case 0x2029: return true;
+    default: return false;
+    }
+}
+
+bool isDigits(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(),
+                       [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+}
+
+QLineEdit* namedEdit(QWidget* parent, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+} // namespace
+
+SingleLineFilter::SingleLineFilter(QObject* parent) : QValidator(parent) {}
+
+QValidator::State SingleLineFilter::validate(QString& input, int& pos) const
+{
+    const auto first = std::find_if(input.cbegin(), input.cend(), isLineBreak);
+    if (first == input.cend())
+        return Acceptable;
+    // The box held no line break before this edit, so every break came with the inserted
+    // text, which ends at the cursor: drop from the first break to there.
+    const auto last = std::find_if(input.crbegin(), input.crend(), isLineBreak);
+    const qsizetype from = first - input.cbegin();
+    const qsizetype to = std::max<qsizetype>(pos, input.crend() - last);
+    input.remove(from, to - from);
+    pos = int(from);
+    return Acceptable;
+}
+
+DigitFilter::DigitFilter(int maxDigits, QLineEdit* box)
+    : SingleLineFilter(box), m_maxDigits(maxDigits), m_shown(box->text())
+{
+    connect(box, &QLineEdit::textChanged, this, [this](const QString& text) { m_shown = text; });
+}
+
+QValidator::State DigitFilter::validate(QString& input, int& pos) const
+{
+    SingleLineFilter::validate(input, pos);
+    if (input.size() <= m_maxDigits && isDigits(input))
+        return Acceptable;
+    // Whatever the edit was, it replaced one stretch of the text before it: find that
+    // stretch by the common start and end, and let in only digits there.
+    const QString& before = m_shown;
+    qsizetype head = 0;
+    while (head < before.size() && head < input.size() && before[head] == input[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < before.size() - head && tail < input.size() - head &&
+           before[before.size() - 1 - tail] == input[input.size() - 1 - tail])
+        ++tail;
+    if (!isDigits(QStringView(input).mid(head, input.size() - head - tail)))
+        return Invalid;
+    if (input.size() > m_maxDigits && input.size() > before.size())
+        return Invalid;
+    // Not a value the box would take, but one it was given: keep it editable.
+    return Intermediate;
+}
+
+CommandButton::CommandButton(const QString& text, QWidget* parent) : QPushButton(text, parent)
+{
+    setAutoDefault(false);
+    setDefault(false);
+}
+
+void CommandButton::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        event->accept();
+        // Holding the key down presses once.
+        if (!event->isAutoRepeat())
+            click();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
 {
@@ -18,17 +117,35 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text)
 
 QLineEdit* makeEdit(QWidget* parent, const char* name)
 {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QString::fromLatin1(name));
+    QLineEdit* edit = namedEdit(parent, name);
+    edit->setValidator(new SingleLineFilter(edit));
     return edit;
+}
+
+QLineEdit* makeDigitEdit(QWidget* parent, const char* name, int maxDigits)
+{
+    QLineEdit* edit = namedEdit(parent, name);
+    edit->setValidator(new DigitFilter(maxDigits, edit));
+    edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    imeOff(edit);
+    edit->setInputMethodHints(edit->inputMethodHints() | Qt::ImhDigitsOnly);
+    return edit;
+}
+
+void setDigitText(QLineEdit* box, const QString& text)
+{
+    // Without its filter for this one change, the box counts the value as valid input, so
+    // that the next edit the filter refuses is undone rather than kept.
+    const QValidator* filter = box->validator();
+    box->setValidator(nullptr);
+    box->setText(text);
+    box->setValidator(filter);
 }
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& text)
 {
-    auto* button = new QPushButton(text, parent);
+    auto* button = new CommandButton(text, parent);
     button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    button->setDefault(false);
     return button;
 }
 
