@@ -55,6 +55,7 @@ private slots:
     void failedCheckKeepsTheDialogOpen();
     void prefillAndCancel();
     void closeBoxAndEscape();
+    void enterPressesTheFocusedButton();
 };
 
 void TestFrmTimerSet::init()
@@ -147,6 +148,38 @@ void TestFrmTimerSet::digitFilterTypedAndPasted()
     clipboard->setText(QStringLiteral("07"));
     QTest::keyClick(dialog.txtDd, Qt::Key_V, Qt::ControlModifier);
     QCOMPARE(dialog.txtDd->text(), QStringLiteral("07"));
+    // A copied line end goes no further than a single-line box.
+    dialog.txtHh->setFocus();
+    clipboard->setText(QStringLiteral("09\r\n"));
+    QTest::keyClick(dialog.txtHh, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(dialog.txtHh->text(), QStringLiteral("09"));
+}
+
+void TestFrmTimerSet::enterPressesTheFocusedButton()
+{
+    ScopedGuiFakes fakes;
+    ScopedFakeClock clock(kNow);
+    frmTimerSet dialog;
+    QVERIFY(showActive(dialog));
+    // 設定 runs its checks: the year is missing.
+    dialog.txtNn->setFocus();
+    QTest::keyClick(dialog.txtNn, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog.cmdSettei);
+    QTest::keyClick(dialog.cmdSettei, Qt::Key_Return);
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    QCOMPARE(fakes.boxes().shown[0].text, QStringLiteral("年度が未入力です。"));
+    QCOMPARE(QApplication::focusWidget(), dialog.txtYyyy);
+    // In a field, Enter presses nothing.
+    QTest::keyClick(dialog.txtYyyy, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    QVERIFY(dialog.isVisible());
+    // 取消し cancels.
+    aMain_sMail::ScheduledTime = QStringLiteral("2026年03月07日 09時05分00秒");
+    dialog.cmdCancel->setFocus();
+    QTest::keyClick(dialog.cmdCancel, Qt::Key_Return);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(aMain_sMail::ScheduledTime.isEmpty());
 }
 
 void TestFrmTimerSet::zeroFillOnLeavingAField()

@@ -45,13 +45,18 @@ void TestControls::pasteIsCutAtItsFirstLineBreak_data()
                                         << "secret";
     QTest::newRow("trailing LF") << "" << 0 << 0 << "smtp.example.jp\n"
                                  << "smtp.example.jp";
-    QTest::newRow("leading LF") << "" << 0 << 0 << "\nSMTP=evil.example" << "";
-    QTest::newRow("lone CR") << "pw" << 2 << 0 << "a\rb" << "pwa";
-    QTest::newRow("middle of the text") << "XYZ" << 2 << 0 << "ab\ncd\nef" << "XYabZ";
-    QTest::newRow("over a selection") << "abcdef" << 1 << 2 << "X\r\nY" << "aXdef";
+    QTest::newRow("leading LF") << "" << 0 << 0 << "\nSMTP=evil.example"
+                                << "";
+    QTest::newRow("lone CR") << "pw" << 2 << 0 << "a\rb"
+                             << "pwa";
+    QTest::newRow("middle of the text") << "XYZ" << 2 << 0 << "ab\ncd\nef"
+                                        << "XYabZ";
+    QTest::newRow("over a selection") << "abcdef" << 1 << 2 << "X\r\nY"
+                                      << "aXdef";
     QTest::newRow("paragraph separator") << "" << 0 << 0 << QString("one\u2029two") << "one";
     // A tab is no line break: the box keeps it, and the settings file refuses it.
-    QTest::newRow("tab") << "" << 0 << 0 << "a\tb" << "a\tb";
+    QTest::newRow("tab") << "" << 0 << 0 << "a\tb"
+                         << "a\tb";
 }
 
 void TestControls::pasteIsCutAtItsFirstLineBreak()
@@ -114,16 +119,36 @@ void TestControls::digitBoxStartingFromARefusedValue_data()
     QTest::addColumn<QString>("keys"); // "<" Home, ">" End, "#" Backspace, "~" Delete, "*" all
     QTest::addColumn<QString>("after");
 
-    QTest::newRow("too long, letters") << "99999" << ">x-.a" << "99999";
-    QTest::newRow("too long, digits") << "99999" << ">1<2" << "99999";
-    QTest::newRow("too long, deleting") << "99999" << ">#" << "9999";
-    QTest::newRow("too long, replaced") << "65535" << "*12" << "12";
-    QTest::newRow("too long, replaced by a letter") << "65535" << "*x" << "65535";
-    QTest::newRow("negative, letters") << "-1" << ">ab" << "-1";
-    QTest::newRow("negative, digits") << "-1" << ">ab7" << "-17";
-    QTest::newRow("negative, another sign") << "-1" << "<-+>-" << "-1";
-    QTest::newRow("negative, sign deleted") << "-1" << "<~" << "1";
-    QTest::newRow("negative, then refused again") << "-1" << "<~a-" << "1";
+    QTest::newRow("too long, letters") << "99999"
+                                       << ">x-.a"
+                                       << "99999";
+    QTest::newRow("too long, digits") << "99999"
+                                      << ">1<2"
+                                      << "99999";
+    QTest::newRow("too long, deleting") << "99999"
+                                        << ">#"
+                                        << "9999";
+    QTest::newRow("too long, replaced") << "65535"
+                                        << "*12"
+                                        << "12";
+    QTest::newRow("too long, replaced by a letter") << "65535"
+                                                    << "*x"
+                                                    << "65535";
+    QTest::newRow("negative, letters") << "-1"
+                                       << ">ab"
+                                       << "-1";
+    QTest::newRow("negative, digits") << "-1"
+                                      << ">ab7"
+                                      << "-17";
+    QTest::newRow("negative, another sign") << "-1"
+                                            << "<-+>-"
+                                            << "-1";
+    QTest::newRow("negative, sign deleted") << "-1"
+                                            << "<~"
+                                            << "1";
+    QTest::newRow("negative, then refused again") << "-1"
+                                                  << "<~a-"
+                                                  << "1";
 }
 
 void TestControls::digitBoxStartingFromARefusedValue()
