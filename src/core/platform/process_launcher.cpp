@@ -1,7 +1,10 @@
 #include "core/platform/process_launcher.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -44,6 +47,8 @@ std::unique_ptr<ProcessLauncher> setLauncher(std::unique_ptr<ProcessLauncher> l)
 
 bool startCommandLine(const QString& commandLine, QString* errorText)
 {
+    if (QFileInfo(commandLine).isFile())
+        return launcher().startDetached(commandLine, {}, errorText);
     QStringList parts = QProcess::splitCommand(commandLine);
     if (parts.isEmpty()) {
         if (errorText)
@@ -52,6 +57,17 @@ bool startCommandLine(const QString& commandLine, QString* errorText)
     }
     const QString program = parts.takeFirst();
     return launcher().startDetached(program, parts, errorText);
+}
+
+QString quoteProgram(const QString& path)
+{
+    const bool blank = std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.isSpace(); });
+    if (!blank && !path.contains(QLatin1Char('"')))
+        return path;
+    // Inside quotes, three quotes in a row stand for one.
+    QString quoted = path;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "app_window.h"
 
+#include "core/platform/process_launcher.h"
 #include "core/platform/text_files.h"
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
@@ -177,6 +178,55 @@ private slots:
         const QString text = fakes.boxes().shown[1].text;
         QVERIFY2(text.contains("No such file or directory") && text.contains("/usr/bin/no-editor"),
                  qPrintable(text));
+    }
+
+    void editorAtAPathWithABlank()
+    {
+        AppWindow window;
+        auto& [fakes, app, form] = window;
+        QDir::setCurrent(app.path()); // as the load leaves it
+        // A real program in a folder with a blank, which leaves a mark when it runs.
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("My Editor"));
+        const QString program = dir.filePath("My Editor/edit");
+        const QString mark = dir.filePath("My Editor/started");
+        {
+            QFile script(program);
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\nprintf '%s' \"$#\" > \"$(dirname \"$0\")/started\"\n");
+            script.close();
+            QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner));
+        }
+        // Stored as older settings files hold it, unquoted; then as the browse button stores it.
+        for (const QString& stored : {program, QString('"' + program + '"')}) {
+            QFile::remove(mark);
+            aMain_sMail::Settings.EDITPATH = stored;
+            form.mnDoc_Make->trigger();
+            QVERIFY2(
+                fakes.boxes().shown.empty(),
+                qPrintable(fakes.boxes().shown.empty() ? QString() : fakes.boxes().shown[0].text));
+            // Started, with no arguments.
+            auto argumentCount = [&mark] {
+                QFile started(mark);
+                return started.open(QIODevice::ReadOnly) ? started.readAll() : QByteArray("none");
+            };
+            QTRY_COMPARE(argumentCount(), QByteArray("0"));
+        }
+
+        // Whatever the path holds, the browse button's quoting splits back into it alone.
+        ScopedFakeLauncher launcher;
+        for (const QString& path :
+             {QStringLiteral("/opt/a \"b\"/edit"), QStringLiteral("/opt/tab\there/edit"),
+              QStringLiteral("C:\\Program Files\\エディタ\\edit.exe"),
+              QStringLiteral("/usr/bin/gedit")}) {
+            launcher->launches.clear();
+            aMain_sMail::Settings.EDITPATH = platform::quoteProgram(path);
+            form.mnDoc_Make->trigger();
+            QCOMPARE(launcher->launches.size(), size_t(1));
+            QCOMPARE(launcher->launches[0].program, path);
+            QCOMPARE(launcher->launches[0].args, QStringList());
+        }
     }
 };
 
