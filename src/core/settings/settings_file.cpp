@@ -9,13 +9,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace aMain_sMail {
 namespace {
 
-constexpr qsizetype kMaxTextValue = 100;
+constexpr qsizetype kMaxTextValue = kTextValueMaxLength;
 
 enum class Kind { Text, Int16, Int32 };
 
@@ -237,15 +238,24 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
         case Kind::Int16: value = numberText(s.*binding.int16); break;
         case Kind::Int32: value = numberText(s.*binding.int32); break;
         }
+        const QString key = QString::fromLatin1(binding.key).chopped(1);
+        auto refusal = [&](const QString& reason) {
+            return SaveError{QStringLiteral("「%1」(%2) %3\n設定は保存されていません。")
+                                 .arg(fieldLabel(binding.key), key, reason),
+                             key};
+        };
+        // A line break would end the line early and start one of its own, which the reader
+        // would take as a setting: the last occurrence of a key wins.
+        if (std::any_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+            return refusal(QStringLiteral("に、改行やタブなどの制御文字があります。"));
+        if (value.size() > kMaxTextValue)
+            return refusal(QStringLiteral("が%1文字を超えています。").arg(kMaxTextValue));
         const std::optional<QByteArray> bytes =
             platform::encodeCp932(QLatin1String(binding.key) + value);
         if (!bytes) {
-            const QString key = QString::fromLatin1(binding.key).chopped(1);
-            return SaveError{
-                QStringLiteral("「%1」(%2) に、設定ファイルの文字コード (Shift_JIS) "
-                               "で書けない文字があります。\n設定は保存されていません。")
-                    .arg(fieldLabel(binding.key), key),
-                key};
+            return refusal(QStringLiteral(
+                "に、設定ファイルの文字コード (Shift_JIS) で書けない文字があります。"));
         }
         content += *bytes;
         content += "\r\n";

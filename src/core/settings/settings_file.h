@@ -8,6 +8,9 @@
 
 namespace aMain_sMail {
 
+// The longest text value the file keeps: the reader cuts a longer one.
+inline constexpr qsizetype kTextValueMaxLength = 100;
+
 // appDir + "/ini/kezmail.ini".
 QString SettingsFilePath(const QString& appDir);
 
@@ -26,7 +29,9 @@ struct SaveError
 
 // Writes all fourteen lines, creating the ini folder when it is missing. The old file is
 // replaced only once the new one is complete, so a failed save leaves it as it was. A value
-// that code page 932 cannot hold refuses the whole save. Returns the error on failure.
+// with a line break or another control character, one longer than the reader keeps, or one
+// that code page 932 cannot hold refuses the whole save: the file never gains a line or
+// loses part of a value. Returns the error on failure.
 std::optional<SaveError> SaveSettings(const QString& appDir);
 
 // Number reading as the settings file and the interval box do it: blanks (space, tab, line

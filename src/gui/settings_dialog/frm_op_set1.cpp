@@ -1,5 +1,6 @@
 #include "gui/settings_dialog/frm_op_set1.h"
 
+#include "core/platform/process_launcher.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
@@ -24,26 +25,6 @@
 
 using aMain_sMail::Settings;
 using shell::placeTwips;
-
-namespace settings_dialog {
-
-DigitFilter::DigitFilter(int maxDigits, QObject* parent)
-    : QValidator(parent), m_maxDigits(maxDigits)
-{
-}
-
-QValidator::State DigitFilter::validate(QString& input, int&) const
-{
-    if (input.size() > m_maxDigits)
-        return Invalid;
-    for (const QChar c : input) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return Invalid;
-    }
-    return Acceptable;
-}
-
-} // namespace settings_dialog
 
 using shell::imeOff;
 using shell::makeButton;
@@ -176,13 +157,13 @@ void frmOpSet1::buildControls()
     placeTwips(Frame3, 4440, 120, 5400, 1350);
     lblSendSpan = makeLabel(Frame3, "lblSendSpan", QStringLiteral("配信間隔(&K)"));
     placeTwips(lblSendSpan, 120, 390, 1920, 270);
-    txtSendSpan = makeEdit(Frame3, "txtSendSpan");
+    txtSendSpan = shell::makeDigitEdit(Frame3, "txtSendSpan", 4);
     placeTwips(txtSendSpan, 2100, 360, 800, 300);
     lblSendSpanUnit = makeLabel(Frame3, "lblSendSpanUnit", QStringLiteral("/1000秒"));
     placeTwips(lblSendSpanUnit, 2960, 390, 1200, 270);
     lblPop3Time = makeLabel(Frame3, "lblPop3Time", QStringLiteral("ＰＯＰ３承認間隔(&I)"));
     placeTwips(lblPop3Time, 120, 750, 1920, 270);
-    txtPop3Time = makeEdit(Frame3, "txtPop3Time");
+    txtPop3Time = shell::makeDigitEdit(Frame3, "txtPop3Time", 3);
     placeTwips(txtPop3Time, 2100, 720, 800, 300);
     lblPop3TimeUnit = makeLabel(Frame3, "lblPop3TimeUnit", QStringLiteral("分"));
     placeTwips(lblPop3TimeUnit, 2960, 750, 600, 270);
@@ -191,13 +172,6 @@ void frmOpSet1::buildControls()
     placeTwips(lblPop3TimeNote, 120, 1050, 5160, 240);
     lblSendSpan->setBuddy(txtSendSpan);
     lblPop3Time->setBuddy(txtPop3Time);
-    txtSendSpan->setValidator(new settings_dialog::DigitFilter(4, txtSendSpan));
-    txtPop3Time->setValidator(new settings_dialog::DigitFilter(3, txtPop3Time));
-    for (QLineEdit* edit : {txtSendSpan, txtPop3Time}) {
-        edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        imeOff(edit);
-        edit->setInputMethodHints(edit->inputMethodHints() | Qt::ImhDigitsOnly);
-    }
 
     // Logs.
     Frame2 = makeFrame(this, "Frame2", QStringLiteral("ログ情報"));
@@ -236,6 +210,10 @@ void frmOpSet1::buildControls()
 
     for (QLineEdit* edit : {txtSendLog, txtErrLog, txtEditPath})
         edit->setFont(boxFont);
+    // No longer than the file keeps: a longer value would come back cut at the next start.
+    for (QLineEdit* edit :
+         {txtSmtp, txtPop3, txtMail, txtUserID, txtPassWord, txtSendLog, txtErrLog, txtEditPath})
+        edit->setMaxLength(int(aMain_sMail::kTextValueMaxLength));
 
     CancelCommand = makeButton(this, "CancelCommand", QStringLiteral("中　止"));
     placeTwips(CancelCommand, 6960, 5250, 1320, 420);
@@ -276,8 +254,9 @@ void frmOpSet1::Form_Load()
     m_shownErrLog = chkErrLog->checkState();
     m_shownErrLogMsg = chkErrLogMsg->checkState();
 
-    txtSendSpan->setText(QString::number(s.SENDSPAN));
-    txtPop3Time->setText(QString::number(s.POP3TIME));
+    // Whole even when a hand-edited file holds more digits or a sign; see DigitFilter.
+    shell::setDigitText(txtSendSpan, QString::number(s.SENDSPAN));
+    shell::setDigitText(txtPop3Time, QString::number(s.POP3TIME));
 
     SetSendLogEnabled();
     SetErrLogEnabled();
@@ -307,12 +286,27 @@ void frmOpSet1::chkErrLog_Click()
     SetErrLogEnabled();
 }
 
-void frmOpSet1::browse(QLineEdit* target, const QString& initialDir, const QString& filter)
+void frmOpSet1::browse(QLineEdit* target, const QString& initialDir, const QString& filter,
+                       bool asCommand)
 {
     const platform::OpenFileRequest request{platform::kHideReadOnly, initialDir, filter};
     const std::optional<QString> chosen = platform::chooseFile(this, request, m_appDir);
-    if (chosen)
-        target->setText(compose::TrimSpaces(*chosen));
+    if (!chosen)
+        return;
+    QString path = compose::TrimSpaces(*chosen);
+    if (asCommand)
+        path = platform::quoteProgram(path);
+    // The box would cut it, and a cut path names another file.
+    if (path.size() > target->maxLength()) {
+        platform::msgBox(
+            this,
+            QStringLiteral("選択したファイルのパスが%1文字を超えるため、設定できません。\n%2")
+                .arg(target->maxLength())
+                .arg(path),
+            platform::MsgIcon::Exclamation, platform::MsgButtons::Ok, QStringLiteral("KEZ-MAILER"));
+        return;
+    }
+    target->setText(path);
 }
 
 void frmOpSet1::cmdSendLog_Click()
@@ -327,7 +321,7 @@ void frmOpSet1::cmdErrLog_Click()
 
 void frmOpSet1::cmdEdit_Click()
 {
-    browse(txtEditPath, m_appDir, kExeFilter);
+    browse(txtEditPath, m_appDir, kExeFilter, true);
 }
 
 void frmOpSet1::OkCommand_Click()

@@ -1,32 +1,12 @@
 #pragma once
 
 #include <QDialog>
-#include <QValidator>
 
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-
-namespace settings_dialog {
-
-// Lets only the digits 0 to 9 into a box, typed or pasted, up to maxDigits of them. Deleting
-// is always possible. The length is held here rather than by the box's own maximum length,
-// which would cut a longer value from a hand-edited file as soon as it is shown.
-class DigitFilter : public QValidator
-{
-    Q_OBJECT
-public:
-    DigitFilter(int maxDigits, QObject* parent);
-    State validate(QString& input, int& pos) const override;
-    int maxDigits() const { return m_maxDigits; }
-
-private:
-    int m_maxDigits;
-};
-
-} // namespace settings_dialog
 
 // The settings dialog: edits the settings record and saves the settings file. Modal; created
 // anew for every opening, so it always starts from the record.
@@ -94,7 +74,10 @@ protected:
 private:
     void buildControls();
     void Form_Load();
-    void browse(QLineEdit* target, const QString& initialDir, const QString& filter);
+    // Fills target with the chosen path; asCommand quotes a path with a blank in it, so that
+    // the editor start reads it back as one program.
+    void browse(QLineEdit* target, const QString& initialDir, const QString& filter,
+                bool asCommand = false);
 
     QString m_appDir;
     // The switch values as read from the record, and the box states they were shown as: a

@@ -89,6 +89,8 @@ private slots:
     void saveRoundTrips();
     void saveCreatesFolderForOwnerOnly();
     void saveRefusesValueCp932CannotHold();
+    void saveRefusesWhatWouldChangeTheLines_data();
+    void saveRefusesWhatWouldChangeTheLines();
     void failedSaveKeepsOldFile();
 };
 
@@ -369,6 +371,95 @@ void TestSettingsFile::saveRefusesValueCp932CannotHold()
     // Nothing was left behind beside the old file either.
     QCOMPARE(QDir(app.file(QStringLiteral("ini"))).entryList(QDir::Files),
              QStringList{QStringLiteral("kezmail.ini")});
+}
+
+void TestSettingsFile::saveRefusesWhatWouldChangeTheLines_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("label");  // as the settings dialog names the field
+    QTest::addColumn<QString>("reason"); // empty: the save goes through
+
+    const QString control = QStringLiteral("制御文字");
+    const QString tooLong = QStringLiteral("100文字を超えています");
+    QTest::newRow("password and a key") << "IDPAS"
+                                        << "secret\r\nSMTP=evil.example"
+                                        << "パスワード" << control;
+    QTest::newRow("lone LF") << "IDPAS"
+                             << "secret\nSMTP=evil.example"
+                             << "パスワード" << control;
+    QTest::newRow("trailing LF") << "SMTP"
+                                 << "smtp.example.jp\n"
+                                 << "SMTPサーバー名" << control;
+    QTest::newRow("lone CR") << "MAIL"
+                             << "kez@example.jp\r"
+                             << "メールアドレス" << control;
+    QTest::newRow("tab") << "EDITPATH"
+                         << "/usr/bin/gedit\t-s"
+                         << "Editer Path" << control;
+    QTest::newRow("NUL") << "USERID" << QString("kez") + QChar(0) << "ユーザＩＤ" << control;
+    QTest::newRow("DEL") << "POP3"
+                         << "pop\x7f"
+                         << "POP3サーバー名" << control;
+    QTest::newRow("C1 next line") << "ERRLOGPAS"
+                                  << "err\u0085.log"
+                                  << "配信エラーログファイルのパス" << control;
+    QTest::newRow("101 characters") << "SMTP" << QString(101, 'h') << "SMTPサーバー名" << tooLong;
+    QTest::newRow("100 characters") << "SMTP" << QString(100, QChar(0x6F22)) << ""
+                                    << "";
+    // A log path is written trimmed, and it is the written length that counts.
+    QTest::newRow("100 after trimming") << "SENDLOGPAS"
+                                        << "  " + QString(100, 's') + "  "
+                                        << ""
+                                        << "";
+    QTest::newRow("101 after trimming")
+        << "SENDLOGPAS"
+        << " " + QString(101, 's') << "配信ログファイルのパス" << tooLong;
+}
+
+void TestSettingsFile::saveRefusesWhatWouldChangeTheLines()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, label);
+    QFETCH(QString, reason);
+
+    TempAppDir app;
+    const QByteArray old = "SMTP=old.example.jp\r\nMAIL=old@example.jp\r\n";
+    app.write(QStringLiteral("ini/kezmail.ini"), old);
+    Settings = sampleRecord();
+    QString* fields[] = {&Settings.EDITPATH,   &Settings.SMTP,     &Settings.POP3,
+                         &Settings.MAIL,       &Settings.USERID,   &Settings.IDPAS,
+                         &Settings.SENDLOGPAS, &Settings.ERRLOGPAS};
+    const char* keys[] = {"EDITPATH", "SMTP",  "POP3",       "MAIL",
+                          "USERID",   "IDPAS", "SENDLOGPAS", "ERRLOGPAS"};
+    for (int i = 0; i < 8; ++i) {
+        if (key == QLatin1String(keys[i]))
+            *fields[i] = value;
+    }
+    const SettingsRecord saved = Settings;
+    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+
+    if (reason.isEmpty()) {
+        QVERIFY2(!error, error ? qPrintable(error->message) : "");
+        // Fourteen lines, and the value comes back whole at the next start.
+        QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")).count("\r\n"), 14);
+        aMain_sMail::ResetProcessState();
+        QVERIFY(LoadSettings(app.path()));
+        QCOMPARE(key == QLatin1String("SENDLOGPAS") ? Settings.SENDLOGPAS.size()
+                                                    : Settings.SMTP.size(),
+                 qsizetype(100));
+        return;
+    }
+    QVERIFY(error);
+    QCOMPARE(error->key, key);
+    QVERIFY2(error->message.contains(QStringLiteral("「%1」(%2)").arg(label, key)),
+             qPrintable(error->message));
+    QVERIFY2(error->message.contains(reason), qPrintable(error->message));
+    QVERIFY2(error->message.endsWith(QStringLiteral("設定は保存されていません。")),
+             qPrintable(error->message));
+    QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
+    QCOMPARE(Settings, saved);
 }
 
 void TestSettingsFile::failedSaveKeepsOldFile()

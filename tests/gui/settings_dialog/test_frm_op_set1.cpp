@@ -70,7 +70,12 @@ private slots:
     void okSavesAndCloses();
     void refusedOkThenCancel();
     void failedSaveKeepsDialogOpen();
-    void enterPressesNothing();
+    void enterPressesTheFocusedButtonOnly();
+    void allSevenChecksFailingAtOnce();
+    void pastedPasswordNeverAddsALine_data();
+    void pastedPasswordNeverAddsALine();
+    void digitBoxesFromAHandEditedFile();
+    void boxesTakeWhatTheFileKeeps();
 };
 
 void TestFrmOpSet1::controlsAndTabOrder()
@@ -448,7 +453,8 @@ void TestFrmOpSet1::browse()
     frmOpSet1 dialog(app.path());
     QDir::setCurrent(QDir::tempPath());
     fakes.dialogs().answers = {QStringLiteral("  /var/log/送信 ログ.log  "), std::nullopt,
-                               QStringLiteral("/usr/bin/editor ")};
+                               QStringLiteral("/usr/bin/editor "),
+                               QStringLiteral("/opt/My Editor/edit")};
     QTest::mouseClick(dialog.cmdSendLog, Qt::LeftButton);
     QTest::mouseClick(dialog.cmdErrLog, Qt::LeftButton);
     QTest::mouseClick(dialog.cmdEdit, Qt::LeftButton);
@@ -456,9 +462,13 @@ void TestFrmOpSet1::browse()
     QCOMPARE(dialog.txtSendLog->text(), QStringLiteral("/var/log/送信 ログ.log"));
     QCOMPARE(dialog.txtErrLog->text(), QStringLiteral("kept.log"));
     QCOMPARE(dialog.txtEditPath->text(), QStringLiteral("/usr/bin/editor"));
+    // A program path with a blank is kept whole by quotes; the log paths are paths, not
+    // command lines.
+    QTest::mouseClick(dialog.cmdEdit, Qt::LeftButton);
+    QCOMPARE(dialog.txtEditPath->text(), QStringLiteral("\"/opt/My Editor/edit\""));
 
     const auto& requests = fakes.dialogs().requests;
-    QCOMPARE(requests.size(), size_t(3));
+    QCOMPARE(requests.size(), size_t(4));
     const QString log = QStringLiteral("Log(*.log)|*.log|CSV(*.csv)|*.csv|ALL(*.*)|*.*");
     QCOMPARE(requests[0].filter, log);
     QCOMPARE(requests[1].filter, log);
@@ -466,6 +476,7 @@ void TestFrmOpSet1::browse()
     QCOMPARE(QDir(requests[0].initialDir), QDir(app.file(QStringLiteral("log"))));
     QCOMPARE(QDir(requests[1].initialDir), QDir(app.file(QStringLiteral("log"))));
     QCOMPARE(QDir(requests[2].initialDir), QDir(app.path()));
+    QCOMPARE(requests[3].filter, requests[2].filter);
     for (const platform::OpenFileRequest& request : requests)
         QCOMPARE(request.flags, platform::kHideReadOnly);
     QCOMPARE(QDir(QDir::currentPath()).canonicalPath(), QDir(app.path()).canonicalPath());
@@ -610,27 +621,218 @@ void TestFrmOpSet1::failedSaveKeepsDialogOpen()
 #endif
 }
 
-void TestFrmOpSet1::enterPressesNothing()
+void TestFrmOpSet1::enterPressesTheFocusedButtonOnly()
 {
     ScopedGuiFakes fakes;
     TempAppDir app;
     fillValidRecord();
+    {
+        frmOpSet1 dialog(app.path());
+        QVERIFY(showActive(dialog));
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            QVERIFY2(!button->isDefault(), qPrintable(button->objectName()));
+            QVERIFY2(!button->autoDefault(), qPrintable(button->objectName()));
+        }
+        for (QWidget* box :
+             {static_cast<QWidget*>(dialog.txtSmtp), static_cast<QWidget*>(dialog.txtSendSpan),
+              static_cast<QWidget*>(dialog.ApopCheck)}) {
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClick(box, Qt::Key_Enter);
+        }
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.result(), 0);
+        QVERIFY(fakes.boxes().shown.empty());
+        QVERIFY(!QFile::exists(app.file(QStringLiteral("ini/kezmail.ini"))));
+
+        // On 中止 it cancels.
+        dialog.CancelCommand->setFocus();
+        QTest::keyClick(dialog.CancelCommand, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+    }
+    QVERIFY(!QFile::exists(app.file(QStringLiteral("ini/kezmail.ini"))));
+    {
+        // On 設定 it saves, reached by Tab from the cancel button as the operator would.
+        frmOpSet1 dialog(app.path());
+        QVERIFY(showActive(dialog));
+        dialog.CancelCommand->setFocus();
+        QTest::keyClick(dialog.CancelCommand, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), dialog.OkCommand);
+        QTest::keyClick(dialog.OkCommand, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QVERIFY(fakes.boxes().shown.empty());
+    QVERIFY(app.read(QStringLiteral("ini/kezmail.ini")).contains("\r\nSMTP=smtp.example.jp\r\n"));
+}
+
+void TestFrmOpSet1::allSevenChecksFailingAtOnce()
+{
+    // As on every first start, then with more wrong than a neighbouring pair: each OK shows
+    // only the first failing check, and mending that one brings up the next in order.
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    Settings.POP3TIME = 1;
+    Settings.SENDLOG = 1;
+    Settings.ERRLOG = 1;
     frmOpSet1 dialog(app.path());
     QVERIFY(showActive(dialog));
-    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
-        QVERIFY2(!button->isDefault(), qPrintable(button->objectName()));
-        QVERIFY2(!button->autoDefault(), qPrintable(button->objectName()));
+    QCOMPARE(dialog.txtSendSpan->text(), QStringLiteral("0"));
+
+    const struct
+    {
+        const char* message;
+        QLineEdit* focus;
+        QString mend;
+    } order[] = {
+        {"SMTPサーバー名が入力されていません。", dialog.txtSmtp, "smtp.example.jp"},
+        {"メールアドレスが入力されていません。", dialog.txtMail, "kez@example.jp"},
+        {"配信間隔が小さすぎます。300以上に設定して下さい。", dialog.txtSendSpan, "300"},
+        {"ユーザIDが入力されていません。", dialog.txtUserID, "kez"},
+        {"パスワードが入力されていません。", dialog.txtPassWord, "secret"},
+        {"配信ログファイルのパスが入力されていません。", dialog.txtSendLog, "send.log"},
+        {"配信エラーログファイルのパスが入力されていません。", dialog.txtErrLog, "err.log"},
+    };
+    size_t shown = 0;
+    for (const auto& step : order) {
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+        QCOMPARE(fakes.boxes().shown.size(), ++shown);
+        QCOMPARE(fakes.boxes().shown.back().text, QString::fromUtf8(step.message));
+        QCOMPARE(QApplication::focusWidget(), step.focus);
+        QVERIFY(!QFile::exists(app.file(QStringLiteral("ini/kezmail.ini"))));
+        step.focus->selectAll();
+        QTest::keyClicks(step.focus, step.mend);
     }
-    for (QWidget* box :
-         {static_cast<QWidget*>(dialog.txtSmtp), static_cast<QWidget*>(dialog.txtSendSpan)}) {
-        box->setFocus();
-        QTest::keyClick(box, Qt::Key_Return);
-        QTest::keyClick(box, Qt::Key_Enter);
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    QCOMPARE(fakes.boxes().shown.size(), shown);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void TestFrmOpSet1::pastedPasswordNeverAddsALine_data()
+{
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("saved"); // the IDPAS line's value; empty: the save is refused
+
+    QTest::newRow("a key after CR LF") << "secret\r\nSMTP=evil.example"
+                                       << "secret";
+    QTest::newRow("a key after LF") << "secret\nSMTP=evil.example"
+                                    << "secret";
+    QTest::newRow("a key after CR") << "secret\rSMTP=evil.example"
+                                    << "secret";
+    QTest::newRow("trailing line break") << "secret\r\n"
+                                         << "secret";
+    QTest::newRow("several lines") << "a\nb\nc\nMAIL=x@evil.example\n"
+                                   << "a";
+    // A tab is no line break: the box keeps it, and the save names the field.
+    QTest::newRow("tab") << "sec\tret"
+                         << "";
+}
+
+void TestFrmOpSet1::pastedPasswordNeverAddsALine()
+{
+    QFETCH(QString, pasted);
+    QFETCH(QString, saved);
+
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    const QByteArray old = "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1000\r\n";
+    app.write(QStringLiteral("ini/kezmail.ini"), old);
+    QVERIFY(aMain_sMail::LoadSettings(app.path()));
+    frmOpSet1 dialog(app.path());
+    QVERIFY(showActive(dialog));
+    dialog.txtPassWord->setFocus();
+    QApplication::clipboard()->setText(pasted);
+    QTest::keyClick(dialog.txtPassWord, Qt::Key_V, Qt::ControlModifier);
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+
+    const QByteArray file = app.read(QStringLiteral("ini/kezmail.ini"));
+    if (saved.isEmpty()) {
+        QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+        QVERIFY2(fakes.boxes().shown[0].text.contains(QStringLiteral("パスワード")),
+                 qPrintable(fakes.boxes().shown[0].text));
+        QCOMPARE(QApplication::focusWidget(), dialog.txtPassWord);
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(file, old);
+        return;
     }
-    QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.result(), 0);
     QVERIFY(fakes.boxes().shown.empty());
-    QVERIFY(!QFile::exists(app.file(QStringLiteral("ini/kezmail.ini"))));
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    // Read as any reader would: fourteen lines, each ended by CR LF, no other break.
+    QVERIFY(file.endsWith("\r\n"));
+    const QList<QByteArray> lines = file.chopped(1).split('\n');
+    QCOMPARE(lines.size(), 14);
+    QStringList keys;
+    for (const QByteArray& line : lines) {
+        QVERIFY2(line.endsWith('\r') && line.count('\r') == 1, line.constData());
+        keys << QString::fromLatin1(line.left(line.indexOf('=')));
+    }
+    QCOMPARE(keys, QStringList({"EDITPATH", "SMTP", "POP3", "MAIL", "USERID", "IDPAS", "APOP",
+                                "SENDLOG", "SENDLOGPAS", "ERRLOG", "ERRLOGMSG", "ERRLOGPAS",
+                                "SENDSPAN", "POP3TIME"}));
+    QCOMPARE(lines[1], QByteArray("SMTP=smtp.example.jp\r"));
+    QCOMPARE(lines[5], "IDPAS=" + saved.toLatin1() + "\r");
+}
+
+void TestFrmOpSet1::digitBoxesFromAHandEditedFile()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    fillValidRecord();
+    Settings.SENDSPAN = 99999;
+    Settings.POP3TIME = -1;
+    frmOpSet1 dialog(app.path());
+    QVERIFY(showActive(dialog));
+    QCOMPARE(dialog.txtSendSpan->text(), QStringLiteral("99999"));
+    QCOMPARE(dialog.txtPop3Time->text(), QStringLiteral("-1"));
+    for (QLineEdit* box : {dialog.txtSendSpan, dialog.txtPop3Time}) {
+        box->setFocus();
+        box->end(false);
+        QTest::keyClicks(box, QStringLiteral("x-.a "));
+        box->home(false);
+        QTest::keyClicks(box, QStringLiteral("b-"));
+    }
+    QCOMPARE(dialog.txtSendSpan->text(), QStringLiteral("99999"));
+    QCOMPARE(dialog.txtPop3Time->text(), QStringLiteral("-1"));
+    // Digits still go in where the length allows; the value is the operator's to mend.
+    dialog.txtPop3Time->end(false);
+    QTest::keyClicks(dialog.txtPop3Time, QStringLiteral("5"));
+    QCOMPARE(dialog.txtPop3Time->text(), QStringLiteral("-15"));
+    dialog.txtSendSpan->selectAll();
+    QTest::keyClicks(dialog.txtSendSpan, QStringLiteral("1500"));
+    QCOMPARE(dialog.txtSendSpan->text(), QStringLiteral("1500"));
+}
+
+void TestFrmOpSet1::boxesTakeWhatTheFileKeeps()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    fillValidRecord();
+    Settings.SENDLOG = 1;
+    frmOpSet1 dialog(app.path());
+    QVERIFY(showActive(dialog));
+    dialog.txtSmtp->clear();
+    QTest::keyClicks(dialog.txtSmtp, QString(101, 'h'));
+    QCOMPARE(dialog.txtSmtp->text(), QString(100, 'h'));
+
+    // A chosen path the box cannot hold whole is refused, not cut into another path.
+    const QString longPath = "/var/log/" + QString(92, 'l') + ".log"; // 105 characters
+    fakes.dialogs().answers = {longPath, QStringLiteral("/var/log/send.log")};
+    dialog.txtSendLog->setText(QStringLiteral("kept.log"));
+    QTest::mouseClick(dialog.cmdSendLog, Qt::LeftButton);
+    QCOMPARE(dialog.txtSendLog->text(), QStringLiteral("kept.log"));
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    const platform::MessageBoxRequest& box = fakes.boxes().shown[0];
+    QCOMPARE(box.icon, MsgIcon::Exclamation);
+    QVERIFY2(box.text.contains(QStringLiteral("100文字")) && box.text.contains(longPath),
+             qPrintable(box.text));
+    QTest::mouseClick(dialog.cmdSendLog, Qt::LeftButton);
+    QCOMPARE(dialog.txtSendLog->text(), QStringLiteral("/var/log/send.log"));
+
+    dialog.OkCommand_Click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    aMain_sMail::ResetProcessState();
+    QVERIFY(aMain_sMail::LoadSettings(app.path()));
+    QCOMPARE(Settings.SMTP, QString(100, 'h'));
 }
 
 QTEST_MAIN(TestFrmOpSet1)
