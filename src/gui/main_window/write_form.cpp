@@ -41,6 +41,9 @@ WriteForm::WriteForm(const QString& appDir, QWidget* parent) : QMainWindow(paren
     setWindowTitle(QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　a1.00"));
     buildControls();
     buildMenus();
+    // The controls stand where the twips put them, for one size: a larger window only showed
+    // an empty grey margin around them.
+    shell::fixWindowSize(this);
     connectShell();
     connectDelivery();
     connectCompose();
@@ -145,12 +148,16 @@ void WriteForm::buildControls()
     placeTwips(lblSndRec, 2550, 2595, 840,
                255); // clear of Label4, so a new count repaints only itself
     Label4 = makeLabel(client, "Label4", QStringLiteral("配信エラー件数："));
-    // The caption is wider in the CJK fallback face than in the original one; it grows to the
-    // left so that it still ends where the count begins.
-    placeTwips(Label4, 3540 - 150, 2595, 1305 + 150, 255);
-    Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    placeTwips(Label4, 3540, 2595, 1305, 255);
     lblErrCnt = makeLabel(client, "lblErrCnt", QString());
     placeTwips(lblErrCnt, 4845, 2595, 960, 255);
+    // In the CJK fallback face the caption is wider than its 1305 twips. It keeps its place
+    // and takes the room it needs, and the count moves right by as much, so that neither is
+    // cut nor paints over the other.
+    if (const int lacking = Label4->sizeHint().width() - Label4->width(); lacking > 0) {
+        Label4->resize(Label4->width() + lacking, Label4->height());
+        lblErrCnt->move(lblErrCnt->x() + lacking, lblErrCnt->y());
+    }
 
     cmdDoc = makeButton(client, "cmdDoc", QStringLiteral("本文を開く"));
     placeTwips(cmdDoc, 255, 2775, 1200, 312);

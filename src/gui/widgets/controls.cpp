@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPalette>
 
@@ -33,6 +34,29 @@ bool isDigits(QStringView text)
     return std::all_of(text.begin(), text.end(),
                        [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
 }
+
+constexpr Qt::WindowStates kLargerStates = Qt::WindowMaximized | Qt::WindowFullScreen;
+
+class MaximiseUndo final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (window && event->type() == QEvent::WindowStateChange &&
+            (window->windowState() & kLargerStates)) {
+            // Not from inside the window system's own notification.
+            QMetaObject::invokeMethod(
+                window,
+                [window] { window->setWindowState(window->windowState() & ~kLargerStates); },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
 
 QLineEdit* namedEdit(QWidget* parent, const char* name)
 {
@@ -185,6 +209,15 @@ void setForeground(QWidget* widget, const QColor& color)
     palette.setColor(QPalette::WindowText, color);
     palette.setColor(QPalette::Text, color);
     widget->setPalette(palette);
+}
+
+void fixWindowSize(QWidget* window)
+{
+    window->layout()->setSizeConstraint(QLayout::SetFixedSize);
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint);
+    window->installEventFilter(new MaximiseUndo(window));
 }
 
 void setTabChain(std::initializer_list<QWidget*> widgets)

@@ -82,6 +82,11 @@ void imeOff(QWidget* widget);
 void setBackground(QWidget* widget, const QColor& color);
 void setForeground(QWidget* widget, const QColor& color);
 
+// Holds a window with a layout at the size the layout gives it: it cannot be resized, has no
+// maximise button, and a maximise asked for anyway (the window menu, a double click on the
+// title bar) is undone.
+void fixWindowSize(QWidget* window);
+
 // Chains the focus order through the widgets in the given order.
 void setTabChain(std::initializer_list<QWidget*> widgets);
 
