@@ -43,7 +43,6 @@ class DigitFilter : public SingleLineFilter
 public:
     DigitFilter(int maxDigits, QLineEdit* box);
     State validate(QString& input, int& pos) const override;
-    int maxDigits() const { return m_maxDigits; }
 
 private:
     int m_maxDigits;
