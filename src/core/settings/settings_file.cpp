@@ -2,12 +2,12 @@
 
 #include "core/text/trim.h"
 
+#include "core/platform/owner_only_file.h"
 #include "core/platform/text_files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
@@ -267,38 +267,9 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
                          QString()};
     };
 
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        if (QFileInfo::exists(folder))
-            return failure(QStringLiteral("%1 はフォルダーではありません。")
-                               .arg(QDir::toNativeSeparators(folder)));
-        if (!QDir().mkpath(folder))
-            return failure(QStringLiteral("フォルダー %1 を作成できません。")
-                               .arg(QDir::toNativeSeparators(folder)));
-    }
-
-    // The new content goes to a temporary file beside the old one, which is replaced only
-    // once the whole content is on disk.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(file.errorString());
     // The file holds the POP3 password in plain text: readable by its owner only.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // A write that stops part-way (disk full, file size limit) can look like a success to
-    // the commit, which would then replace the old file with a cut one: flush and measure
-    // before committing.
-    const bool written =
-        file.write(content) == content.size() && file.flush() && file.size() == content.size();
-    if (!written) {
-        const QString reason = file.error() != QFileDevice::NoError
-                                   ? file.errorString()
-                                   : QStringLiteral("書き込みが途中で止まりました。");
-        file.cancelWriting();
-        file.commit();
-        return failure(reason);
-    }
-    if (!file.commit())
-        return failure(file.errorString());
+    if (const std::optional<QString> reason = platform::replaceOwnerOnlyFile(path, content))
+        return failure(*reason);
     return std::nullopt;
 }
 

@@ -2,10 +2,14 @@
 
 #include <QString>
 
+#include <memory>
+
 // The seam between the windows and the network: one mail out, one POP3 login. The windows
 // never call libcurl or a socket themselves; they hand requests to a MailTransport, which the
 // program runs on a worker thread and tests replace with a scripted one.
 namespace transport {
+
+class MessageSigner;
 
 // Why a mail did not go out. The run treats the classes differently: a server that fails at
 // the connection level for several mails in a row is taken to be down, while a refused
@@ -44,6 +48,10 @@ struct MailRequest
     QString subject;
     QString body;        // CR LF line ends
     QString attachments; // full paths joined by ","
+    QString headers;     // extra header fields for the header slot, CR LF between; or empty
+
+    // Signs the composed mail (DKIM); null = sent unsigned.
+    std::shared_ptr<const MessageSigner> signer;
 };
 
 struct Pop3Request

@@ -536,6 +536,8 @@ std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* erro
     out += subjectHeader(mail.subject, charset) + kCrLf;
     out += messageIdHeader(mail.fromAddress, mail.date) + kCrLf;
     out += "MIME-Version: 1.0\r\n";
+    for (const QByteArray& field : mail.extraHeaders)
+        out += field + kCrLf;
 
     if (attachments.isEmpty()) {
         out += textPart(mail.body, charset);

@@ -22,6 +22,9 @@ struct OutgoingMail
     QString body;
     QStringList attachmentPaths;
     QDateTime date;
+    // Further header fields (List-Unsubscribe and the like), each without its final CR LF,
+    // written after the standard ones.
+    QList<QByteArray> extraHeaders;
 };
 
 // Strict ISO-2022-JP (RFC 1468 as every standard reader decodes it): ASCII and JIS X 0208 under

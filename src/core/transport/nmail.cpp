@@ -3,6 +3,7 @@
 #include "core/transport/nmail.h"
 
 #include "core/platform/clock.h"
+#include "core/transport/extra_headers.h"
 #include "core/transport/last_error.h"
 #include "core/transport/mail_address.h"
 #include "core/transport/message_composer.h"
@@ -58,8 +59,8 @@ int NMailEndWinSock()
 
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /*cc*/,
                       const QString* /*bcc*/, const QString& from, const QString& subject,
-                      const QString& body, const QString* /*header*/, const QString& attachments,
-                      int /*flag*/)
+                      const QString& body, const QString* header, const QString& attachments,
+                      int /*flag*/, const transport::MessageSigner* signer)
 {
     transport::setLastError(QString());
     QString error;
@@ -90,9 +91,21 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /
     mail.body = body;
     mail.attachmentPaths = transport::splitAttachmentList(attachments);
     mail.date = platform::clock().now();
+    if (header) {
+        std::optional<QList<QByteArray>> extra = transport::parseExtraHeaders(*header, &error);
+        if (!extra)
+            return fail(error);
+        mail.extraHeaders = std::move(*extra);
+    }
     std::optional<QByteArray> message = transport::composeMessage(mail, &error);
     if (!message)
         return fail(error);
+    // The final bytes are signed, so nothing may change them after this.
+    if (signer) {
+        message = signer->sign(*message, &error);
+        if (!message)
+            return fail(error);
+    }
 
     if (!g_curlReady)
         NMailInitializeWinSock();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/transport/mail_transport.h"
+#include "core/transport/message_signer.h"
 
 #include <QString>
 
@@ -24,12 +25,15 @@ int NMailPop3Connect(const QString& server);
 int NMailPop3Authenticate(int handle, const QString& user, const QString& password, int apop);
 int NMailPop3Close(int handle);
 
-// cc, bcc and header are the library's unused slots; pass nullptr. attachments: full paths
-// joined by ",". Negative result on failure.
+// cc and bcc are the library's unused slots; pass nullptr. header: extra header fields, CR LF
+// between them, written after the standard ones (nullptr or empty for none; see
+// transport::parseExtraHeaders for what is refused). attachments: full paths joined by ",".
+// signer, when given, signs the composed mail; a mail it cannot sign is not sent. Negative
+// result on failure.
 int NMailSmtpSendMail(const QString& server, const QString& to, const QString* cc,
                       const QString* bcc, const QString& from, const QString& subject,
                       const QString& body, const QString* header, const QString& attachments,
-                      int flag);
+                      int flag, const transport::MessageSigner* signer = nullptr);
 
 // Writes the description of the last failure into buffer, cut to size - 1 characters (size is
 // the option-1 value the caller passes by reference).

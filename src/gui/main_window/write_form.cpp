@@ -6,6 +6,7 @@
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
 #include "core/transport/nmail.h"
+#include "gui/bulk_dialog/frm_bulk_set.h"
 #include "gui/main_window/repaint_pacer.h"
 #include "gui/platform/message_boxes.h"
 #include "gui/settings_dialog/frm_op_set1.h"
@@ -236,6 +237,7 @@ void WriteForm::buildMenus()
     mnOptionMenu = addMenu("mnOptionMenu", QStringLiteral("設定(&O)"));
     mnOption = addItem(mnOptionMenu, "mnOption", QStringLiteral("設定(&O)"));
     mnOption_Timer = addItem(mnOptionMenu, "mnOption_Timer", QStringLiteral("タイマー配信(&T)"));
+    mnOption_Bulk = addItem(mnOptionMenu, "mnOption_Bulk", QStringLiteral("配信オプション(&B)..."));
     mnDoc = addMenu("mnDoc", QStringLiteral("本文(&D)"));
     mnDoc_Make = addItem(mnDoc, "mnDoc_Make", QStringLiteral("新規作成(&N)"));
     mnDoc_Open = addItem(mnDoc, "mnDoc_Open", QStringLiteral("本文を開く(&O)"));
@@ -248,6 +250,7 @@ void WriteForm::connectShell()
 {
     connect(nmFile_End, &QAction::triggered, this, &WriteForm::nmFile_End_Click);
     connect(mnOption, &QAction::triggered, this, &WriteForm::mnOption_Click);
+    connect(mnOption_Bulk, &QAction::triggered, this, &WriteForm::mnOption_Bulk_Click);
 }
 
 void WriteForm::Form_Load()
@@ -309,6 +312,14 @@ void WriteForm::mnOption_Click()
     if (m_unloaded)
         return;
     txtTimerTime->setText(QString::number(Settings.SENDSPAN));
+}
+
+void WriteForm::mnOption_Bulk_Click()
+{
+    if (m_unloaded)
+        return;
+    frmBulkSet dialog(m_appDir, this);
+    dialog.exec();
 }
 
 void WriteForm::closeMainWindow(CloseOrigin origin)

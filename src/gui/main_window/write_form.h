@@ -49,6 +49,7 @@ public:
     // --- shell
     void nmFile_End_Click();
     void mnOption_Click();
+    void mnOption_Bulk_Click();
 
     // --- delivery
     void SendCommand_Click();
@@ -120,6 +121,7 @@ public:
     QMenu* mnOptionMenu = nullptr;
     QAction* mnOption = nullptr;
     QAction* mnOption_Timer = nullptr;
+    QAction* mnOption_Bulk = nullptr;
     QMenu* mnDoc = nullptr;
     QAction* mnDoc_Make = nullptr;
     QAction* mnDoc_Open = nullptr;

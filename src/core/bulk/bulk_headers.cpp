@@ -1,0 +1,151 @@
+#include "core/bulk/bulk_headers.h"
+
+#include "core/text/trim.h"
+
+#include <QUrl>
+
+namespace bulk {
+namespace {
+
+// Keeps header lines short enough for every reader; a line only grows past it when a single
+// URL is longer.
+constexpr int kFoldAt = 78;
+
+const QString kPlaceholder = QString::fromUtf16(kAddressPlaceholder);
+
+// A stand-in recipient for checking a template as it will be sent.
+const QString kSampleAddress = QStringLiteral("taro+news@example.jp");
+
+// What a template may hold as it is: the characters of a URI (RFC 3986) apart from ",", which
+// would split the header's list of URLs. Anything else is written %XX.
+std::optional<QString> badCharacter(const QString& text)
+{
+    static const QString marks = QStringLiteral("-._~:/?#[]@!$&'()*+;=%");
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool alnum =
+            (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9');
+        if (!alnum && !marks.contains(c))
+            return u == ' '   ? QStringLiteral("空白")
+                   : u < 0x20 ? QStringLiteral("制御文字")
+                              : QString(c);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> checkCharacters(const QString& expanded, const QString& what)
+{
+    if (const std::optional<QString> c = badCharacter(expanded)) {
+        return QStringLiteral("%1に使えない文字「%2」が含まれています。URLに使える半角の英数字と"
+                              "記号で入力して下さい（ほかの文字は %XX の形で書きます）。")
+            .arg(what, *c);
+    }
+    return std::nullopt;
+}
+
+// The template as it will be sent to a stand-in recipient, still as text, so that a character
+// of the template itself is shown as typed.
+QString withSample(const QString& urlTemplate)
+{
+    return QString(urlTemplate)
+        .replace(kPlaceholder, QString::fromLatin1(PercentEncodedAddress(kSampleAddress)));
+}
+
+} // namespace
+
+QString PlainAddress(const QString& text)
+{
+    QString address = compose::Trim(text);
+    if (address.size() >= 2 && address.startsWith(QLatin1Char('<')) &&
+        address.endsWith(QLatin1Char('>')))
+        address = address.mid(1, address.size() - 2);
+    return address;
+}
+
+QByteArray PercentEncodedAddress(const QString& address)
+{
+    return QUrl::toPercentEncoding(address);
+}
+
+QByteArray ExpandTemplate(const QString& urlTemplate, const QString& address)
+{
+    const QByteArray encoded = PercentEncodedAddress(address);
+    QByteArray out;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = urlTemplate.indexOf(kPlaceholder, from);
+        out += urlTemplate.mid(from, at < 0 ? -1 : at - from).toUtf8();
+        if (at < 0)
+            return out;
+        out += encoded;
+        from = at + kPlaceholder.size();
+    }
+}
+
+std::optional<QString> CheckMailtoTemplate(const QString& mailtoTemplate)
+{
+    if (mailtoTemplate.isEmpty())
+        return std::nullopt;
+    const QString what = QStringLiteral("配信停止用メール");
+    if (!mailtoTemplate.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
+        return QStringLiteral("配信停止用メールは「mailto:」で始めて下さい。");
+    const QString expanded = withSample(mailtoTemplate);
+    if (std::optional<QString> message = checkCharacters(expanded, what))
+        return message;
+    const QString to = expanded.mid(7).section(QLatin1Char('?'), 0, 0);
+    const qsizetype at = to.lastIndexOf(QLatin1Char('@'));
+    if (at <= 0 || at == to.size() - 1)
+        return QStringLiteral("配信停止用メールのアドレスが正しくありません。");
+    return std::nullopt;
+}
+
+std::optional<QString> CheckUrlTemplate(const QString& urlTemplate)
+{
+    if (urlTemplate.isEmpty())
+        return std::nullopt;
+    if (!urlTemplate.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return QStringLiteral("配信停止用URLは「https://」で始めて下さい。");
+    const QString expanded = withSample(urlTemplate);
+    if (std::optional<QString> message = checkCharacters(expanded, QStringLiteral("配信停止用URL")))
+        return message;
+    const QUrl url(expanded, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return QStringLiteral("配信停止用URLのホスト名が正しくありません。");
+    return std::nullopt;
+}
+
+QString ExtraHeaders(const BulkSettings& settings, MailKind kind, const QString& recipient)
+{
+    QStringList fields;
+    if (kind == MailKind::Notice) {
+        if (settings.autoSubmitted)
+            fields << QStringLiteral("Auto-Submitted: auto-generated");
+        return fields.join(QLatin1String("\r\n"));
+    }
+
+    // The https URL first: RFC 8058's one-click receivers look for it, and the mailto is
+    // the fallback of older readers.
+    const QString address = PlainAddress(recipient);
+    QStringList uris;
+    if (!settings.unsubscribeUrl.isEmpty())
+        uris << QLatin1Char('<') +
+                    QString::fromLatin1(ExpandTemplate(settings.unsubscribeUrl, address)) +
+                    QLatin1Char('>');
+    if (!settings.unsubscribeMailto.isEmpty())
+        uris << QLatin1Char('<') +
+                    QString::fromLatin1(ExpandTemplate(settings.unsubscribeMailto, address)) +
+                    QLatin1Char('>');
+    if (!uris.isEmpty()) {
+        QString field = QStringLiteral("List-Unsubscribe: ") + uris.join(QLatin1String(", "));
+        if (field.size() > kFoldAt)
+            field = QStringLiteral("List-Unsubscribe: ") + uris.join(QLatin1String(",\r\n "));
+        fields << field;
+    }
+    if (!settings.unsubscribeUrl.isEmpty())
+        fields << QStringLiteral("List-Unsubscribe-Post: List-Unsubscribe=One-Click");
+    if (settings.precedenceBulk)
+        fields << QStringLiteral("Precedence: bulk");
+    return fields.join(QLatin1String("\r\n"));
+}
+
+} // namespace bulk

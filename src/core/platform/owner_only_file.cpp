@@ -1,0 +1,45 @@
+#include "core/platform/owner_only_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace platform {
+
+std::optional<QString> replaceOwnerOnlyFile(const QString& path, const QByteArray& content)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        if (QFileInfo::exists(folder))
+            return QStringLiteral("%1 はフォルダーではありません。")
+                .arg(QDir::toNativeSeparators(folder));
+        if (!QDir().mkpath(folder))
+            return QStringLiteral("フォルダー %1 を作成できません。")
+                .arg(QDir::toNativeSeparators(folder));
+    }
+
+    // The new content goes to a temporary file beside the old one, which is replaced only
+    // once the whole content is on disk.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A write that stops part-way (disk full, file size limit) can look like a success to
+    // the commit, which would then replace the old file with a cut one: flush and measure
+    // before committing.
+    const bool written =
+        file.write(content) == content.size() && file.flush() && file.size() == content.size();
+    if (!written) {
+        const QString reason = file.error() != QFileDevice::NoError
+                                   ? file.errorString()
+                                   : QStringLiteral("書き込みが途中で止まりました。");
+        file.cancelWriting();
+        file.commit();
+        return reason;
+    }
+    if (!file.commit())
+        return file.errorString();
+    return std::nullopt;
+}
+
+} // namespace platform

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The delivery options dialog (配信オプション): unsubscribe headers, bulk headers, the
+// suppression list and DKIM signing, saved to ini/bulk.ini. Modal; created anew for every
+// opening, so it always starts from the file.
+class frmBulkSet : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit frmBulkSet(const QString& appDir, QWidget* parent = nullptr);
+
+    void OkCommand_Click();
+    void CancelCommand_Click();
+    void chkSuppress_Click();
+    void chkDkim_Click();
+    void cmdSuppressPath_Click();
+    void cmdDkimKey_Click();
+    void cmdCopyDns_Click();
+
+    void SetSuppressEnabled();
+    void SetDkimEnabled();
+    // Shows the TXT record for the domain, selector and key as they stand, or why there is
+    // none yet.
+    void ShowDnsRecord();
+
+    // Controls, named as their objectName().
+    QGroupBox* Frame1 = nullptr;
+    QLabel* lblUnsubMailto = nullptr;
+    QLineEdit* txtUnsubMailto = nullptr;
+    QLabel* lblUnsubUrl = nullptr;
+    QLineEdit* txtUnsubUrl = nullptr;
+    QLabel* lblUnsubNote = nullptr;
+
+    QGroupBox* Frame2 = nullptr;
+    QCheckBox* chkPrecedence = nullptr;
+    QCheckBox* chkAutoSubmitted = nullptr;
+
+    QGroupBox* Frame3 = nullptr;
+    QCheckBox* chkSuppress = nullptr;
+    QLabel* lblSuppressPath = nullptr;
+    QPushButton* cmdSuppressPath = nullptr;
+    QLineEdit* txtSuppressPath = nullptr;
+    QCheckBox* chkOncePerRun = nullptr;
+
+    QGroupBox* Frame4 = nullptr;
+    QCheckBox* chkDkim = nullptr;
+    QLabel* lblDkimDomain = nullptr;
+    QLineEdit* txtDkimDomain = nullptr;
+    QLabel* lblDkimSelector = nullptr;
+    QLineEdit* txtDkimSelector = nullptr;
+    QLabel* lblDkimKey = nullptr;
+    QPushButton* cmdDkimKey = nullptr;
+    QLineEdit* txtDkimKey = nullptr;
+    QLabel* lblDnsName = nullptr;
+    QLineEdit* txtDnsName = nullptr;
+    QLineEdit* txtDnsValue = nullptr;
+    QPushButton* cmdCopyDns = nullptr;
+    QLabel* lblDkimStatus = nullptr;
+
+    QLabel* lblFileState = nullptr;
+    QPushButton* CancelCommand = nullptr;
+    QPushButton* OkCommand = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildControls();
+    void Form_Load();
+
+    QString m_appDir;
+    // The file's problem, shown once the dialog is on screen; empty when there is none.
+    QString m_loadProblem;
+    bool m_problemShown = false;
+};

@@ -1,0 +1,243 @@
+// DKIM keys and signatures: which keys are taken and why others are refused, the DNS record
+// the operator publishes, and signatures as dkimpy verifies them.
+#include "bulk_test_tools.h"
+#include "core/bulk/dkim_signer.h"
+#include "core/transport/message_composer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTest>
+
+using bulk_testing::makeKey;
+using bulk_testing::run;
+
+class TestDkimSigner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void keys_data();
+    void keys();
+    void dnsChecks_data();
+    void dnsChecks();
+    void signatureVerifies_data();
+    void signatureVerifies();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_rsa;
+    QString m_ed25519;
+};
+
+void TestDkimSigner::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_rsa = makeKey(m_dir.path(), QStringLiteral("rsa:2048"));
+    m_ed25519 = makeKey(m_dir.path(), QStringLiteral("ed25519"));
+    QVERIFY(!m_rsa.isEmpty() && !m_ed25519.isEmpty());
+}
+
+void TestDkimSigner::keys_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("refusal"); // empty: taken
+    QTest::addColumn<QString>("record");  // the k= of the record, when taken
+
+    auto file = [this](const QString& name, const QByteArray& bytes) {
+        QFile out(m_dir.filePath(name));
+        out.open(QIODevice::WriteOnly);
+        out.write(bytes);
+        return out.fileName();
+    };
+    // openssl COMMAND -out PATH ARGS...
+    auto openssl = [this](const QString& name, QStringList args) {
+        const QString path = m_dir.filePath(name);
+        args.insert(1, QStringLiteral("-out"));
+        args.insert(2, path);
+        return run(QStringLiteral("openssl"), args) ? path : QString();
+    };
+
+    QTest::newRow("RSA 2048, PKCS#8") << m_rsa << QString() << "rsa";
+    QTest::newRow("RSA 3072, traditional PEM")
+        << openssl(
+               QStringLiteral("rsa3072.pem"),
+               {QStringLiteral("genrsa"), QStringLiteral("-traditional"), QStringLiteral("3072")})
+        << QString() << "rsa";
+    QTest::newRow("Ed25519") << m_ed25519 << QString() << "ed25519";
+    QTest::newRow("RSA 1024: too short") << makeKey(m_dir.path(), QStringLiteral("rsa:1024"))
+                                         << QStringLiteral("1024ビット") << QString();
+    QTest::newRow("ECDSA P-256: not a DKIM key type")
+        << makeKey(m_dir.path(), QStringLiteral("ec")) << QStringLiteral("Ed25519") << QString();
+    QTest::newRow("passphrase") << openssl(QStringLiteral("encrypted.pem"),
+                                           {QStringLiteral("genpkey"), QStringLiteral("-algorithm"),
+                                            QStringLiteral("RSA"), QStringLiteral("-aes256"),
+                                            QStringLiteral("-pass"), QStringLiteral("pass:kez")})
+                                << QStringLiteral("パスフレーズ") << QString();
+    QTest::newRow("the public half")
+        << openssl(QStringLiteral("public.pem"), {QStringLiteral("pkey"), QStringLiteral("-in"),
+                                                  m_rsa, QStringLiteral("-pubout")})
+        << QStringLiteral("公開鍵のファイル") << QString();
+    QFile rsa(m_rsa);
+    rsa.open(QIODevice::ReadOnly);
+    QByteArray damaged = rsa.readAll();
+    damaged[damaged.size() / 2] = '!';
+    QTest::newRow("damaged PEM") << file(QStringLiteral("damaged.pem"), damaged)
+                                 << QStringLiteral("秘密鍵として読めません") << QString();
+    QTest::newRow("not PEM") << file(QStringLiteral("key.txt"), "hello")
+                             << QStringLiteral("PEM形式") << QString();
+    QTest::newRow("missing") << m_dir.filePath(QStringLiteral("none.pem"))
+                             << QStringLiteral("No such file") << QString();
+}
+
+void TestDkimSigner::keys()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, refusal);
+    QFETCH(QString, record);
+    QVERIFY(!path.isEmpty());
+    QString error;
+    const std::optional<bulk::DkimKey> key = bulk::ReadDkimKey(path, &error);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!key);
+        // The file and the reason, each on a line of its own.
+        const QStringList lines = error.split(QLatin1Char('\n'));
+        QVERIFY2(lines.size() == 3 && lines.at(1) == QDir::toNativeSeparators(path),
+                 qPrintable(error));
+        QVERIFY2(lines.at(2).contains(refusal), qPrintable(error));
+        // The start of a run refuses it the same way.
+        QString startError;
+        QVERIFY(!bulk::DkimSigner::create(QStringLiteral("example.jp"), QStringLiteral("kez"), path,
+                                          &startError));
+        QCOMPARE(startError, error);
+        return;
+    }
+    QVERIFY2(key, qPrintable(error));
+    const bool ed25519 = record == QLatin1String("ed25519");
+    QCOMPARE(key->algorithm, ed25519 ? bulk::DkimAlgorithm::Ed25519 : bulk::DkimAlgorithm::Rsa);
+    // What the operator publishes is what the openssl command derives from the key.
+    QCOMPARE(bulk::DnsRecordValue(*key),
+             QStringLiteral("v=DKIM1; k=%1; p=%2")
+                 .arg(record, QString::fromLatin1(bulk_testing::opensslPublicKey(path, ed25519))));
+    QCOMPARE(bulk::DnsRecordName(QStringLiteral("kez2025"), QStringLiteral("example.jp")),
+             QStringLiteral("kez2025._domainkey.example.jp"));
+}
+
+void TestDkimSigner::dnsChecks_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("ordinary") << "mail.example.co.jp"
+                              << "kez-2025.a" << QString();
+    QTest::newRow("punycode domain") << "xn--r8jz45g.jp"
+                                     << "s1" << QString();
+    QTest::newRow("domain without a dot") << "localhost"
+                                          << "s1"
+                                          << "署名ドメイン";
+    QTest::newRow("Japanese domain") << "例え.jp"
+                                     << "s1"
+                                     << "署名ドメイン";
+    QTest::newRow("domain with a blank") << "example .jp"
+                                         << "s1"
+                                         << "署名ドメイン";
+    QTest::newRow("selector with an underscore") << "example.jp"
+                                                 << "kez_1"
+                                                 << "セレクター";
+    QTest::newRow("selector starting with a hyphen") << "example.jp"
+                                                     << "-kez"
+                                                     << "セレクター";
+}
+
+void TestDkimSigner::dnsChecks()
+{
+    QFETCH(QString, domain);
+    QFETCH(QString, selector);
+    QFETCH(QString, refusal);
+    QString error;
+    const bool taken = bool(bulk::DkimSigner::create(domain, selector, m_rsa, &error));
+    QCOMPARE(taken, refusal.isEmpty());
+    if (!taken)
+        QVERIFY2(error.contains(refusal), qPrintable(error));
+}
+
+void TestDkimSigner::signatureVerifies_data()
+{
+    QTest::addColumn<bool>("ed25519");
+    QTest::addColumn<bool>("unsubscribe");
+    QTest::newRow("RSA, with List-Unsubscribe") << false << true;
+    QTest::newRow("Ed25519, with List-Unsubscribe") << true << true;
+    QTest::newRow("RSA, a notice without it") << false << false;
+}
+
+void TestDkimSigner::signatureVerifies()
+{
+    QFETCH(bool, ed25519);
+    QFETCH(bool, unsubscribe);
+    const QString keyPath = ed25519 ? m_ed25519 : m_rsa;
+    QString error;
+    const std::shared_ptr<const bulk::DkimSigner> signer = bulk::DkimSigner::create(
+        QStringLiteral("example.jp"), QStringLiteral("kez2025"), keyPath, &error);
+    QVERIFY2(signer, qPrintable(error));
+
+    transport::OutgoingMail mail;
+    mail.fromName = QStringLiteral("配信担当");
+    mail.fromAddress = QStringLiteral("news@example.jp");
+    mail.toAddress = QStringLiteral("taro@example.com");
+    mail.subject = QStringLiteral("お知らせ");
+    mail.body = QStringLiteral("本文です。\r\n  blanks  at the end  \r\n\r\n\r\n");
+    mail.date = QDateTime::currentDateTime();
+    if (unsubscribe)
+        mail.extraHeaders = {"List-Unsubscribe: <https://example.jp/stop?a=taro%40example.com>,\r\n"
+                             " <mailto:stop@example.jp>",
+                             "List-Unsubscribe-Post: List-Unsubscribe=One-Click",
+                             "Precedence: bulk"};
+    else
+        mail.extraHeaders = {"Auto-Submitted: auto-generated"};
+    const std::optional<QByteArray> composed = transport::composeMessage(mail, &error);
+    QVERIFY2(composed, qPrintable(error));
+    const std::optional<QByteArray> signedMail = signer->sign(*composed, &error);
+    QVERIFY2(signedMail, qPrintable(error));
+    QVERIFY(signedMail->endsWith(*composed)); // the signature is put in front, nothing else moves
+
+    const QString record =
+        QStringLiteral("v=DKIM1; k=%1; p=%2")
+            .arg(ed25519 ? "ed25519" : "rsa",
+                 QString::fromLatin1(bulk_testing::opensslPublicKey(keyPath, ed25519)));
+    auto verify = [&](const QByteArray& bytes) {
+        QFile out(m_dir.filePath(QStringLiteral("signed.eml")));
+        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        out.write(bytes);
+        out.close();
+        return bulk_testing::mailScript({QStringLiteral("dkim"), out.fileName(), record,
+                                         QStringLiteral("kez2025._domainkey.example.jp")});
+    };
+    const QJsonObject result = verify(*signedMail);
+    const QByteArray dump = QJsonDocument(result).toJson();
+    QVERIFY2(result.value("verified").toBool(), dump.constData());
+    const QJsonObject tags = result.value("tags").toObject();
+    QCOMPARE(tags.value("a").toString(), ed25519 ? "ed25519-sha256" : "rsa-sha256");
+    QCOMPARE(tags.value("c").toString(), "relaxed/relaxed");
+    QCOMPARE(tags.value("d").toString(), "example.jp");
+    QCOMPARE(tags.value("s").toString(), "kez2025");
+    QStringList covered;
+    for (const QJsonValue& name : result.value("signed_headers").toArray())
+        covered << name.toString().toLower();
+    QStringList expected = {"from",       "to",           "subject",     "date",
+                            "message-id", "mime-version", "content-type"};
+    if (unsubscribe)
+        expected << "list-unsubscribe"
+                 << "list-unsubscribe-post";
+    for (const QString& name : expected)
+        QVERIFY2(covered.contains(name), dump.constData());
+    QVERIFY2(!covered.contains("list-unsubscribe") || unsubscribe, dump.constData());
+
+    const QByteArray changed = bulk_testing::withOneBodyByteChanged(*signedMail);
+    QVERIFY(!changed.isEmpty());
+    QVERIFY2(!verify(changed).value("verified").toBool(), "a changed body still verified");
+}
+
+QTEST_GUILESS_MAIN(TestDkimSigner)
+#include "test_dkim_signer.moc"

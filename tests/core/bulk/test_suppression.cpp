@@ -1,0 +1,259 @@
+// The suppression list and the one mail per address of a run: how addresses compare, how the
+// list is read, and what a run is told before it starts and for each address.
+#include "core/bulk/bulk_run.h"
+#include "core/bulk/suppression.h"
+#include "core/platform/text_files.h"
+#include "fakes.h"
+
+#include <QDir>
+#include <QTest>
+
+using testing_support::TempAppDir;
+
+namespace {
+
+QByteArray cp932(const QString& text)
+{
+    return *platform::encodeCp932(text);
+}
+
+} // namespace
+
+class TestSuppression : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void comparison_data();
+    void comparison();
+    void readsListsLikeRecipientLists_data();
+    void readsListsLikeRecipientLists();
+    void unreadableListNamesFileAndReason();
+    void runSkipsWithTheLogTexts();
+    void everythingOffWithoutBulkIni();
+    void refusedStarts_data();
+    void refusedStarts();
+    void testMailDoesNotReadTheList();
+};
+
+void TestSuppression::comparison_data()
+{
+    QTest::addColumn<QString>("listed");
+    QTest::addColumn<QString>("probe");
+    QTest::addColumn<bool>("same");
+
+    QTest::newRow("identical") << "taro@example.jp"
+                               << "taro@example.jp" << true;
+    QTest::newRow("domain in any case") << "taro@Example.JP"
+                                        << "taro@example.jp" << true;
+    QTest::newRow("local part is exact") << "Taro@example.jp"
+                                         << "taro@example.jp" << false;
+    QTest::newRow("local part dots and case") << "taro.yamada@example.jp"
+                                              << "Taro.Yamada@EXAMPLE.JP" << false;
+    QTest::newRow("blanks and controls around a line") << "taro@example.jp"
+                                                       << " \ttaro@EXAMPLE.jp\x01 " << true;
+    QTest::newRow("ideographic space around a line")
+        << QStringLiteral("\u3000taro@example.jp") << QStringLiteral("taro@example.jp\u3000")
+        << true;
+    QTest::newRow("inner blank is kept") << "taro@example.jp"
+                                         << "taro @example.jp" << false;
+    QTest::newRow("angle brackets around the address") << "<taro@example.jp>"
+                                                       << "taro@example.jp" << true;
+    QTest::newRow("Japanese domain and its punycode")
+        << QStringLiteral("hanako@例え.jp") << QStringLiteral("hanako@XN--R8JZ45G.jp") << true;
+    QTest::newRow("a longer domain is another domain") << "taro@example.jp"
+                                                       << "taro@example.jp.evil.example" << false;
+    QTest::newRow("a sub-domain is another domain") << "taro@example.jp"
+                                                    << "taro@mail.example.jp" << false;
+    QTest::newRow("the last @ splits") << "a@b@Example.jp"
+                                       << "a@b@example.JP" << true;
+    QTest::newRow("no @: exact") << "Postmaster"
+                                 << "postmaster" << false;
+    QTest::newRow("plus tag is part of the local part") << "taro+news@example.jp"
+                                                        << "taro@example.jp" << false;
+}
+
+void TestSuppression::comparison()
+{
+    QFETCH(QString, listed);
+    QFETCH(QString, probe);
+    QFETCH(bool, same);
+
+    TempAppDir app;
+    const QString path =
+        app.write(QStringLiteral("csv/stop.csv"), "\xEF\xBB\xBF" + listed.toUtf8() + "\r\n");
+    QString error;
+    const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
+    QVERIFY2(list, qPrintable(error));
+    QCOMPARE(list->contains(probe), same);
+
+    // The run's memory of sent addresses compares the same way.
+    bulk::SentAddresses sent;
+    sent.remember(listed);
+    QCOMPARE(sent.contains(probe), same);
+}
+
+void TestSuppression::readsListsLikeRecipientLists_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("notListed");
+
+    const QStringList addresses = {QStringLiteral("taro@example.jp"),
+                                   QStringLiteral("hanako@例え.jp"),
+                                   QStringLiteral("jiro@example.com")};
+    QTest::newRow("code page 932, CR LF, a blank line, no end at the last")
+        << cp932(QStringLiteral("taro@example.jp\r\n\r\n  hanako@例え.jp \r\njiro@example.com"))
+        << addresses << QStringList{QString(), QStringLiteral("saburo@example.jp")};
+    QTest::newRow("UTF-8 with a byte-order mark, CR ends")
+        << QByteArray("\xEF\xBB\xBF") +
+               QStringLiteral("taro@example.jp\rhanako@例え.jp\rjiro@example.com\r").toUtf8()
+        << addresses << QStringList{QStringLiteral("saburo@example.jp")};
+    QTest::newRow("empty file") << QByteArray() << QStringList()
+                                << QStringList{QString(), QStringLiteral("taro@example.jp")};
+}
+
+void TestSuppression::readsListsLikeRecipientLists()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, notListed);
+    TempAppDir app;
+    const QString path = app.write(QStringLiteral("csv/stop.csv"), content);
+    QString error;
+    const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
+    QVERIFY2(list, qPrintable(error));
+    QCOMPARE(list->size(), listed.size());
+    for (const QString& address : listed)
+        QVERIFY2(list->contains(address), qPrintable(address));
+    for (const QString& address : notListed)
+        QVERIFY2(!list->contains(address), qPrintable(address));
+}
+
+void TestSuppression::unreadableListNamesFileAndReason()
+{
+    TempAppDir app;
+    for (const QString& path :
+         {app.file(QStringLiteral("csv/missing.csv")), app.file(QStringLiteral("csv"))}) {
+        QString error;
+        QVERIFY(!bulk::SuppressionList::read(path, &error));
+        const QStringList lines = error.split(QLatin1Char('\n'));
+        QVERIFY2(lines.size() == 3, qPrintable(error));
+        QCOMPARE(lines.at(0), QStringLiteral("配信停止リストを読み込めませんでした。"));
+        QCOMPARE(lines.at(1), QDir::toNativeSeparators(path));
+        QVERIFY2(!lines.at(2).trimmed().isEmpty(), qPrintable(error));
+    }
+}
+
+void TestSuppression::runSkipsWithTheLogTexts()
+{
+    TempAppDir app;
+    const QString list = app.write(QStringLiteral("csv/stop.csv"), "stop@example.jp\r\n");
+    app.write(QStringLiteral("ini/bulk.ini"),
+              ("SUPPRESS=1\r\nSUPPRESSPATH=" + list + "\r\n").toUtf8());
+    QString refusal;
+    std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
+    QVERIFY2(run, qPrintable(refusal));
+    QCOMPARE(run->suppressedCount(), 1);
+
+    QCOMPARE(run->skipReason(QStringLiteral("stop@EXAMPLE.jp")),
+             std::optional<QString>(
+                 QStringLiteral("配信停止リストに登録されているため送信しませんでした")));
+    QCOMPARE(run->skipReason(QStringLiteral("go@example.jp")), std::nullopt);
+    run->noteSent(QStringLiteral("go@example.jp"));
+    QCOMPARE(run->skipReason(QStringLiteral(" go@Example.JP ")),
+             std::optional<QString>(QStringLiteral("同じ配信で送信済みのため送信しませんでした")));
+    QCOMPARE(run->skipReason(QStringLiteral("Go@example.jp")), std::nullopt);
+    // The suppression list wins over the memory of the run.
+    run->noteSent(QStringLiteral("stop@example.jp"));
+    QCOMPARE(run->skipReason(QStringLiteral("stop@example.jp")),
+             std::optional<QString>(bulk::SuppressedText()));
+
+    // With the one mail per address switched off, a repeated address goes out again.
+    app.write(QStringLiteral("ini/bulk.ini"), "ONCEPERRUN=0\r\n");
+    run = bulk::RunOptions::prepareRun(app.path(), &refusal);
+    QVERIFY2(run, qPrintable(refusal));
+    run->noteSent(QStringLiteral("go@example.jp"));
+    QCOMPARE(run->skipReason(QStringLiteral("go@example.jp")), std::nullopt);
+}
+
+void TestSuppression::everythingOffWithoutBulkIni()
+{
+    TempAppDir app;
+    QString refusal;
+    std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
+    QVERIFY2(run, qPrintable(refusal));
+    run->noteSent(QStringLiteral("taro@example.jp"));
+    QCOMPARE(run->skipReason(QStringLiteral("taro@example.jp")), std::nullopt);
+    QVERIFY(!run->signer());
+    for (bulk::MailKind kind :
+         {bulk::MailKind::Delivery, bulk::MailKind::Test, bulk::MailKind::Notice})
+        QCOMPARE(run->headersFor(kind, QStringLiteral("taro@example.jp")), QString());
+    transport::MailRequest request;
+    request.to = QStringLiteral("taro@example.jp");
+    run->decorate(request, bulk::MailKind::Delivery);
+    QVERIFY(request.headers.isEmpty());
+    QVERIFY(!request.signer);
+}
+
+void TestSuppression::refusedStarts_data()
+{
+    QTest::addColumn<QByteArray>("bulkIni");
+    QTest::addColumn<QString>("named"); // relative to the application folder
+    QTest::addColumn<QString>("reasonPart");
+
+    QTest::newRow("suppression list missing")
+        << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/none.csv\r\n")
+        << QStringLiteral("csv/none.csv") << QStringLiteral("配信停止リスト");
+    QTest::newRow("suppression on without a path")
+        << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=\r\n") << QString()
+        << QStringLiteral("指定されていません");
+    QTest::newRow("DKIM key missing")
+        << QByteArray("DKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\n"
+                      "DKIMKEY=@APP@/ini/none.pem\r\n")
+        << QStringLiteral("ini/none.pem") << QStringLiteral("秘密鍵");
+    QTest::newRow("DKIM key not a key")
+        << QByteArray("DKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\n"
+                      "DKIMKEY=@APP@/ini/bulk.ini\r\n")
+        << QStringLiteral("ini/bulk.ini") << QStringLiteral("PEM");
+    QTest::newRow("a template edited by hand")
+        << QByteArray("UNSUBURL=http://example.jp/stop\r\n") << QStringLiteral("ini/bulk.ini")
+        << QStringLiteral("https://");
+    QTest::newRow("bulk.ini not UTF-8")
+        << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\n")
+        << QStringLiteral("ini/bulk.ini") << QStringLiteral("UTF-8");
+}
+
+void TestSuppression::refusedStarts()
+{
+    QFETCH(QByteArray, bulkIni);
+    QFETCH(QString, named);
+    QFETCH(QString, reasonPart);
+    TempAppDir app;
+    app.write(QStringLiteral("ini/bulk.ini"), bulkIni.replace("@APP@", app.path().toUtf8()));
+    QString refusal;
+    QVERIFY(!bulk::RunOptions::prepareRun(app.path(), &refusal));
+    if (!named.isEmpty())
+        QVERIFY2(refusal.contains(QDir::toNativeSeparators(app.file(named))), qPrintable(refusal));
+    QVERIFY2(refusal.contains(reasonPart), qPrintable(refusal));
+}
+
+void TestSuppression::testMailDoesNotReadTheList()
+{
+    TempAppDir app;
+    app.write(QStringLiteral("ini/bulk.ini"),
+              ("SUPPRESS=1\r\nSUPPRESSPATH=" + app.file(QStringLiteral("csv/none.csv")) +
+               "\r\nUNSUBURL=https://example.jp/stop?a={address}\r\n")
+                  .toUtf8());
+    QString refusal;
+    const std::optional<bulk::RunOptions> test =
+        bulk::RunOptions::prepareTestMail(app.path(), &refusal);
+    QVERIFY2(test, qPrintable(refusal));
+    QVERIFY(test->headersFor(bulk::MailKind::Test, QStringLiteral("kez@example.jp"))
+                .startsWith(QLatin1String(
+                    "List-Unsubscribe: <https://example.jp/stop?a=kez%40example.jp>")));
+    QVERIFY(!bulk::RunOptions::prepareRun(app.path(), &refusal));
+}
+
+QTEST_GUILESS_MAIN(TestSuppression)
+#include "test_suppression.moc"
