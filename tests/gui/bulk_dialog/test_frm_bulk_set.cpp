@@ -1,0 +1,396 @@
+// The delivery options dialog as the operator meets it: opened from the settings menu, driven
+// by the keyboard, refusing what cannot work with the focus on the box to mend, and showing
+// the DNS record of the signing key.
+#include "app_window.h"
+#include "bulk_test_tools.h"
+#include "core/bulk/bulk_settings.h"
+#include "core/settings/a_main_smail.h"
+#include "fakes.h"
+#include "gui/bulk_dialog/frm_bulk_set.h"
+#include "gui_fakes.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using platform::MsgIcon;
+using testing_support::ScopedGuiFakes;
+using testing_support::TempAppDir;
+
+namespace {
+
+const QString kIni = QStringLiteral("ini/bulk.ini");
+
+bool showActive(frmBulkSet& dialog)
+{
+    dialog.show();
+    return QTest::qWaitForWindowActive(&dialog);
+}
+
+} // namespace
+
+class TestFrmBulkSet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { aMain_sMail::ResetProcessState(); }
+
+    void openedFromTheSettingsMenu();
+    void controlsAndTabOrder();
+    void accessKeysMoveFocus();
+    void missingFileShowsWhatSavingSwitchesOn();
+    void unreadableFileIsReportedWhenOpened();
+    void checks_data();
+    void checks();
+    void okSavesAndReopens();
+    void dnsRecordShownAndCopied();
+    void enterPressesOnlyTheFocusedButton();
+
+private:
+    QTemporaryDir m_keys;
+    QString m_rsa;
+    QString m_shortRsa;
+};
+
+void TestFrmBulkSet::initTestCase()
+{
+    m_rsa = bulk_testing::makeKey(m_keys.path(), QStringLiteral("rsa:2048"));
+    m_shortRsa = bulk_testing::makeKey(m_keys.path(), QStringLiteral("rsa:1024"));
+    QVERIFY(!m_rsa.isEmpty() && !m_shortRsa.isEmpty());
+}
+
+void TestFrmBulkSet::openedFromTheSettingsMenu()
+{
+    testing_support::AppWindow window(
+        "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1000\r\n");
+    auto& [fakes, app, form] = window;
+    form.Form_Load();
+    form.show();
+
+    // The last item of "設定(&O)".
+    const QList<QAction*> items = form.mnOptionMenu->actions();
+    QCOMPARE(items.last(), form.mnOption_Bulk);
+    QCOMPARE(form.mnOption_Bulk->text(), QStringLiteral("配信オプション(&B)..."));
+    QCOMPARE(form.mnOption_Bulk->objectName(), QStringLiteral("mnOption_Bulk"));
+
+    bool opened = false;
+    bool modal = false;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto* dialog = qobject_cast<frmBulkSet*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll.stop();
+        opened = true;
+        modal = dialog->isModal();
+        dialog->chkPrecedence->setChecked(false);
+        QTest::mouseClick(dialog->OkCommand, Qt::LeftButton);
+    });
+    poll.start();
+    form.mnOption_Bulk->trigger();
+    QVERIFY(opened);
+    QVERIFY(modal);
+    const bulk::LoadedBulkSettings saved = bulk::LoadBulkSettings(app.path());
+    QCOMPARE(saved.state, bulk::BulkFileState::Loaded);
+    QVERIFY(!saved.settings.precedenceBulk);
+    QVERIFY(saved.settings.autoSubmitted);
+    // The settings file is not touched.
+    QVERIFY(app.read(QStringLiteral("ini/kezmail.ini")).startsWith("SMTP=smtp.example.jp\r\n"));
+    QVERIFY(fakes.boxes().shown.empty());
+}
+
+void TestFrmBulkSet::controlsAndTabOrder()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    frmBulkSet dialog(app.path());
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　配信オプション"));
+    QCOMPARE(dialog.OkCommand->text(), QStringLiteral("設　定"));
+    QCOMPARE(dialog.CancelCommand->text(), QStringLiteral("中　止"));
+    const std::pair<QGroupBox*, QStringList> frames[] = {
+        {dialog.Frame1, {"txtUnsubMailto", "txtUnsubUrl"}},
+        {dialog.Frame2, {"chkPrecedence", "chkAutoSubmitted"}},
+        {dialog.Frame3, {"chkSuppress", "txtSuppressPath", "cmdSuppressPath", "chkOncePerRun"}},
+        {dialog.Frame4,
+         {"chkDkim", "txtDkimDomain", "txtDkimSelector", "txtDkimKey", "cmdDkimKey", "txtDnsName",
+          "txtDnsValue", "cmdCopyDns"}},
+    };
+    for (const auto& [frame, names] : frames) {
+        for (const QString& name : names) {
+            QWidget* child = dialog.findChild<QWidget*>(name);
+            QVERIFY2(child && frame->isAncestorOf(child), qPrintable(name));
+        }
+    }
+    for (QLineEdit* edit : {dialog.txtUnsubMailto, dialog.txtUnsubUrl, dialog.txtDkimDomain,
+                            dialog.txtDkimSelector})
+        QVERIFY2(!edit->testAttribute(Qt::WA_InputMethodEnabled), qPrintable(edit->objectName()));
+    QVERIFY(dialog.txtDnsName->isReadOnly() && dialog.txtDnsValue->isReadOnly());
+
+    QVERIFY(showActive(dialog));
+    QCOMPARE(QApplication::focusWidget(), dialog.txtUnsubMailto);
+    // The path and key boxes join the chain once their switch is on.
+    dialog.chkSuppress->setChecked(true);
+    dialog.chkDkim->setChecked(true);
+    const QStringList expected = {
+        "txtUnsubMailto", "txtUnsubUrl",   "chkPrecedence",   "chkAutoSubmitted", "chkSuppress",
+        "txtSuppressPath", "cmdSuppressPath", "chkOncePerRun", "chkDkim",         "txtDkimDomain",
+        "txtDkimSelector", "txtDkimKey",    "cmdDkimKey",      "txtDnsName",       "txtDnsValue",
+        "CancelCommand",  "OkCommand",     "txtUnsubMailto"};
+    QStringList seen{QApplication::focusWidget()->objectName()};
+    for (qsizetype i = 1; i < expected.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen << QApplication::focusWidget()->objectName();
+    }
+    // The copy button is left out while there is no record to copy.
+    QCOMPARE(seen, expected);
+}
+
+void TestFrmBulkSet::accessKeysMoveFocus()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    app.write(kIni, "SUPPRESS=1\r\nDKIM=1\r\n");
+    frmBulkSet dialog(app.path());
+    QVERIFY(showActive(dialog));
+    const std::pair<Qt::Key, QWidget*> keys[] = {
+        {Qt::Key_U, dialog.txtUnsubUrl},     {Qt::Key_L, dialog.txtSuppressPath},
+        {Qt::Key_D, dialog.txtDkimDomain},   {Qt::Key_E, dialog.txtDkimSelector},
+        {Qt::Key_F, dialog.txtDkimKey},      {Qt::Key_T, dialog.txtDnsName},
+        {Qt::Key_M, dialog.txtUnsubMailto},
+    };
+    for (const auto& [key, target] : keys) {
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), target);
+    }
+    // A check box's own access key toggles it.
+    const std::pair<Qt::Key, QCheckBox*> boxes[] = {
+        {Qt::Key_P, dialog.chkPrecedence}, {Qt::Key_A, dialog.chkAutoSubmitted},
+        {Qt::Key_S, dialog.chkSuppress},   {Qt::Key_N, dialog.chkOncePerRun},
+        {Qt::Key_K, dialog.chkDkim},
+    };
+    for (const auto& [key, box] : boxes) {
+        const bool before = box->isChecked();
+        QTest::keyClick(&dialog, key, Qt::AltModifier);
+        QTRY_COMPARE(box->isChecked(), !before);
+    }
+    // Switched off by its key, the suppression list's box goes grey.
+    QVERIFY(!dialog.txtSuppressPath->isEnabled());
+    QVERIFY(!dialog.txtDkimKey->isEnabled());
+}
+
+void TestFrmBulkSet::missingFileShowsWhatSavingSwitchesOn()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    frmBulkSet dialog(app.path());
+    QVERIFY(showActive(dialog));
+    QVERIFY(fakes.boxes().shown.empty());
+    QVERIFY2(dialog.lblFileState->text().contains(QStringLiteral("すべてオフ")),
+             qPrintable(dialog.lblFileState->text()));
+    QVERIFY(dialog.chkPrecedence->isChecked());
+    QVERIFY(dialog.chkAutoSubmitted->isChecked());
+    QVERIFY(dialog.chkOncePerRun->isChecked());
+    QVERIFY(!dialog.chkSuppress->isChecked() && !dialog.txtSuppressPath->isEnabled() &&
+            !dialog.cmdSuppressPath->isEnabled());
+    QVERIFY(!dialog.chkDkim->isChecked() && !dialog.txtDkimDomain->isEnabled() &&
+            !dialog.cmdDkimKey->isEnabled());
+    QVERIFY(dialog.txtUnsubMailto->text().isEmpty() && dialog.txtUnsubUrl->text().isEmpty());
+    // Cancel leaves no file behind: everything stays off.
+    QTest::mouseClick(dialog.CancelCommand, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!QFile::exists(app.file(kIni)));
+}
+
+void TestFrmBulkSet::unreadableFileIsReportedWhenOpened()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    const QByteArray damaged = "SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\n";
+    app.write(kIni, damaged);
+    frmBulkSet dialog(app.path());
+    QVERIFY(fakes.boxes().shown.empty()); // said when it opens, not before
+    QVERIFY(showActive(dialog));
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    const platform::MessageBoxRequest& box = fakes.boxes().shown.front();
+    QCOMPARE(box.icon, MsgIcon::Exclamation);
+    QCOMPARE(box.caption, std::optional<QString>(QStringLiteral("KEZ-MAILER")));
+    QVERIFY2(box.text.contains(QDir::toNativeSeparators(app.file(kIni))), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("UTF-8")), qPrintable(box.text));
+    dialog.hide();
+    QVERIFY(showActive(dialog));
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    QCOMPARE(app.read(kIni), damaged);
+}
+
+void TestFrmBulkSet::checks_data()
+{
+    QTest::addColumn<QString>("box");     // the box to fill, by name
+    QTest::addColumn<QString>("text");    // what goes in it (@KEY@: a 1024-bit key)
+    QTest::addColumn<QString>("message"); // a part of the message
+    QTest::addColumn<QString>("focus");
+
+    QTest::newRow("mailto without its scheme")
+        << "txtUnsubMailto" << "stop@example.jp" << "「mailto:」" << "txtUnsubMailto";
+    QTest::newRow("http instead of https")
+        << "txtUnsubUrl" << "http://example.jp/s?a={address}" << "「https://」" << "txtUnsubUrl";
+    QTest::newRow("URL with a Japanese word")
+        << "txtUnsubUrl" << "https://example.jp/停止?a={address}" << "「停」" << "txtUnsubUrl";
+    QTest::newRow("suppression list without a path")
+        << "txtSuppressPath" << "" << "配信停止リストのパスが入力されていません。"
+        << "txtSuppressPath";
+    QTest::newRow("suppression list missing")
+        << "txtSuppressPath" << "/nonexistent/stop.csv" << "/nonexistent/stop.csv"
+        << "txtSuppressPath";
+    QTest::newRow("no signing domain")
+        << "txtDkimDomain" << "" << "DKIMの署名ドメインが入力されていません。" << "txtDkimDomain";
+    QTest::newRow("signing domain with a blank")
+        << "txtDkimDomain" << "example .jp" << "署名ドメインが正しくありません" << "txtDkimDomain";
+    QTest::newRow("no selector") << "txtDkimSelector" << ""
+                                 << "DKIMのセレクターが入力されていません。" << "txtDkimSelector";
+    QTest::newRow("no key") << "txtDkimKey" << ""
+                            << "DKIMの秘密鍵ファイルのパスが入力されていません。" << "txtDkimKey";
+    QTest::newRow("a short key") << "txtDkimKey" << "@KEY@" << "1024ビット" << "txtDkimKey";
+}
+
+void TestFrmBulkSet::checks()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(QString, focus);
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    const QString list = app.write(QStringLiteral("csv/stop.csv"), "stop@example.jp\r\n");
+    frmBulkSet dialog(app.path());
+    QVERIFY(showActive(dialog));
+    // Everything valid, then one box spoilt.
+    dialog.txtUnsubMailto->setText(QStringLiteral("mailto:stop@example.jp"));
+    dialog.txtUnsubUrl->setText(QStringLiteral("https://example.jp/stop?a={address}"));
+    dialog.chkSuppress->setChecked(true);
+    dialog.txtSuppressPath->setText(list);
+    dialog.chkDkim->setChecked(true);
+    dialog.txtDkimDomain->setText(QStringLiteral("example.jp"));
+    dialog.txtDkimSelector->setText(QStringLiteral("kez"));
+    dialog.txtDkimKey->setText(m_rsa);
+    dialog.findChild<QLineEdit*>(box)->setText(QString(text).replace(QLatin1String("@KEY@"),
+                                                                     m_shortRsa));
+    dialog.OkCommand->setFocus();
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    const platform::MessageBoxRequest& shown = fakes.boxes().shown.front();
+    QVERIFY2(shown.text.contains(message), qPrintable(shown.text));
+    QCOMPARE(shown.icon, MsgIcon::Exclamation);
+    QCOMPARE(shown.caption, std::optional<QString>(QStringLiteral("KEZ-MAILER")));
+    QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!QFile::exists(app.file(kIni)));
+}
+
+void TestFrmBulkSet::okSavesAndReopens()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    const QString list = app.write(QStringLiteral("csv/停止リスト.csv"), "stop@example.jp\r\n");
+    {
+        frmBulkSet dialog(app.path());
+        QVERIFY(showActive(dialog));
+        dialog.txtUnsubMailto->setText(QStringLiteral(" mailto:stop@example.jp?subject={address} "));
+        dialog.txtUnsubUrl->setText(QStringLiteral("https://example.jp/stop?a={address}"));
+        dialog.chkAutoSubmitted->setChecked(false);
+        dialog.chkSuppress->setChecked(true);
+        fakes.dialogs().answers.push_back(list);
+        QTest::mouseClick(dialog.cmdSuppressPath, Qt::LeftButton);
+        dialog.chkDkim->setChecked(true);
+        dialog.txtDkimDomain->setText(QStringLiteral("example.jp"));
+        dialog.txtDkimSelector->setText(QStringLiteral("kez2025"));
+        fakes.dialogs().answers.push_back(m_rsa);
+        QTest::mouseClick(dialog.cmdDkimKey, Qt::LeftButton);
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+        for (const platform::MessageBoxRequest& box : fakes.boxes().shown)
+            qWarning().noquote() << box.text;
+        QVERIFY(fakes.boxes().shown.empty());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(fakes.dialogs().requests.at(0).initialDir, app.path() + QStringLiteral("/csv"));
+        QCOMPARE(fakes.dialogs().requests.at(1).initialDir, app.path() + QStringLiteral("/ini"));
+    }
+    bulk::BulkSettings expected;
+    expected.unsubscribeMailto = QStringLiteral("mailto:stop@example.jp?subject={address}");
+    expected.unsubscribeUrl = QStringLiteral("https://example.jp/stop?a={address}");
+    expected.precedenceBulk = true;
+    expected.oncePerRun = true;
+    expected.suppress = true;
+    expected.suppressionPath = list;
+    expected.dkim = true;
+    expected.dkimDomain = QStringLiteral("example.jp");
+    expected.dkimSelector = QStringLiteral("kez2025");
+    expected.dkimKeyPath = m_rsa;
+    const bulk::LoadedBulkSettings saved = bulk::LoadBulkSettings(app.path());
+    QCOMPARE(saved.state, bulk::BulkFileState::Loaded);
+    QCOMPARE(saved.settings.suppressionPath, expected.suppressionPath);
+    QCOMPARE(saved.settings, expected);
+
+    frmBulkSet again(app.path());
+    QVERIFY(again.lblFileState->text().isEmpty());
+    QCOMPARE(again.txtSuppressPath->text(), list);
+    QVERIFY(again.txtSuppressPath->isEnabled());
+    QVERIFY(!again.chkAutoSubmitted->isChecked());
+    QVERIFY(again.txtDnsValue->text().startsWith(QLatin1String("v=DKIM1; k=rsa; p=")));
+}
+
+void TestFrmBulkSet::dnsRecordShownAndCopied()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    frmBulkSet dialog(app.path());
+    QVERIFY(!dialog.cmdCopyDns->isEnabled());
+    dialog.txtDkimDomain->setText(QStringLiteral("example.jp"));
+    dialog.txtDkimSelector->setText(QStringLiteral("kez2025"));
+    dialog.txtDkimKey->setText(m_rsa);
+    QCOMPARE(dialog.txtDnsName->text(), QStringLiteral("kez2025._domainkey.example.jp"));
+    const QString value = QStringLiteral("v=DKIM1; k=rsa; p=") +
+                          QString::fromLatin1(bulk_testing::opensslPublicKey(m_rsa, false));
+    QCOMPARE(dialog.txtDnsValue->text(), value);
+    QVERIFY(dialog.lblDkimStatus->text().contains(QStringLiteral("2048")));
+    QVERIFY(dialog.cmdCopyDns->isEnabled());
+    QTest::mouseClick(dialog.cmdCopyDns, Qt::LeftButton);
+    QCOMPARE(QApplication::clipboard()->text(), value);
+
+    // A key that will not do: no record, and the reason where the record would be.
+    dialog.txtDkimKey->setText(m_shortRsa);
+    QVERIFY(dialog.txtDnsName->text().isEmpty() && dialog.txtDnsValue->text().isEmpty());
+    QVERIFY(!dialog.cmdCopyDns->isEnabled());
+    QVERIFY2(dialog.lblDkimStatus->text().contains(QStringLiteral("1024ビット")),
+             qPrintable(dialog.lblDkimStatus->text()));
+}
+
+void TestFrmBulkSet::enterPressesOnlyTheFocusedButton()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    frmBulkSet dialog(app.path());
+    QVERIFY(showActive(dialog));
+    dialog.txtUnsubUrl->setFocus();
+    QTest::keyClick(dialog.txtUnsubUrl, Qt::Key_Return);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!QFile::exists(app.file(kIni)));
+    dialog.OkCommand->setFocus();
+    QTest::keyClick(dialog.OkCommand, Qt::Key_Return);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(QFile::exists(app.file(kIni)));
+}
+
+QTEST_MAIN(TestFrmBulkSet)
+#include "test_frm_bulk_set.moc"
