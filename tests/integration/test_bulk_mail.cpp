@@ -148,7 +148,8 @@ void TestBulkMail::unsubscribeHeaders_data()
     QTest::addColumn<bool>("https");
     QTest::addColumn<QString>("address");
     QTest::newRow("mailto only, a plus") << true << false << QStringLiteral("taro+news@example.jp");
-    QTest::newRow("https only, a percent") << false << true << QStringLiteral("100%sure@example.jp");
+    QTest::newRow("https only, a percent")
+        << false << true << QStringLiteral("100%sure@example.jp");
     QTest::newRow("both, a Japanese domain") << true << true << QStringLiteral("hanako@例え.jp");
     QTest::newRow("both, URL delimiters") << true << true << QStringLiteral("a&b=c?d#e@example.jp");
 }
@@ -206,20 +207,23 @@ void TestBulkMail::unsubscribeHeaders()
 void TestBulkMail::operatorMails()
 {
     TempAppDir app;
-    app.write(QStringLiteral("ini/bulk.ini"), "UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl + "\r\n");
+    app.write(QStringLiteral("ini/bulk.ini"),
+              "UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl + "\r\n");
     QString refusal;
-    const std::optional<bulk::RunOptions> test = bulk::RunOptions::prepareTestMail(app.path(), &refusal);
+    const std::optional<bulk::RunOptions> test =
+        bulk::RunOptions::prepareTestMail(app.path(), &refusal);
     QVERIFY2(test, qPrintable(refusal));
 
     // The test mail shows the operator what recipients get, made for the operator's address.
-    const QString testMail = sendAs(*test, MailKind::Test, kOperator,
-                                    {QStringLiteral("[テスト配信] お知らせ"), QStringLiteral("本文\r\n"), {}});
+    const QString testMail =
+        sendAs(*test, MailKind::Test, kOperator,
+               {QStringLiteral("[テスト配信] お知らせ"), QStringLiteral("本文\r\n"), {}});
     QVERIFY(!testMail.isEmpty());
     QJsonObject mail = bulk_testing::mailScript({QStringLiteral("headers"), testMail});
     QByteArray dump = QJsonDocument(mail).toJson();
     QCOMPARE(mail.value("uris").toArray().size(), 2);
-    QVERIFY2(strings(mail.value("uris").toArray().at(0).toObject().value("query").toObject().value("a")) ==
-                 QStringList{kOperator},
+    QVERIFY2(strings(mail.value("uris").toArray().at(0).toObject().value("query").toObject().value(
+                 "a")) == QStringList{kOperator},
              dump.constData());
     QCOMPARE(strings(mail.value("list_unsubscribe_post")),
              QStringList{QStringLiteral("List-Unsubscribe=One-Click")});
@@ -228,15 +232,17 @@ void TestBulkMail::operatorMails()
 
     // The start and end notices: generated mail, no unsubscribe, not bulk.
     for (const QString& prefix : {QStringLiteral("[開始] "), QStringLiteral("[終了] ")}) {
-        const QString notice = sendAs(*test, MailKind::Notice, kOperator,
-                                      {prefix + QStringLiteral("お知らせ"), QStringLiteral("本文\r\n"), {}});
+        const QString notice =
+            sendAs(*test, MailKind::Notice, kOperator,
+                   {prefix + QStringLiteral("お知らせ"), QStringLiteral("本文\r\n"), {}});
         QVERIFY(!notice.isEmpty());
         mail = bulk_testing::mailScript({QStringLiteral("headers"), notice});
         dump = QJsonDocument(mail).toJson();
         QVERIFY2(mail.value("list_unsubscribe").isNull(), dump.constData());
         QVERIFY2(mail.value("list_unsubscribe_post").isNull(), dump.constData());
         QVERIFY2(mail.value("precedence").isNull(), dump.constData());
-        QCOMPARE(strings(mail.value("auto_submitted")), QStringList{QStringLiteral("auto-generated")});
+        QCOMPARE(strings(mail.value("auto_submitted")),
+                 QStringList{QStringLiteral("auto-generated")});
     }
 }
 
@@ -263,19 +269,22 @@ void TestBulkMail::nothingChangesWithoutBulkIni()
     QString refusal;
     const std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
-    const std::optional<bulk::RunOptions> test = bulk::RunOptions::prepareTestMail(app.path(), &refusal);
+    const std::optional<bulk::RunOptions> test =
+        bulk::RunOptions::prepareTestMail(app.path(), &refusal);
     QVERIFY2(test, qPrintable(refusal));
 
     const Mail mails[] = {
         {QStringLiteral("配信テスト①㈱"), QStringLiteral("お世話になっております。\r\n"), {}},
-        {QStringLiteral("ｶﾀｶﾅ 😀"), QStringLiteral("UTF-8 の本文\r\n"),
+        {QStringLiteral("ｶﾀｶﾅ 😀"),
+         QStringLiteral("UTF-8 の本文\r\n"),
          {QStringLiteral("見積書①.txt"), QStringLiteral("data.bin")}},
     };
     for (const Mail& mail : mails) {
-        for (const auto& [options, kind] : {std::pair{&*run, MailKind::Delivery},
-                                            std::pair{&*test, MailKind::Test},
-                                            std::pair{&*run, MailKind::Notice}}) {
-            const QString withBulk = sendAs(*options, kind, QStringLiteral("taro@example.jp"), mail);
+        for (const auto& [options, kind] :
+             {std::pair{&*run, MailKind::Delivery}, std::pair{&*test, MailKind::Test},
+              std::pair{&*run, MailKind::Notice}}) {
+            const QString withBulk =
+                sendAs(*options, kind, QStringLiteral("taro@example.jp"), mail);
             // The same mail the way the program sent it before the options existed.
             const QString without = send(QStringLiteral("taro@example.jp"), mail, nullptr, nullptr);
             QVERIFY(!withBulk.isEmpty() && !without.isEmpty());
@@ -296,13 +305,15 @@ void TestBulkMail::dkim_data()
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("attachments");
 
-    const QString jis = QStringLiteral("お世話になっております。\r\n配信テスト①㈱髙のお知らせです。\r\n");
+    const QString jis =
+        QStringLiteral("お世話になっております。\r\n配信テスト①㈱髙のお知らせです。\r\n");
     const QString utf8 = QStringLiteral("半角カナ ｱｲｳｴｵ と絵文字 😀 の本文です。\r\n二行目。\r\n");
     const QStringList files = {QStringLiteral("見積書①.txt"), QStringLiteral("data.bin")};
     for (bool ed25519 : {false, true}) {
         const char* key = ed25519 ? "Ed25519" : "RSA";
-        QTest::addRow("%s, ISO-2022-JP", key) << ed25519 << int(MailKind::Delivery)
-                                              << QStringLiteral("春のご案内①") << jis << QStringList();
+        QTest::addRow("%s, ISO-2022-JP", key)
+            << ed25519 << int(MailKind::Delivery) << QStringLiteral("春のご案内①") << jis
+            << QStringList();
         QTest::addRow("%s, UTF-8", key) << ed25519 << int(MailKind::Delivery)
                                         << QStringLiteral("ｾｰﾙ 😀") << utf8 << QStringList();
         QTest::addRow("%s, ISO-2022-JP with attachments", key)
@@ -345,8 +356,10 @@ void TestBulkMail::dkim()
     const std::optional<bulk::DkimKey> key = bulk::ReadDkimKey(keyPath, &error);
     QVERIFY2(key, qPrintable(error));
     const QString record = bulk::DnsRecordValue(*key);
-    const QString name = bulk::DnsRecordName(QStringLiteral("kez2025"), QStringLiteral("example.jp"));
-    const QJsonObject result = bulk_testing::mailScript({QStringLiteral("dkim"), eml, record, name});
+    const QString name =
+        bulk::DnsRecordName(QStringLiteral("kez2025"), QStringLiteral("example.jp"));
+    const QJsonObject result =
+        bulk_testing::mailScript({QStringLiteral("dkim"), eml, record, name});
     const QByteArray dump = QJsonDocument(result).toJson();
     QVERIFY2(result.value("verified").toBool(), dump.constData());
     QCOMPARE(result.value("signatures").toInt(), 1);
@@ -354,10 +367,11 @@ void TestBulkMail::dkim()
     QStringList covered;
     for (const QString& field : strings(result.value("signed_headers")))
         covered << field.toLower();
-    QStringList expected = {"from", "to", "subject", "date", "message-id", "mime-version",
-                            "content-type"};
+    QStringList expected = {"from",       "to",           "subject",     "date",
+                            "message-id", "mime-version", "content-type"};
     if (MailKind(kind) != MailKind::Notice)
-        expected << "list-unsubscribe" << "list-unsubscribe-post";
+        expected << "list-unsubscribe"
+                 << "list-unsubscribe-post";
     for (const QString& field : expected)
         QVERIFY2(covered.contains(field), dump.constData());
 

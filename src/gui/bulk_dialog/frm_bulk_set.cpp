@@ -104,7 +104,7 @@ void frmBulkSet::buildControls()
         QStringLiteral("例: mailto:stop@example.jp?subject=stop%20{address}　"
                        "https://example.jp/stop?a={address}\n"
                        "{address} は宛先のアドレスに置き換わります。URLを入れると、ワンクリック"
-                       "での配信停止 (List-Unsubscribe-Post) にも対応します。"));
+                       "での配信停止にも対応します。"));
     placeTwips(lblUnsubNote, 120, 1020, 9480, 540);
     lblUnsubMailto->setBuddy(txtUnsubMailto);
     lblUnsubUrl->setBuddy(txtUnsubUrl);

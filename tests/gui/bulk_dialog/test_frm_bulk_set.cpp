@@ -133,8 +133,8 @@ void TestFrmBulkSet::controlsAndTabOrder()
             QVERIFY2(child && frame->isAncestorOf(child), qPrintable(name));
         }
     }
-    for (QLineEdit* edit : {dialog.txtUnsubMailto, dialog.txtUnsubUrl, dialog.txtDkimDomain,
-                            dialog.txtDkimSelector})
+    for (QLineEdit* edit :
+         {dialog.txtUnsubMailto, dialog.txtUnsubUrl, dialog.txtDkimDomain, dialog.txtDkimSelector})
         QVERIFY2(!edit->testAttribute(Qt::WA_InputMethodEnabled), qPrintable(edit->objectName()));
     QVERIFY(dialog.txtDnsName->isReadOnly() && dialog.txtDnsValue->isReadOnly());
 
@@ -144,10 +144,10 @@ void TestFrmBulkSet::controlsAndTabOrder()
     dialog.chkSuppress->setChecked(true);
     dialog.chkDkim->setChecked(true);
     const QStringList expected = {
-        "txtUnsubMailto", "txtUnsubUrl",   "chkPrecedence",   "chkAutoSubmitted", "chkSuppress",
-        "txtSuppressPath", "cmdSuppressPath", "chkOncePerRun", "chkDkim",         "txtDkimDomain",
-        "txtDkimSelector", "txtDkimKey",    "cmdDkimKey",      "txtDnsName",       "txtDnsValue",
-        "CancelCommand",  "OkCommand",     "txtUnsubMailto"};
+        "txtUnsubMailto",  "txtUnsubUrl",     "chkPrecedence", "chkAutoSubmitted", "chkSuppress",
+        "txtSuppressPath", "cmdSuppressPath", "chkOncePerRun", "chkDkim",          "txtDkimDomain",
+        "txtDkimSelector", "txtDkimKey",      "cmdDkimKey",    "txtDnsName",       "txtDnsValue",
+        "CancelCommand",   "OkCommand",       "txtUnsubMailto"};
     QStringList seen{QApplication::focusWidget()->objectName()};
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -165,9 +165,9 @@ void TestFrmBulkSet::accessKeysMoveFocus()
     frmBulkSet dialog(app.path());
     QVERIFY(showActive(dialog));
     const std::pair<Qt::Key, QWidget*> keys[] = {
-        {Qt::Key_U, dialog.txtUnsubUrl},     {Qt::Key_L, dialog.txtSuppressPath},
-        {Qt::Key_D, dialog.txtDkimDomain},   {Qt::Key_E, dialog.txtDkimSelector},
-        {Qt::Key_F, dialog.txtDkimKey},      {Qt::Key_T, dialog.txtDnsName},
+        {Qt::Key_U, dialog.txtUnsubUrl},    {Qt::Key_L, dialog.txtSuppressPath},
+        {Qt::Key_D, dialog.txtDkimDomain},  {Qt::Key_E, dialog.txtDkimSelector},
+        {Qt::Key_F, dialog.txtDkimKey},     {Qt::Key_T, dialog.txtDnsName},
         {Qt::Key_M, dialog.txtUnsubMailto},
     };
     for (const auto& [key, target] : keys) {
@@ -241,27 +241,46 @@ void TestFrmBulkSet::checks_data()
     QTest::addColumn<QString>("message"); // a part of the message
     QTest::addColumn<QString>("focus");
 
-    QTest::newRow("mailto without its scheme")
-        << "txtUnsubMailto" << "stop@example.jp" << "「mailto:」" << "txtUnsubMailto";
-    QTest::newRow("http instead of https")
-        << "txtUnsubUrl" << "http://example.jp/s?a={address}" << "「https://」" << "txtUnsubUrl";
-    QTest::newRow("URL with a Japanese word")
-        << "txtUnsubUrl" << "https://example.jp/停止?a={address}" << "「停」" << "txtUnsubUrl";
-    QTest::newRow("suppression list without a path")
-        << "txtSuppressPath" << "" << "配信停止リストのパスが入力されていません。"
-        << "txtSuppressPath";
-    QTest::newRow("suppression list missing")
-        << "txtSuppressPath" << "/nonexistent/stop.csv" << "/nonexistent/stop.csv"
-        << "txtSuppressPath";
-    QTest::newRow("no signing domain")
-        << "txtDkimDomain" << "" << "DKIMの署名ドメインが入力されていません。" << "txtDkimDomain";
-    QTest::newRow("signing domain with a blank")
-        << "txtDkimDomain" << "example .jp" << "署名ドメインが正しくありません" << "txtDkimDomain";
-    QTest::newRow("no selector") << "txtDkimSelector" << ""
-                                 << "DKIMのセレクターが入力されていません。" << "txtDkimSelector";
-    QTest::newRow("no key") << "txtDkimKey" << ""
-                            << "DKIMの秘密鍵ファイルのパスが入力されていません。" << "txtDkimKey";
-    QTest::newRow("a short key") << "txtDkimKey" << "@KEY@" << "1024ビット" << "txtDkimKey";
+    QTest::newRow("mailto without its scheme") << "txtUnsubMailto"
+                                               << "stop@example.jp"
+                                               << "「mailto:」"
+                                               << "txtUnsubMailto";
+    QTest::newRow("http instead of https") << "txtUnsubUrl"
+                                           << "http://example.jp/s?a={address}"
+                                           << "「https://」"
+                                           << "txtUnsubUrl";
+    QTest::newRow("URL with a Japanese word") << "txtUnsubUrl"
+                                              << "https://example.jp/停止?a={address}"
+                                              << "「停」"
+                                              << "txtUnsubUrl";
+    QTest::newRow("suppression list without a path") << "txtSuppressPath"
+                                                     << ""
+                                                     << "配信停止リストのパスが入力されていません。"
+                                                     << "txtSuppressPath";
+    QTest::newRow("suppression list missing") << "txtSuppressPath"
+                                              << "/nonexistent/stop.csv"
+                                              << "/nonexistent/stop.csv"
+                                              << "txtSuppressPath";
+    QTest::newRow("no signing domain") << "txtDkimDomain"
+                                       << ""
+                                       << "DKIMの署名ドメインが入力されていません。"
+                                       << "txtDkimDomain";
+    QTest::newRow("signing domain with a blank") << "txtDkimDomain"
+                                                 << "example .jp"
+                                                 << "署名ドメインが正しくありません"
+                                                 << "txtDkimDomain";
+    QTest::newRow("no selector") << "txtDkimSelector"
+                                 << ""
+                                 << "DKIMのセレクターが入力されていません。"
+                                 << "txtDkimSelector";
+    QTest::newRow("no key") << "txtDkimKey"
+                            << ""
+                            << "DKIMの秘密鍵ファイルのパスが入力されていません。"
+                            << "txtDkimKey";
+    QTest::newRow("a short key") << "txtDkimKey"
+                                 << "@KEY@"
+                                 << "1024ビット"
+                                 << "txtDkimKey";
 }
 
 void TestFrmBulkSet::checks()
@@ -284,8 +303,8 @@ void TestFrmBulkSet::checks()
     dialog.txtDkimDomain->setText(QStringLiteral("example.jp"));
     dialog.txtDkimSelector->setText(QStringLiteral("kez"));
     dialog.txtDkimKey->setText(m_rsa);
-    dialog.findChild<QLineEdit*>(box)->setText(QString(text).replace(QLatin1String("@KEY@"),
-                                                                     m_shortRsa));
+    dialog.findChild<QLineEdit*>(box)->setText(
+        QString(text).replace(QLatin1String("@KEY@"), m_shortRsa));
     dialog.OkCommand->setFocus();
     QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
 
@@ -307,7 +326,8 @@ void TestFrmBulkSet::okSavesAndReopens()
     {
         frmBulkSet dialog(app.path());
         QVERIFY(showActive(dialog));
-        dialog.txtUnsubMailto->setText(QStringLiteral(" mailto:stop@example.jp?subject={address} "));
+        dialog.txtUnsubMailto->setText(
+            QStringLiteral(" mailto:stop@example.jp?subject={address} "));
         dialog.txtUnsubUrl->setText(QStringLiteral("https://example.jp/stop?a={address}"));
         dialog.chkAutoSubmitted->setChecked(false);
         dialog.chkSuppress->setChecked(true);
