@@ -1,12 +1,11 @@
-// DKIM keys and signatures: which keys are taken and why others are refused, the DNS record
-// the operator publishes, and signatures as dkimpy verifies them.
+// DKIM keys: which are taken and why others are refused, and the DNS record the operator
+// publishes. Signatures are verified with dkimpy on mails the SMTP sink stored
+// (tests/integration/test_bulk_mail.cpp).
 #include "bulk_test_tools.h"
 #include "core/bulk/dkim_signer.h"
-#include "core/transport/message_composer.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,8 +22,6 @@ private slots:
     void keys();
     void dnsChecks_data();
     void dnsChecks();
-    void signatureVerifies_data();
-    void signatureVerifies();
 
 private:
     QTemporaryDir m_dir;
@@ -161,82 +158,6 @@ void TestDkimSigner::dnsChecks()
     QCOMPARE(taken, refusal.isEmpty());
     if (!taken)
         QVERIFY2(error.contains(refusal), qPrintable(error));
-}
-
-void TestDkimSigner::signatureVerifies_data()
-{
-    QTest::addColumn<bool>("ed25519");
-    QTest::addColumn<bool>("unsubscribe");
-    QTest::newRow("RSA, with List-Unsubscribe") << false << true;
-    QTest::newRow("Ed25519, with List-Unsubscribe") << true << true;
-    QTest::newRow("RSA, a notice without it") << false << false;
-}
-
-void TestDkimSigner::signatureVerifies()
-{
-    QFETCH(bool, ed25519);
-    QFETCH(bool, unsubscribe);
-    const QString keyPath = ed25519 ? m_ed25519 : m_rsa;
-    QString error;
-    const std::shared_ptr<const bulk::DkimSigner> signer = bulk::DkimSigner::create(
-        QStringLiteral("example.jp"), QStringLiteral("kez2025"), keyPath, &error);
-    QVERIFY2(signer, qPrintable(error));
-
-    transport::OutgoingMail mail;
-    mail.fromName = QStringLiteral("配信担当");
-    mail.fromAddress = QStringLiteral("news@example.jp");
-    mail.toAddress = QStringLiteral("taro@example.com");
-    mail.subject = QStringLiteral("お知らせ");
-    mail.body = QStringLiteral("本文です。\r\n  blanks  at the end  \r\n\r\n\r\n");
-    mail.date = QDateTime::currentDateTime();
-    if (unsubscribe)
-        mail.extraHeaders = {"List-Unsubscribe: <https://example.jp/stop?a=taro%40example.com>,\r\n"
-                             " <mailto:stop@example.jp>",
-                             "List-Unsubscribe-Post: List-Unsubscribe=One-Click",
-                             "Precedence: bulk"};
-    else
-        mail.extraHeaders = {"Auto-Submitted: auto-generated"};
-    const std::optional<QByteArray> composed = transport::composeMessage(mail, &error);
-    QVERIFY2(composed, qPrintable(error));
-    const std::optional<QByteArray> signedMail = signer->sign(*composed, &error);
-    QVERIFY2(signedMail, qPrintable(error));
-    QVERIFY(signedMail->endsWith(*composed)); // the signature is put in front, nothing else moves
-
-    const QString record =
-        QStringLiteral("v=DKIM1; k=%1; p=%2")
-            .arg(ed25519 ? "ed25519" : "rsa",
-                 QString::fromLatin1(bulk_testing::opensslPublicKey(keyPath, ed25519)));
-    auto verify = [&](const QByteArray& bytes) {
-        QFile out(m_dir.filePath(QStringLiteral("signed.eml")));
-        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        out.write(bytes);
-        out.close();
-        return bulk_testing::mailScript({QStringLiteral("dkim"), out.fileName(), record,
-                                         QStringLiteral("kez2025._domainkey.example.jp")});
-    };
-    const QJsonObject result = verify(*signedMail);
-    const QByteArray dump = QJsonDocument(result).toJson();
-    QVERIFY2(result.value("verified").toBool(), dump.constData());
-    const QJsonObject tags = result.value("tags").toObject();
-    QCOMPARE(tags.value("a").toString(), ed25519 ? "ed25519-sha256" : "rsa-sha256");
-    QCOMPARE(tags.value("c").toString(), "relaxed/relaxed");
-    QCOMPARE(tags.value("d").toString(), "example.jp");
-    QCOMPARE(tags.value("s").toString(), "kez2025");
-    QStringList covered;
-    for (const QJsonValue& name : result.value("signed_headers").toArray())
-        covered << name.toString().toLower();
-    QStringList expected = {"from",       "to",           "subject",     "date",
-                            "message-id", "mime-version", "content-type"};
-    if (unsubscribe)
-        expected << "list-unsubscribe"
-                 << "list-unsubscribe-post";
-    for (const QString& name : expected)
-        QVERIFY2(covered.contains(name), dump.constData());
-    QVERIFY2(!covered.contains("list-unsubscribe") || unsubscribe, dump.constData());
-
-    const QByteArray changed = bulk_testing::withOneBodyByteChanged(*signedMail);
-    QVERIFY(!changed.isEmpty());
-    QVERIFY2(!verify(changed).value("verified").toBool(), "a changed body still verified");
 }
 
 QTEST_GUILESS_MAIN(TestDkimSigner)
