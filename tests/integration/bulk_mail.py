@@ -80,8 +80,11 @@ def dkim_check(path, record, name):
     if signatures:
         value = re.sub(r"\s+", "", signatures[0]).encode()
         tags = {k.decode(): v.decode() for k, v in dkim.util.parse_tag_value(value).items()}
+    charsets = sorted({part.get_content_charset() for part in msg.walk()
+                       if part.get_content_maintype() == "text" and part.get_content_charset()})
     return {
         "verified": verified,
+        "text_charsets": charsets,
         "error": error,
         "queried": queried,
         "signatures": len(signatures),

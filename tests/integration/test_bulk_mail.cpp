@@ -304,28 +304,33 @@ void TestBulkMail::dkim_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("body");
     QTest::addColumn<QStringList>("attachments");
+    QTest::addColumn<QString>("charset"); // of the text part, as the composer chose it
 
-    const QString jis =
-        QStringLiteral("お世話になっております。\r\n配信テスト①㈱髙のお知らせです。\r\n");
-    const QString utf8 = QStringLiteral("半角カナ ｱｲｳｴｵ と絵文字 😀 の本文です。\r\n二行目。\r\n");
+    const QString jis = QStringLiteral("お世話になっております。\r\n春の新製品のご案内です。\r\n");
+    const QString utf8 =
+        QStringLiteral("半角カナ ｱｲｳｴｵ と絵文字 😀、①㈱髙 の本文です。\r\n二行目。\r\n");
     const QStringList files = {QStringLiteral("見積書①.txt"), QStringLiteral("data.bin")};
     for (bool ed25519 : {false, true}) {
         const char* key = ed25519 ? "Ed25519" : "RSA";
         QTest::addRow("%s, ISO-2022-JP", key)
-            << ed25519 << int(MailKind::Delivery) << QStringLiteral("春のご案内①") << jis
-            << QStringList();
-        QTest::addRow("%s, UTF-8", key) << ed25519 << int(MailKind::Delivery)
-                                        << QStringLiteral("ｾｰﾙ 😀") << utf8 << QStringList();
+            << ed25519 << int(MailKind::Delivery) << QStringLiteral("春のご案内") << jis
+            << QStringList() << "iso-2022-jp";
+        QTest::addRow("%s, UTF-8", key)
+            << ed25519 << int(MailKind::Delivery) << QStringLiteral("ｾｰﾙ 😀") << utf8
+            << QStringList() << "utf-8";
         QTest::addRow("%s, ISO-2022-JP with attachments", key)
-            << ed25519 << int(MailKind::Delivery) << QStringLiteral("見積書の送付") << jis << files;
+            << ed25519 << int(MailKind::Delivery) << QStringLiteral("見積書の送付") << jis << files
+            << "iso-2022-jp";
         QTest::addRow("%s, UTF-8 with attachments", key)
-            << ed25519 << int(MailKind::Delivery) << QStringLiteral("ｾｰﾙ資料") << utf8 << files;
+            << ed25519 << int(MailKind::Delivery) << QStringLiteral("ｾｰﾙ資料") << utf8 << files
+            << "utf-8";
     }
-    QTest::newRow("RSA, a notice") << false << int(MailKind::Notice)
-                                   << QStringLiteral("[終了] 春のご案内") << jis << QStringList();
-    QTest::newRow("RSA, a long body line in base64")
+    QTest::newRow("RSA, a notice")
+        << false << int(MailKind::Notice) << QStringLiteral("[終了] 春のご案内") << jis
+        << QStringList() << "iso-2022-jp";
+    QTest::newRow("RSA, a long body line")
         << false << int(MailKind::Delivery) << QStringLiteral("長い行")
-        << QString(1200, QChar(u'あ')) + QStringLiteral("\r\n") << QStringList();
+        << QString(1200, QChar(u'あ')) + QStringLiteral("\r\n") << QStringList() << "iso-2022-jp";
 }
 
 void TestBulkMail::dkim()
@@ -335,6 +340,7 @@ void TestBulkMail::dkim()
     QFETCH(QString, subject);
     QFETCH(QString, body);
     QFETCH(QStringList, attachments);
+    QFETCH(QString, charset);
 
     const QString keyPath = ed25519 ? m_ed25519Key : m_rsaKey;
     TempAppDir app;
@@ -363,6 +369,7 @@ void TestBulkMail::dkim()
     const QByteArray dump = QJsonDocument(result).toJson();
     QVERIFY2(result.value("verified").toBool(), dump.constData());
     QCOMPARE(result.value("signatures").toInt(), 1);
+    QCOMPARE(strings(result.value("text_charsets")), QStringList{charset});
     QCOMPARE(strings(result.value("queried")), QStringList{name + '.'});
     QStringList covered;
     for (const QString& field : strings(result.value("signed_headers")))
