@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -374,7 +375,7 @@ void frmBulkSet::OkCommand_Click()
                           txtSuppressPath);
         if (const std::optional<QString> reason = unreadableReason(s.suppressionPath))
             return refuse(QStringLiteral("配信停止リストを読み込めませんでした。\n%1\n%2")
-                              .arg(s.suppressionPath, *reason),
+                              .arg(QDir::toNativeSeparators(s.suppressionPath), *reason),
                           txtSuppressPath);
     }
     if (s.dkim) {
