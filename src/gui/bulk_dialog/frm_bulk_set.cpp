@@ -11,7 +11,6 @@
 #include "gui/widgets/fonts.h"
 #include "gui/widgets/twips.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -421,11 +420,9 @@ void frmBulkSet::CancelCommand_Click()
 
 void frmBulkSet::keyPressEvent(QKeyEvent* event)
 {
-    // Enter presses the button that has the focus and nothing else: a box never closes the
-    // dialog by itself.
+    // The dialog has no default button: Enter in a box does nothing. A focused button takes
+    // Enter itself (shell::CommandButton).
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (auto* button = qobject_cast<QPushButton*>(focusWidget()))
-            button->click();
         event->accept();
         return;
     }
