@@ -260,13 +260,13 @@ void FakeSmtpServer::State::serve(int socket, int number)
         return !s.silentFrom.isEmpty() && s.silentFrom == point;
     };
     // Sends a reply (possibly multi-line, joined by "\r\n"); false when the connection must end.
+    auto pause = [&](int ms) {
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!stopping && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    };
     auto reply = [&](const QByteArray& text) {
-        if (s.replyDelayMs > 0) {
-            auto until =
-                std::chrono::steady_clock::now() + std::chrono::milliseconds(s.replyDelayMs);
-            while (!stopping && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        pause(s.replyDelayMs);
         for (const QByteArray& line : text.split('\n'))
             record(QStringLiteral("S: ") + QString::fromUtf8(line.trimmed()));
         QByteArray wire = text;
@@ -416,6 +416,7 @@ void FakeSmtpServer::State::serve(int socket, int number)
                     std::lock_guard lock(mutex);
                     messages.append(current);
                 }
+                pause(s.dataEndDelayMs);
                 if (!reply(text))
                     return;
                 if (current.accepted && s.closeAfterMessages > 0 &&
@@ -431,6 +432,8 @@ void FakeSmtpServer::State::serve(int socket, int number)
                 if (!reply("250 2.0.0 Ok"))
                     return;
             } else if (verb == "QUIT") {
+                if (silent("QUIT"))
+                    return conn.waitForClose();
                 reply("221 2.0.0 Bye");
                 return;
             } else {

@@ -57,10 +57,14 @@ struct SmtpScript
     // Close the connection once this many bytes of message content have arrived; -1 = never.
     int dropDuringDataAfterBytes = -1;
     // From this command on the server reads but never answers again ("CONNECT" = not even a
-    // greeting, "EHLO", "MAIL", "RCPT", "DATA", or "." for the end of the content). Empty = never.
+    // greeting, "EHLO", "MAIL", "RCPT", "DATA", "." for the end of the content, or "QUIT"). Empty =
+    // never.
     QByteArray silentFrom;
     // Wait before every reply (a slow server).
     int replyDelayMs = 0;
+    // Wait this much longer before answering the "." that ends the content (a reply that comes
+    // after the client gave up); the connection is served on afterwards.
+    int dataEndDelayMs = 0;
 
     // TLS with the server's own self-signed certificate for the name "localhost" only (so
     // "127.0.0.1" is a wrong host name; certificatePath()): STARTTLS offered in EHLO, or TLS

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 
 // Sends composed mails over SMTP with libcurl, keeping one connection open between the mails of
 // a run.
@@ -47,19 +48,33 @@ public:
     // A connection kept from an earlier mail is reused. When the server had closed it, or
     // answered 421 before the message content was sent, the same mail goes once more over a
     // fresh connection; once DATA was sent it is never sent again.
+    //
+    // A connection on which a reply timed out, or which is out of step with the server (a
+    // command still unanswered, or a reply nobody asked for waiting), is dropped without
+    // waiting for the reply to QUIT, and the next mail connects afresh.
     SendOutcome send(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
                      const QByteArray& message);
 
-    // Closes the kept connection (QUIT) and releases the handle.
+    // Closes the kept connection (QUIT, waiting a few seconds at most for the reply) and
+    // releases the handle.
     void close();
+
+    struct Sockets;
 
 private:
     struct Attempt;
     Attempt perform(const SmtpServer& server, const QString& mailFrom, const QString& rcptTo,
-                    const QByteArray& message, bool freshConnection);
+                    const QByteArray& message);
+    // Lets go of the connection without waiting for anything from the server.
+    void dropConnection();
+    // False when the kept connection has something to read before the next command: a late
+    // reply, a notice of the server, or its end.
+    bool keptConnectionIsClean() const;
 
     void* m_curl = nullptr; // CURL*, kept for connection reuse
     bool m_connectionKept = false;
+    // The sockets of m_curl's connections; outlives m_curl, whose close callbacks update it.
+    std::unique_ptr<Sockets> m_sockets;
 };
 
 } // namespace transport
