@@ -1,3 +1,4 @@
+#include "core/platform/system_messages.h"
 #include "gui/main_window/write_form.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kezmailer_d100"));
+    platform::useJapaneseSystemMessages();
 
     // Japanese captions on the standard buttons (はい, いいえ, キャンセル) where Qt's
     // translations are installed.

@@ -4,8 +4,6 @@
 #include "core/text/code_page.h"
 #include "core/text/trim.h"
 
-#include <QFile>
-
 namespace delivery {
 
 QString LogStamp(const QDateTime& when)
@@ -26,9 +24,25 @@ QString SendLogLine(const QString& address, const QString& stamp)
     return address + QLatin1Char(',') + stamp;
 }
 
+QString EscapeControlCharacters(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u <= 0x9f))
+            out += QStringLiteral("\\x") +
+                   QString::number(int(u), 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
 QString ErrorLogLine(const QString& errorText, const QString& address, const QString& stamp)
 {
-    return compose::Trim(errorText) + QLatin1Char(',') + address + QLatin1Char(',') + stamp;
+    return EscapeControlCharacters(compose::Trim(errorText)) + QLatin1Char(',') +
+           EscapeControlCharacters(address) + QLatin1Char(',') + stamp;
 }
 
 std::optional<QString> AppendLogLine(const QString& path, const QString& line)
@@ -39,18 +53,7 @@ std::optional<QString> AppendLogLine(const QString& path, const QString& line)
 
     if (path.isEmpty())
         return QStringLiteral("ファイル名が設定されていません");
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.close();
-        return reason;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError)
-        return file.errorString();
-    return std::nullopt;
+    return platform::appendWhole(path, bytes);
 }
 
 QString ErrorTextOfBuffer(const QString& buffer)

@@ -23,12 +23,17 @@ inline bool LogSwitchOn(qint16 value)
 
 // address,stamp
 QString SendLogLine(const QString& address, const QString& stamp);
-// trimmed error text,address,stamp. Fields are neither quoted nor escaped.
+// trimmed error text,address,stamp. Fields are not quoted; control characters in them are
+// written as \xNN (EscapeControlCharacters), so that whatever a list line holds, a record is
+// one line of the file.
 QString ErrorLogLine(const QString& errorText, const QString& address, const QString& stamp);
+// C0 and C1 control characters and DEL as "\x" and two upper-case hex digits ("\x0A").
+QString EscapeControlCharacters(const QString& text);
 
 // Appends line + CR LF to the file at path, creating it when missing, and closes it again.
-// Characters code page 932 can't hold are written as "&#NNNN;". Returns nullopt on success,
-// else the reason the line could not be written.
+// Characters code page 932 can't hold are written as "&#NNNN;". The whole line or nothing: a
+// write the system cuts short is taken back. Returns nullopt on success, else the reason the
+// line could not be written (the system's own, e.g. a full disk).
 std::optional<QString> AppendLogLine(const QString& path, const QString& line);
 
 // A transport error buffer holds its text up to the first NUL; the rest is filler.

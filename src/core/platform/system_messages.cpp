@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstring>
@@ -26,6 +27,9 @@ namespace {
 // context, which its own translation covers.
 QString translated(const QString& text)
 {
+    // Those texts are plain ASCII; anything else is already the C library's own translation.
+    if (std::any_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() >= 0x80; }))
+        return text;
     const QByteArray source = text.toLatin1();
     return QCoreApplication::translate("QIODevice", source.constData());
 }

@@ -1,7 +1,11 @@
 #include "core/platform/text_files.h"
 
+#include "core/platform/system_messages.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
 
 namespace platform {
 
@@ -28,9 +32,20 @@ bool isValidUtf8(const QByteArray& bytes)
     return !decoder.hasError();
 }
 
-CrLineReader::CrLineReader(QIODevice* device, TextEncoding encoding)
-    : m_device(device), m_encoding(encoding)
+CrLineReader::CrLineReader(QIODevice* device, TextEncoding encoding, LineEnds lineEnds)
+    : m_device(device), m_encoding(encoding), m_lineEnds(lineEnds)
 {
+}
+
+qsizetype CrLineReader::findLineEnd(qsizetype from) const
+{
+    if (m_lineEnds == LineEnds::CrOnly)
+        return m_buffer.indexOf('\r', from);
+    const char* data = m_buffer.constData();
+    for (qsizetype i = from; i < m_buffer.size(); ++i)
+        if (data[i] == '\r' || data[i] == '\n')
+            return i;
+    return -1;
 }
 
 bool CrLineReader::fill()
@@ -74,23 +89,26 @@ std::optional<QString> CrLineReader::readLine()
 {
     if (atEnd())
         return std::nullopt;
-    qsizetype cr = m_buffer.indexOf('\r', m_pos);
-    while (cr < 0) {
+    qsizetype end = findLineEnd(m_pos);
+    while (end < 0) {
+        // fill() drops what was read already; the search goes on where it stopped.
+        const qsizetype searched = m_buffer.size() - m_pos;
         if (!fill())
             break;
-        cr = m_buffer.indexOf('\r', m_pos);
+        end = findLineEnd(m_pos + searched);
     }
     QByteArray line;
-    if (cr < 0) {
+    if (end < 0) {
         line = m_buffer.mid(m_pos);
         m_pos = m_buffer.size();
     } else {
-        line = m_buffer.mid(m_pos, cr - m_pos);
-        m_pos = cr + 1;
+        const bool cr = m_buffer.at(end) == '\r';
+        line = m_buffer.mid(m_pos, end - m_pos);
+        m_pos = end + 1;
         // The optional line feed after the carriage return may sit in the next chunk.
-        if (m_pos >= m_buffer.size())
+        if (cr && m_pos >= m_buffer.size())
             fill();
-        if (m_pos < m_buffer.size() && m_buffer.at(m_pos) == '\n')
+        if (cr && m_pos < m_buffer.size() && m_buffer.at(m_pos) == '\n')
             ++m_pos;
     }
     if (m_error)
@@ -98,6 +116,82 @@ std::optional<QString> CrLineReader::readLine()
     if (m_encoding == TextEncoding::Utf8)
         return QString::fromUtf8(line);
     return decodeCp932(line);
+}
+
+ListFileReader::ListFileReader(const QString& path) : m_file(path) {}
+
+std::unique_ptr<ListFileReader> ListFileReader::open(const QString& path, QString* errorText)
+{
+    std::unique_ptr<ListFileReader> list(new ListFileReader(path));
+    if (!list->m_file.open(QIODevice::ReadOnly) || !list->rewind()) {
+        if (errorText)
+            *errorText = list->errorString();
+        return nullptr;
+    }
+    return list;
+}
+
+bool ListFileReader::rewind()
+{
+    if (!m_file.seek(0))
+        return false;
+    m_reader = std::make_unique<CrLineReader>(&m_file, TextEncoding::Cp932, LineEnds::Any);
+    m_reader->skipUtf8Bom();
+    return !m_reader->hasError();
+}
+
+QString ListFileReader::errorString() const
+{
+    return fileErrorText(m_file);
+}
+
+bool readListFile(const QString& path, const std::function<void(const QString& line)>& take,
+                  QString* errorText)
+{
+    std::unique_ptr<ListFileReader> list = ListFileReader::open(path, errorText);
+    if (!list)
+        return false;
+    while (std::optional<QString> line = list->readLine())
+        take(*line);
+    if (list->hasError()) {
+        if (errorText)
+            *errorText = list->errorString();
+        return false;
+    }
+    return true;
+}
+
+std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    // Unbuffered: each write reaches the system at once, so a refusal is seen here, with the
+    // system's reason, and not at a later flush that no longer knows what was written.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return fileErrorText(file);
+    const qint64 oldSize = file.isSequential() ? 0 : file.size();
+    qint64 written = 0;
+    // A write the system cuts short reports no error; the next one, for the rest, fails with
+    // the reason (EFBIG, ENOSPC).
+    while (written < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    if (written == bytes.size())
+        return std::nullopt;
+
+    QString reason;
+    if (file.error() == QFileDevice::ResourceError)
+        reason = systemErrorText(ENOSPC); // how Qt reports a full disk
+    else if (file.error() != QFileDevice::NoError)
+        reason = fileErrorText(file);
+    else
+        reason = QStringLiteral("書き込みが途中で止まりました");
+    // Half a line would have the next one glued onto it.
+    if (written > 0 && (file.isSequential() || !file.resize(oldSize)))
+        reason += QStringLiteral(" (書きかけの行を取り除けませんでした)");
+    return reason;
 }
 
 } // namespace platform

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace platform {
@@ -22,14 +25,19 @@ bool isValidUtf8(const QByteArray& bytes);
 
 enum class TextEncoding { Cp932, Utf8 };
 
-// Reads a text file line by line, the way the program has always split lines: a line ends at
-// a carriage return, which may be followed by a line feed; a line feed alone does not end a
-// line. A last line without a line end is read too. Reads in chunks, so a list of any length
-// costs the same memory.
+enum class LineEnds {
+    CrOnly, // CR or CR LF; a lone LF stays inside the line
+    Any,    // CR, CR LF, or a lone LF as Linux tools and many exports write
+};
+
+// Reads a text file line by line. A line ends at a carriage return, which may be followed by a
+// line feed, and with LineEnds::Any at a lone line feed too. A last line without a line end is
+// read too. Reads in chunks, so a list of any length costs the same memory.
 class CrLineReader
 {
 public:
-    explicit CrLineReader(QIODevice* device, TextEncoding encoding = TextEncoding::Cp932);
+    explicit CrLineReader(QIODevice* device, TextEncoding encoding = TextEncoding::Cp932,
+                          LineEnds lineEnds = LineEnds::CrOnly);
 
     // True when every byte has been consumed. After a line and its line end, the reader is at
     // its end exactly when nothing follows.
@@ -47,11 +55,51 @@ public:
 private:
     bool fill();
 
+    // The position of the next line end at or after from, or -1.
+    qsizetype findLineEnd(qsizetype from) const;
+
     QIODevice* m_device;
     TextEncoding m_encoding;
+    LineEnds m_lineEnds;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_error = false;
 };
+
+// A list file (recipients, suppressed addresses): code page 932, or UTF-8 when it starts with
+// a byte-order mark (spreadsheets' "CSV UTF-8"), which is not part of the first line. Lines end
+// at CR, CR LF or LF. Read a line at a time, never loaded whole.
+class ListFileReader
+{
+public:
+    // Opens the file; on failure returns nullptr and fills *errorText with the reason.
+    static std::unique_ptr<ListFileReader> open(const QString& path, QString* errorText);
+
+    // Back to the first line. False when the file cannot seek.
+    bool rewind();
+    // True when every line has been read (or reading failed; see hasError()).
+    bool atEnd() { return m_reader->atEnd(); }
+    // The next line, untrimmed; nullopt at the end or on a read error.
+    std::optional<QString> readLine() { return m_reader->readLine(); }
+    bool hasError() const { return m_reader->hasError(); }
+    QString errorString() const;
+    QString path() const { return m_file.fileName(); }
+
+private:
+    explicit ListFileReader(const QString& path);
+
+    QFile m_file;
+    std::unique_ptr<CrLineReader> m_reader;
+};
+
+// Hands every line of a list file to take, untrimmed and in order. False, with the reason in
+// *errorText, when the file cannot be opened or read to its end.
+bool readListFile(const QString& path, const std::function<void(const QString& line)>& take,
+                  QString* errorText);
+
+// Appends bytes to the file at path, creating it when missing: all of them or nothing. When
+// the system takes only a part (a full disk, a file size limit), the file is cut back to the
+// size it had. Returns nullopt on success, else the system's reason.
+std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes);
 
 } // namespace platform

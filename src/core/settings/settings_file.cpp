@@ -180,7 +180,8 @@ bool LoadSettings(const QString& appDir)
     // then opens, since the required values stay blank.
     if (!file.open(QIODevice::ReadOnly))
         return true;
-    platform::CrLineReader reader(&file, platform::TextEncoding::Cp932);
+    // The program writes CR LF, but a file mended with a Linux editor has LF alone.
+    platform::CrLineReader reader(&file, platform::TextEncoding::Cp932, platform::LineEnds::Any);
     SettingsRecord& record = Settings;
     while (std::optional<QString> line = reader.readLine()) {
         for (const KeyBinding& binding : kKeys) {

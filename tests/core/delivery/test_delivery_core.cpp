@@ -122,7 +122,7 @@ private slots:
         QTest::newRow("one line with CR LF") << QByteArray("a@x.jp\r\n") << false;
         QTest::newRow("two lines") << QByteArray("a@x.jp\r\nb@x.jp") << true;
         QTest::newRow("one line and an empty one") << QByteArray("a@x.jp\r\n\r\n") << true;
-        QTest::newRow("LF only is one line") << QByteArray("a@x.jp\nb@x.jp\nc@x.jp\n") << false;
+        QTest::newRow("LF ends a line") << QByteArray("a@x.jp\nb@x.jp\nc@x.jp\n") << true;
         QTest::newRow("CR only") << QByteArray("a@x.jp\rb@x.jp\r") << true;
         QTest::newRow("BOM and one line") << QByteArray("\xEF\xBB\xBF"
                                                         "a@x.jp\r\n")
@@ -170,6 +170,78 @@ private slots:
             QVERIFY(list->atEnd());
             QCOMPARE(list->readLine(), std::nullopt);
         }
+    }
+
+    // What the run reads as recipients: blank lines are none, any line end ends a line, and a
+    // list with no address at all says so before anything starts.
+    void listAddresses_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::newRow("blank lines between and around")
+            << QByteArray("\r\n  \r\n\t\r\n a@x.jp \r\n") + QStringLiteral("　").toUtf8() +
+                   "\r\n\r\nb@x.jp\r\n \r\n\r\n"
+            << QStringList{"a@x.jp", "b@x.jp"};
+        QTest::newRow("lf line ends")
+            << QByteArray("a@x.jp\nb@x.jp\n\nc@x.jp") << QStringList{"a@x.jp", "b@x.jp", "c@x.jp"};
+        QTest::newRow("one address") << QByteArray("a@x.jp\r\n") << QStringList{"a@x.jp"};
+        QTest::newRow("one address, no line end") << QByteArray("a@x.jp") << QStringList{"a@x.jp"};
+        QTest::newRow("empty") << QByteArray() << QStringList{};
+        QTest::newRow("blank lines only")
+            << QByteArray(10000, '\n') + QByteArray(" \t\r\n \r") << QStringList{};
+        QTest::newRow("bom and blank lines only")
+            << QByteArray("\xEF\xBB\xBF\r\n \r\n") << QStringList{};
+    }
+
+    void listAddresses()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, addresses);
+        TempAppDir app;
+        // The ideographic space above is the list's own code page.
+        bytes.replace(QStringLiteral("　").toUtf8(), *platform::encodeCp932(QStringLiteral("　")));
+        const QString path = app.write("csv/list.csv", bytes);
+        QString reason;
+        auto list = delivery::RecipientList::open(path, &reason);
+        QVERIFY2(list, qPrintable(reason));
+        QCOMPARE(list->hasAddress(&reason), std::optional<bool>(!addresses.isEmpty()));
+
+        QStringList read;
+        while (!list->noAddressLeft()) {
+            const std::optional<QString> address = list->readAddress();
+            QVERIFY(address.has_value());
+            read << *address;
+        }
+        QCOMPARE(read, addresses);
+        QCOMPARE(list->readAddress(), std::nullopt);
+        QVERIFY(!list->hasError());
+    }
+
+    // List content goes into the error log. Whatever control characters the address field
+    // holds, the record stays one line of the file, with no control byte in it.
+    void errorLogRecordIsOneLine()
+    {
+        TempAppDir app;
+        const QString path = app.write("log/error.log", "old,x,26/12/07 11:05:07\r\n");
+        QString address = QStringLiteral("a@x.jp\nRCPT TO:<b@x.jp>");
+        address += QChar(0);
+        address += QStringLiteral("\x1b[31m\r\x7f");
+        const QString line = delivery::ErrorLogLine(QStringLiteral("宛先アドレスが不正です"),
+                                                    address, QStringLiteral("26/12/07 11:05:08"));
+        QCOMPARE(delivery::AppendLogLine(path, line), std::nullopt);
+
+        // Two records, each ended by CR LF, and nothing else.
+        const QList<QByteArray> records = app.read("log/error.log").split('\n');
+        QCOMPARE(records.size(), 3);
+        QCOMPARE(records.at(2), QByteArray());
+        QVERIFY(records.at(1).endsWith('\r'));
+        const QByteArray record = records.at(1).chopped(1);
+        for (char c : record)
+            QVERIFY2(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f,
+                     record.toHex().constData());
+        QCOMPARE(platform::decodeCp932(record),
+                 QStringLiteral("宛先アドレスが不正です,a@x.jp\\x0ARCPT TO:<b@x.jp>\\x00"
+                                "\\x1B[31m\\x0D\\x7F,26/12/07 11:05:08"));
     }
 
     void listThatCannotBeOpened()

@@ -109,7 +109,10 @@ void TestSettingsFile::numbers_data()
     QTest::newRow("empty value") << QByteArray("SENDSPAN=") << 7 << 0 << 7;
     QTest::newRow("digits then letters") << QByteArray("SENDSPAN=12ms") << 7 << 12 << 7;
     QTest::newRow("blanks inside") << QByteArray("SENDSPAN=1 5\t0 0") << 7 << 1500 << 7;
-    QTest::newRow("lone line feed inside") << QByteArray("SENDSPAN= 15\n00") << 7 << 1500 << 7;
+    // A lone line feed ends a line, as in a file mended with a Linux editor.
+    QTest::newRow("lone line feed ends the line") << QByteArray("SENDSPAN= 15\n00") << 7 << 15 << 7;
+    QTest::newRow("lf line ends") << QByteArray("APOP= 1\nSENDSPAN= 250\nPOP3TIME= 3\n") << 1 << 250
+                                  << 3;
     QTest::newRow("half to even down") << QByteArray("POP3TIME=2.5") << 7 << 7 << 2;
     QTest::newRow("half to even up") << QByteArray("POP3TIME=3.5") << 7 << 7 << 4;
     QTest::newRow("negative half") << QByteArray("POP3TIME=-2.5") << 7 << 7 << -2;
