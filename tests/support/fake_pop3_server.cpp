@@ -65,6 +65,12 @@ void FakePop3Server::setReplyDelayMs(int ms)
     m_script.replyDelayMs = ms;
 }
 
+void FakePop3Server::setTrickleMs(int msPerByte)
+{
+    QMutexLocker lock(&m_mutex);
+    m_script.trickleMs = msPerByte;
+}
+
 void FakePop3Server::setSilentAfterReplies(int replies)
 {
     QMutexLocker lock(&m_mutex);
@@ -212,7 +218,18 @@ void FakePop3Server::serve(QTcpSocket& socket, int connection)
         QDeadlineTimer delay(current.replyDelayMs);
         while (!delay.hasExpired() && !m_stop)
             QThread::msleep(qMin<qint64>(10, qMax<qint64>(1, delay.remainingTime())));
-        socket.write(text.toUtf8() + "\r\n");
+        const QByteArray bytes = text.toUtf8() + "\r\n";
+        if (current.trickleMs > 0) {
+            for (qsizetype i = 0; i < bytes.size() && !m_stop; ++i) {
+                socket.write(bytes.mid(i, 1));
+                socket.waitForBytesWritten(1000);
+                if (socket.state() != QAbstractSocket::ConnectedState)
+                    return false;
+                QThread::msleep(current.trickleMs);
+            }
+        } else {
+            socket.write(bytes);
+        }
         socket.waitForBytesWritten(1000);
         record(connection, false, text);
         ++replies;

@@ -53,6 +53,8 @@ public:
     void setAccount(const QString& user, const QString& password);
     // Waits this long before every reply (a slow server).
     void setReplyDelayMs(int ms);
+    // Sends every reply a byte at a time, this long apart (a tarpit that keeps "answering").
+    void setTrickleMs(int msPerByte);
     // After this many replies on a connection the server keeps reading but never answers
     // again; 0 means not even a greeting. Negative (the default): always answers.
     void setSilentAfterReplies(int replies);
@@ -83,6 +85,7 @@ private:
         QString user = QStringLiteral("user");
         QString password = QStringLiteral("secret");
         int replyDelayMs = 0;
+        int trickleMs = 0;
         int silentAfterReplies = -1;
         bool closeOnAccept = false;
     };

@@ -24,6 +24,9 @@ int NMailPop3Connect(const QString& server);
 // apop: -1 (or any non-zero) for APOP, 0 for USER/PASS. Negative result on failure.
 int NMailPop3Authenticate(int handle, const QString& user, const QString& password, int apop);
 int NMailPop3Close(int handle);
+// One whole "POP before SMTP" login: connect, authenticate, quit, within the login's deadline.
+// A failure's reason is in the outcome and, as for the calls above, in NMailGetMessage.
+transport::LoginOutcome NMailPop3Login(const transport::Pop3Request& login);
 
 // cc and bcc are the library's unused slots; pass nullptr. header: extra header fields, CR LF
 // between them, written after the standard ones (nullptr or empty for none; see

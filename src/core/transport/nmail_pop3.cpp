@@ -47,15 +47,16 @@ void reportBadHandle(int handle)
 
 int NMailPop3Connect(const QString& server)
 {
+    transport::setLastError(QString());
     transport::Pop3Endpoint endpoint;
     QString errorText;
     if (!transport::parsePop3Server(server, &endpoint, &errorText)) {
-        transport::setLastError(errorText);
+        transport::setLastError(errorText, transport::FailureClass::Local);
         return -1;
     }
     auto client = std::make_unique<transport::Pop3Client>();
     if (!client->open(endpoint, &errorText)) {
-        transport::setLastError(errorText);
+        transport::setLastError(errorText, transport::FailureClass::Connection);
         return -1;
     }
     return sessions().add(std::move(client));
@@ -68,11 +69,17 @@ int NMailPop3Authenticate(int handle, const QString& user, const QString& passwo
         reportBadHandle(handle);
         return -1;
     }
+    transport::setLastError(QString());
     QString errorText;
     const auto method =
         apop != 0 ? transport::Pop3Client::Method::Apop : transport::Pop3Client::Method::UserPass;
     if (!client->login(user, password, method, &errorText)) {
-        transport::setLastError(errorText);
+        // Control characters are refused before anything is sent; every other failure is the
+        // server's answer or the connection's.
+        const bool local =
+            transport::unsafeInPop3Command(user) || transport::unsafeInPop3Command(password);
+        transport::setLastError(errorText, local ? transport::FailureClass::Local
+                                                 : transport::FailureClass::Connection);
         return -1;
     }
     return 0;
@@ -91,4 +98,23 @@ int NMailPop3Close(int handle)
     live.erase(it);
     client->quit();
     return 0;
+}
+
+transport::LoginOutcome NMailPop3Login(const transport::Pop3Request& login)
+{
+    transport::LoginOutcome outcome;
+    const int handle = NMailPop3Connect(login.server);
+    if (handle < 0) {
+        outcome.errorText = transport::lastError();
+        return outcome;
+    }
+    outcome.ok =
+        NMailPop3Authenticate(handle, login.user, login.password, login.apop ? -1 : 0) == 0;
+    if (!outcome.ok)
+        outcome.errorText = transport::lastError();
+    // Saying goodbye never turns a login into a failure, nor hides why one failed.
+    const transport::FailureClass failure = transport::lastFailureClass();
+    NMailPop3Close(handle);
+    transport::setLastError(outcome.errorText, failure);
+    return outcome;
 }

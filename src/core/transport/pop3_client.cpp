@@ -135,10 +135,16 @@ QString Pop3Client::tlsFailure() const
         .arg(serverName(), socketReason(m_socket->error()), m_socket->errorString());
 }
 
+int Pop3Client::waitMs(int stepMs) const
+{
+    return int(std::clamp<qint64>(m_deadline.remainingTime(), 0, stepMs));
+}
+
 bool Pop3Client::open(const Pop3Endpoint& endpoint, QString* errorText)
 {
     m_endpoint = endpoint;
     m_greeting.clear();
+    m_deadline = QDeadlineTimer(pop3Timeouts().loginMs);
     if (!connectSocket(errorText))
         return false;
 
@@ -179,7 +185,7 @@ bool Pop3Client::connectSocket(QString* errorText)
         m_socket->setSslConfiguration(configuration);
     }
 
-    const int connectMs = pop3Timeouts().connectMs;
+    const int connectMs = waitMs(pop3Timeouts().connectMs);
     if (m_endpoint.security == Pop3Endpoint::Security::ImplicitTls) {
         m_socket->connectToHostEncrypted(m_endpoint.host, m_endpoint.port);
         if (!m_socket->waitForEncrypted(connectMs)) {
@@ -215,7 +221,7 @@ bool Pop3Client::startTls(QString* errorText)
         return false;
     }
     m_socket->startClientEncryption();
-    if (!m_socket->waitForEncrypted(pop3Timeouts().replyMs)) {
+    if (!m_socket->waitForEncrypted(waitMs(pop3Timeouts().replyMs))) {
         *errorText = tlsFailure();
         return false;
     }
@@ -277,6 +283,8 @@ void Pop3Client::quit()
     if (!m_socket)
         return;
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        // The login is over; the goodbye has a short deadline of its own.
+        m_deadline = QDeadlineTimer(kQuitWaitMs);
         m_socket->write("QUIT\r\n");
         if (m_socket->waitForBytesWritten(kQuitWaitMs)) {
             QByteArray line;
@@ -298,7 +306,7 @@ bool Pop3Client::sendLine(const QByteArray& line, QString* errorText)
         return false;
     }
     m_socket->write(line + "\r\n");
-    QDeadlineTimer deadline(pop3Timeouts().replyMs);
+    QDeadlineTimer deadline(waitMs(pop3Timeouts().replyMs));
     while (m_socket->bytesToWrite() > 0) {
         if (deadline.hasExpired() || !m_socket->waitForBytesWritten(deadline.remainingTime())) {
             *errorText = socketFailure(QStringLiteral("への送信に失敗しました"));
@@ -310,32 +318,38 @@ bool Pop3Client::sendLine(const QByteArray& line, QString* errorText)
 
 bool Pop3Client::readLine(QByteArray* line, int timeoutMs, QString* errorText)
 {
-    QDeadlineTimer deadline(timeoutMs);
+    const auto fail = [&](const QString& text) {
+        *errorText = text;
+        m_socket->abort();
+        return false;
+    };
+    // Progress does not extend the wait: a reply that trickles in a byte at a time is as
+    // good as none.
+    const QDeadlineTimer deadline(waitMs(timeoutMs));
     while (!m_socket->canReadLine()) {
-        if (m_socket->bytesAvailable() > kMaxReplyLine) {
-            *errorText = QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName());
-            return false;
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState) {
-            *errorText = QStringLiteral("POP3サーバー %1 が応答の途中で接続を切断しました。")
-                             .arg(serverName());
-            return false;
-        }
-        const qint64 before = m_socket->bytesAvailable();
+        if (m_socket->bytesAvailable() > kMaxReplyLine)
+            return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName()));
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return fail(QStringLiteral("POP3サーバー %1 が応答の途中で接続を切断しました。")
+                            .arg(serverName()));
         if (deadline.hasExpired()) {
-            *errorText =
+            if (m_deadline.hasExpired())
+                return fail(QStringLiteral("POP3サーバー %1 へのログインが %2 秒以内に終わりません"
+                                           "でした (タイムアウト)。")
+                                .arg(serverName())
+                                .arg(pop3Timeouts().loginMs / 1000.0));
+            return fail(
                 QStringLiteral(
                     "POP3サーバー %1 から %2 秒以内に応答がありませんでした (タイムアウト)。")
                     .arg(serverName())
-                    .arg(timeoutMs / 1000.0);
-            return false;
+                    .arg(timeoutMs / 1000.0));
         }
         m_socket->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
-        // A reply that trickles in is progress; only silence runs out the clock.
-        if (m_socket->bytesAvailable() > before)
-            deadline.setRemainingTime(timeoutMs);
     }
     *line = m_socket->readLine(kMaxReplyLine + 1);
+    // The limit cut the line: its tail must not be read as the next reply.
+    if (!line->endsWith('\n'))
+        return fail(QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName()));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "core/transport/pop3_endpoint.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSslCertificate>
 #include <QString>
@@ -13,13 +14,14 @@ class QSslSocket;
 
 namespace transport {
 
-// How long a POP3 login waits. Connecting (with the TLS handshake) gets connectMs; after
-// that every reply must make progress within replyMs, so a silent server can't hold the
-// window for long.
+// How long a POP3 login waits. Connecting (with the TLS handshake) gets connectMs and every
+// reply replyMs, and the whole login, from the connect to the reply to the password, loginMs:
+// a server that trickles its replies a byte at a time can't stretch it.
 struct Pop3Timeouts
 {
     int connectMs = 30000;
     int replyMs = 60000;
+    int loginMs = 30000;
 };
 Pop3Timeouts pop3Timeouts();
 // Returns the previous values; tests shorten them.
@@ -63,7 +65,12 @@ private:
     bool connectSocket(QString* errorText);
     bool startTls(QString* errorText);
     bool sendLine(const QByteArray& line, QString* errorText);
+    // Reads one reply line within timeoutMs and the login's deadline. A line longer than the
+    // limit, a time-out or a drop ends the connection: what follows could only be read as the
+    // reply to the wrong command.
     bool readLine(QByteArray* line, int timeoutMs, QString* errorText);
+    // The wait for one step: stepMs, cut to what is left of the login's deadline.
+    int waitMs(int stepMs) const;
     // Sends a command and reads its one-line reply; false unless the reply is "+OK".
     bool command(const QByteArray& line, QString* reply, QString* errorText);
     QString serverName() const;
@@ -74,6 +81,7 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     Pop3Endpoint m_endpoint;
     QString m_greeting;
+    QDeadlineTimer m_deadline; // of the whole login, from open() on
 };
 
 } // namespace transport

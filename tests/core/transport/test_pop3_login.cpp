@@ -64,6 +64,12 @@ private slots:
     void stlsRequiredForPop3Scheme();
     void tlsRequiredForPop3sScheme();
     void invalidHandles();
+
+    // A login is bounded and its failure reported.
+    void loginOutcomeGivesTheReason_data();
+    void loginOutcomeGivesTheReason();
+    void aTricklingServerEndsWithinTheLoginDeadline();
+    void anOverlongGreetingIsAnError();
 };
 
 void TestPop3Login::apopDigestAndTimestamp()
@@ -400,6 +406,87 @@ void TestPop3Login::invalidHandles()
     QCOMPARE(NMailPop3Close(second), 0);
     QVERIFY(server.waitForQuits(2));
     QCOMPARE(server.loginCount(), 1);
+}
+
+void TestPop3Login::loginOutcomeGivesTheReason_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("serverUp");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("reason");
+    QTest::newRow("right password") << "secret" << true << true << QStringList{};
+    QTest::newRow("wrong password")
+        << "Wrong-Pass" << true << false
+        << QStringList{"POP3の認証に失敗しました", "-ERR [AUTH] Authentication failed."};
+    QTest::newRow("server down") << "secret" << false << false
+                                 << QStringList{"接続が拒否されました"};
+}
+
+void TestPop3Login::loginOutcomeGivesTheReason()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, serverUp);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, reason);
+    FakePop3Server server;
+    const QString address = server.address();
+    if (!serverUp)
+        server.stop();
+    transport::Pop3Request request;
+    request.server = address;
+    request.user = QStringLiteral("user");
+    request.password = password;
+    const transport::LoginOutcome outcome = NMailPop3Login(request);
+    QCOMPARE(outcome.ok, ok);
+    for (const QString& part : reason)
+        QVERIFY2(outcome.errorText.contains(part), qPrintable(outcome.errorText));
+    QVERIFY(!outcome.errorText.contains(QStringLiteral("Wrong-Pass")));
+    QCOMPARE(outcome.errorText.isEmpty(), ok);
+    // The same reason through the library's error text, as the run fetches it.
+    QString buffer;
+    int size = 8192;
+    NMailGetMessage(0, buffer, size);
+    QCOMPARE(buffer, outcome.errorText);
+    QCOMPARE(NMailGetFailureClass(),
+             ok ? transport::FailureClass::None : transport::FailureClass::Connection);
+    if (serverUp) {
+        QVERIFY(server.waitForQuits(1));
+        QCOMPARE(server.loginCount(), ok ? 1 : 0);
+    }
+}
+
+// Each byte of each reply arrives well within the reply time-out, so only a deadline for the
+// whole login stops it.
+void TestPop3Login::aTricklingServerEndsWithinTheLoginDeadline()
+{
+    const auto previous = transport::setPop3Timeouts({2000, 1000, 1500});
+    FakePop3Server server;
+    server.setTrickleMs(100);
+    QElapsedTimer clock;
+    clock.start();
+    transport::Pop3Request request;
+    request.server = server.address();
+    request.user = QStringLiteral("user");
+    request.password = QStringLiteral("secret");
+    const transport::LoginOutcome outcome = NMailPop3Login(request);
+    const qint64 elapsed = clock.elapsed();
+    transport::setPop3Timeouts(previous);
+    QVERIFY(!outcome.ok);
+    QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
+    QVERIFY2(outcome.errorText.contains(QStringLiteral("タイムアウト")),
+             qPrintable(outcome.errorText));
+    QCOMPARE(server.loginCount(), 0);
+}
+
+void TestPop3Login::anOverlongGreetingIsAnError()
+{
+    FakePop3Server server;
+    server.setGreeting(QStringLiteral("ready ") + QString(20 * 1024, QLatin1Char('x')));
+    QCOMPARE(NMailPop3Connect(server.address()), -1);
+    QVERIFY2(transport::lastError().contains(QStringLiteral("応答が長すぎます")),
+             qPrintable(transport::lastError()));
+    // The tail of the greeting was never taken for a reply: nothing was sent at all.
+    QCOMPARE(server.clientLines(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestPop3Login)
