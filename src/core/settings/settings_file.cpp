@@ -150,7 +150,15 @@ double ParseLeadingNumber(const QString& text)
     const double value = number.toDouble(&ok);
     if (ok)
         return value;
-    // Only an overflow fails here: the text is a well-formed decimal number.
+    // The text is a well-formed decimal number, so only its size can fail: too large when a
+    // digit before the point is not 0, else too small to tell from 0.
+    const qsizetype dot = number.indexOf(QLatin1Char('.'));
+    const QStringView whole = QStringView(number).left(dot < 0 ? number.size() : dot);
+    const bool large = std::any_of(whole.begin(), whole.end(), [](QChar c) {
+        return c >= QLatin1Char('1') && c <= QLatin1Char('9');
+    });
+    if (!large)
+        return 0.0;
     return number.startsWith(QLatin1Char('-')) ? -std::numeric_limits<double>::infinity()
                                                : std::numeric_limits<double>::infinity();
 }

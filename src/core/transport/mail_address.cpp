@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 namespace transport {
 
 Sender splitSender(const QString& from)
@@ -22,6 +24,16 @@ bool hasControlCharacter(const QString& text)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             return true;
     return false;
+}
+
+bool isSingleAddress(const QString& mail)
+{
+    const QString address = mail.trimmed();
+    if (address.isEmpty() || hasControlCharacter(address))
+        return false;
+    return std::none_of(address.cbegin(), address.cend(), [](QChar c) {
+        return c.isSpace() || c == QLatin1Char('<') || c == QLatin1Char('>');
+    });
 }
 
 std::optional<QString> envelopeAddress(const QString& text, const QString& role, QString* error)

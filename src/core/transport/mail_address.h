@@ -26,4 +26,10 @@ std::optional<QString> envelopeAddress(const QString& text, const QString& role,
 // True when text holds a C0 control character or DEL.
 bool hasControlCharacter(const QString& text);
 
+// Whether the MAIL setting is one address: not empty, and no blank (space, tab, ideographic
+// space), angle bracket or control character between its ends. The sender goes out as
+// name + "<" + MAIL + ">", split at the last "<": "op@example.jp> <evil@evil.test" would
+// otherwise send every mail from the second address.
+bool isSingleAddress(const QString& mail);
+
 } // namespace transport

@@ -80,6 +80,8 @@ private slots:
     void numbers_data();
     void numbers();
     void numberHelpersSaturate();
+    void leadingNumberExtremes_data();
+    void leadingNumberExtremes();
     void missingFileLeavesRecord();
     void partialAndEmptyFiles();
     void lineGrammar();
@@ -173,6 +175,50 @@ void TestSettingsFile::numberHelpersSaturate()
     // The main window's interval box uses the same reading.
     QCOMPARE(ParseLeadingNumber(QStringLiteral(" 1 2.75x")), 12.75);
     QCOMPARE(ParseLeadingNumber(QStringLiteral("x12")), 0.0);
+}
+
+// The far ends of the number reading, as a settings line or the resume box may hold them.
+void TestSettingsFile::leadingNumberExtremes_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    const double inf = std::numeric_limits<double>::infinity();
+    const QString zeros400(400, QLatin1Char('0'));
+    const QString nines400(400, QLatin1Char('9'));
+    QTest::newRow("underflow") << QStringLiteral("0.") + zeros400 + QLatin1Char('1') << 0.0;
+    QTest::newRow("negative underflow")
+        << QStringLiteral("-0.") + zeros400 + QLatin1Char('1') << 0.0;
+    QTest::newRow("underflow without a leading 0") << QLatin1Char('.') + zeros400 + "1" << 0.0;
+    QTest::newRow("underflow with leading zeros")
+        << zeros400 + QLatin1Char('.') + zeros400 + "7" << 0.0;
+    QTest::newRow("leading zeros before a number") << zeros400 + QStringLiteral("12.5") << 12.5;
+    QTest::newRow("overflow") << nines400 << inf;
+    QTest::newRow("overflow with a tail of decimals") << nines400 + "." + nines400 << inf;
+    QTest::newRow("negative overflow") << QLatin1Char('-') + nines400 << -inf;
+    QTest::newRow("largest double") << QStringLiteral("179769313486231570") + QString(291, '0')
+                                    << std::numeric_limits<double>::max();
+    QTest::newRow("smallest normal, as written out")
+        << QStringLiteral("0.") + QString(307, QLatin1Char('0')) + "22250738585072014"
+        << std::numeric_limits<double>::min();
+    QTest::newRow("many decimals") << QStringLiteral("1.") + nines400 << 2.0;
+    QTest::newRow("point alone") << QStringLiteral(".") << 0.0;
+    QTest::newRow("sign alone") << QStringLiteral("-") << 0.0;
+    QTest::newRow("sign and point") << QStringLiteral("+.") << 0.0;
+    QTest::newRow("second point ends it") << QStringLiteral("1.5.5") << 1.5;
+    QTest::newRow("exponent is not read") << QStringLiteral("1e400") << 1.0;
+    QTest::newRow("empty") << QString() << 0.0;
+}
+
+void TestSettingsFile::leadingNumberExtremes()
+{
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    const double read = aMain_sMail::ParseLeadingNumber(text);
+    QCOMPARE(read, value);
+    // What the interval box and the settings lines make of it: never more than the largest
+    // value for a number that is all but 0.
+    if (value == 0.0)
+        QCOMPARE(aMain_sMail::ToInt32(read), qint32(0));
 }
 
 void TestSettingsFile::missingFileLeavesRecord()

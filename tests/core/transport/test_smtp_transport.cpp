@@ -506,6 +506,31 @@ private slots:
         QTEST(sender.address, "address");
     }
 
+    // The MAIL setting must be one address, or the last one in it becomes the sender.
+    void mailSettingIsOneAddress_data()
+    {
+        QTest::addColumn<QString>("mail");
+        QTest::addColumn<bool>("single");
+        QTest::newRow("plain") << QStringLiteral("op@example.jp") << true;
+        QTest::newRow("blanks around") << QStringLiteral(" op@example.jp\t") << true;
+        QTest::newRow("japanese domain") << QStringLiteral("op@日本.jp") << true;
+        QTest::newRow("a second address")
+            << QStringLiteral("op@example.jp> <evil@evil.test") << false;
+        QTest::newRow("two, blank between") << QStringLiteral("a@x.jp b@x.jp") << false;
+        QTest::newRow("ideographic space") << QStringLiteral("a@x.jp　b@x.jp") << false;
+        QTest::newRow("in brackets") << QStringLiteral("<op@example.jp>") << false;
+        QTest::newRow("line feed") << QStringLiteral("op@example.jp\nRCPT TO:<x@y>") << false;
+        QTest::newRow("empty") << QString() << false;
+        QTest::newRow("blanks only") << QStringLiteral("   ") << false;
+    }
+
+    void mailSettingIsOneAddress()
+    {
+        QFETCH(QString, mail);
+        QFETCH(bool, single);
+        QCOMPARE(transport::isSingleAddress(mail), single);
+    }
+
     void envelopeAddresses_data()
     {
         QTest::addColumn<QString>("text");
