@@ -108,7 +108,6 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("one line") << QByteArray("a@example.jp\r\n");
         QTest::newRow("empty") << QByteArray();
-        QTest::newRow("LF line ends") << QByteArray("a@example.jp\nb@example.jp\nc@example.jp\n");
     }
 
     void listsThatDoNotStart()
@@ -154,6 +153,18 @@ private slots:
             QVERIFY2(line.endsWith(",," + kStamp), qPrintable(line));
             QVERIFY(line.size() > kStamp.size() + 2); // the transport's reason comes first
         }
+    }
+
+    void lfLineEndsEndLines()
+    {
+        // A lone LF ends a line as CR and CR LF do: what Linux tools and many exports write.
+        Harness h;
+        h.fillMessage();
+        h.useList("a@example.jp\nb@example.jp\r\nc@example.jp\n");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.recipients(), QStringList({kOperator, "a@example.jp", "b@example.jp",
+                                              "c@example.jp", kOperator}));
     }
 
     void logLinesAndNoticeOrder()
