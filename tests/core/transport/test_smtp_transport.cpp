@@ -5,6 +5,7 @@
 #include "core/transport/smtp_sender.h"
 #include "core/transport/smtp_server.h"
 #include "fake_smtp_server.h"
+#include "smtp_calls.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -18,22 +19,9 @@ Q_DECLARE_METATYPE(transport::FailureClass)
 
 namespace {
 
-const QString kFrom = QStringLiteral("山田太郎<taro@example.jp>");
-
-int send(const QString& server, const QString& to, const QString& from = kFrom,
-         const QString& attachments = QString())
-{
-    return NMailSmtpSendMail(server, to, nullptr, nullptr, from, QStringLiteral("件名"),
-                             QStringLiteral("本文です。\r\n"), nullptr, attachments, 1);
-}
-
-QString errorText()
-{
-    QString buffer;
-    int size = 8192;
-    NMailGetMessage(0, buffer, size);
-    return buffer;
-}
+using smtp_calls::errorText;
+using smtp_calls::kFrom;
+using smtp_calls::send;
 
 QStringList commands(const FakeSmtpServer& server)
 {
