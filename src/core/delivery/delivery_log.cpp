@@ -1,6 +1,7 @@
 #include "core/delivery/delivery_log.h"
 
 #include "core/platform/clock.h"
+#include "core/platform/text_files.h"
 #include "core/text/code_page.h"
 #include "core/text/trim.h"
 
