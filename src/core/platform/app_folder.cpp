@@ -1,0 +1,51 @@
+#include "core/platform/app_folder.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+bool canCreateFilesIn(const QString& folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return false;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".kezmailer-write-test-XXXXXX")));
+    return probe.open(); // removed again when probe goes
+}
+
+AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUserFolder,
+                          const std::function<bool(const QString&)>& writable)
+{
+    if (perUserFolder.isEmpty() || writable(executableFolder))
+        return {executableFolder, AppFolderLayout::Portable};
+    return {perUserFolder, AppFolderLayout::PerUser};
+}
+
+QString perUserAppFolder()
+{
+    // The local one: on Windows AppDataLocation would roam the logs and the password file of
+    // every machine the operator signs in to; on Linux both name ~/.local/share/<name>.
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+}
+
+std::optional<QString> createAppSubfolders(const QString& folder)
+{
+    for (const char* sub : kAppSubfolders) {
+        std::error_code error;
+        const std::filesystem::path path =
+            QDir(folder).filePath(QLatin1String(sub)).toStdU16String();
+        std::filesystem::create_directories(path, error);
+        if (error)
+            return QString::fromLocal8Bit(error.message());
+        if (!std::filesystem::is_directory(path, error))
+            return QStringLiteral("%1 is not a folder")
+                .arg(QString::fromStdU16String(path.u16string()));
+    }
+    return std::nullopt;
+}
+
+} // namespace platform

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace platform {
+
+// Where the program keeps ini/, csv/, txt/ and log/.
+enum class AppFolderLayout {
+    // Beside the executable, as it has always been: a folder that can be copied whole.
+    Portable,
+    // The user's own data folder, for a copy installed where the user cannot write.
+    PerUser,
+};
+
+struct AppFolder
+{
+    QString path;
+    AppFolderLayout layout;
+};
+
+// The four folders every application folder holds.
+inline constexpr const char* kAppSubfolders[] = {"ini", "csv", "txt", "log"};
+
+// True when a file can be created in folder right now. Tries it rather than reading
+// permission bits, which say nothing of read-only mounts, ACLs or Windows' Program Files.
+bool canCreateFilesIn(const QString& folder);
+
+// The executable's folder while it is writable (every existing setup keeps working there),
+// otherwise perUserFolder. An empty perUserFolder (the system named none) keeps the
+// executable's folder.
+AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUserFolder,
+                          const std::function<bool(const QString&)>& writable = canCreateFilesIn);
+
+// The per-user data folder of this program (~/.local/share/<name> on Linux,
+// %LOCALAPPDATA%\<name> on Windows); empty when the system names none.
+QString perUserAppFolder();
+
+// Creates folder and its four subfolders where missing. Returns the reason on failure.
+std::optional<QString> createAppSubfolders(const QString& folder);
+
+} // namespace platform
