@@ -1,5 +1,8 @@
+#include "core/platform/app_folder.h"
 #include "core/platform/system_messages.h"
+#include "gui/icon/app_icon.h"
 #include "gui/main_window/write_form.h"
+#include "gui/platform/message_boxes.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -11,6 +14,9 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kezmailer_d100"));
     platform::useJapaneseSystemMessages();
+    // Ties the windows to the installed desktop entry (its icon, its launcher entry).
+    QApplication::setDesktopFileName(QStringLiteral(KEZ_APP_ID));
+    QApplication::setWindowIcon(shell::applicationIcon());
 
     // Japanese captions on the standard buttons (はい, いいえ, キャンセル) where Qt's
     // translations are installed.
@@ -19,7 +25,15 @@ int main(int argc, char* argv[])
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 
-    WriteForm form(QApplication::applicationDirPath());
+    const platform::AppFolder folder =
+        platform::chooseAppFolder(QApplication::applicationDirPath(), platform::perUserAppFolder());
+    if (const std::optional<QString> failure = platform::createAppSubfolders(folder.path))
+        platform::msgBox(nullptr,
+                         QStringLiteral("アプリケーションフォルダを作成できませんでした。\n%1\n%2")
+                             .arg(folder.path, *failure),
+                         platform::MsgIcon::Critical);
+
+    WriteForm form(folder.path);
     form.Form_Load();
     form.show();
     return QApplication::exec();

@@ -1,19 +1,18 @@
 #include "gui/info/frm_ver.h"
 
 #include "core/info/web_links.h"
+#include "gui/icon/app_icon.h"
 #include "gui/info/err_mail_err_form.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/fonts.h"
 #include "gui/widgets/twips.h"
 
-#include <QApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStringList>
-#include <QStyle>
 
 using shell::placeTwips;
 
@@ -73,10 +72,7 @@ frmVer::frmVer(QWidget* parent) : QDialog(parent)
 
     picIcon = makeLabel(this, "picIcon", QString());
     placeTwips(picIcon, 240, 240, 540, 540);
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull())
-        icon = style()->standardIcon(QStyle::SP_ComputerIcon);
-    picIcon->setPixmap(icon.pixmap(picIcon->size()));
+    picIcon->setPixmap(shell::applicationIcon().pixmap(picIcon->size()));
     picIcon->setAlignment(Qt::AlignCenter);
 
     const QString title = QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ");

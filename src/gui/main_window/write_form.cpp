@@ -8,6 +8,7 @@
 #include "core/transport/nmail.h"
 #include "gui/bulk_dialog/frm_bulk_set.h"
 #include "gui/main_window/repaint_pacer.h"
+#include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
 #include "gui/settings_dialog/frm_op_set1.h"
 #include "gui/widgets/center_form.h"
@@ -36,7 +37,8 @@ using shell::makeLabel;
 using shell::setBackground;
 using shell::setForeground;
 
-WriteForm::WriteForm(const QString& appDir, QWidget* parent) : QMainWindow(parent), m_appDir(appDir)
+WriteForm::WriteForm(const QString& appDir, QWidget* parent)
+    : QMainWindow(parent), m_appDir(appDir), m_runTitle(std::make_unique<shell::RunTitle>(this))
 {
     setObjectName(QStringLiteral("WriteForm"));
     setWindowTitle(QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　a1.00"));
@@ -364,6 +366,7 @@ void WriteForm::Form_Unload()
     Timer2->setEnabled(false);
     timSend->setEnabled(false);
     m_list.reset();
+    m_runTitle->stop();
     NMailEndWinSock();
     hide();
     platform::processEnd().endProcess();

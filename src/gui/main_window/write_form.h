@@ -20,6 +20,9 @@ class QPushButton;
 namespace delivery {
 class RecipientList;
 }
+namespace shell {
+class RunTitle;
+}
 
 // The main window: holds the message being composed, offers every action through its buttons
 // and menu, and owns the timers that drive a delivery. Its unload ends the process.
@@ -189,6 +192,8 @@ private:
     CloseOrigin m_closeOrigin = CloseOrigin::Request;
     bool m_inTick = false;
     std::unique_ptr<delivery::RecipientList> m_list;
+    // The run's progress in the caption and on the launcher entry.
+    std::unique_ptr<shell::RunTitle> m_runTitle;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

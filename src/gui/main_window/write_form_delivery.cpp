@@ -9,6 +9,7 @@
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
 #include "core/transport/nmail.h"
+#include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
 
 #include <QLabel>
@@ -93,6 +94,7 @@ void WriteForm::SendCommand_Click()
                        static_cast<QWidget*>(AttachCommand), static_cast<QWidget*>(AttachText),
                        static_cast<QWidget*>(cmdDoc), static_cast<QWidget*>(BodyText)})
         w->setEnabled(false);
+    m_runTitle->start(listPath, Timer1->interval());
 
     SendStartNotice();
     if (m_unloaded)
@@ -150,6 +152,7 @@ void WriteForm::SendNextMail()
     ++SendCount;
     lblSndRec->setText(QString::number(SendCount));
     lblAdres->setText(address);
+    m_runTitle->mailSent(SendCount, Timer1->interval());
 
     // The record goes to disk before the yield: the mail has gone out, and closing the window
     // during the yield must not lose its line.
@@ -214,6 +217,7 @@ void WriteForm::finishRun()
     if (m_unloaded)
         return;
     SendFlag = 0;
+    m_runTitle->stop();
     closeMainWindow(CloseOrigin::RunEnd);
 }
 

@@ -1,0 +1,51 @@
+#include "gui/main_window/run_title.h"
+
+#include "core/delivery/list_count.h"
+#include "core/platform/clock.h"
+#include "gui/platform/launcher_progress.h"
+
+#include <QDateTime>
+#include <QWidget>
+
+namespace shell {
+
+void RunTitle::start(const QString& listPath, qint64 intervalMs)
+{
+    stop();
+    const std::optional<qint64> total = delivery::CountRecipients(listPath);
+    // A list that cannot be counted, or holds nothing but blanks, has no fraction to show;
+    // the run itself reports what it finds.
+    if (!total || *total <= 0)
+        return;
+    m_caption = m_window->windowTitle();
+    m_estimate.emplace(*total);
+    show(intervalMs);
+}
+
+void RunTitle::mailSent(qint64 sent, qint64 intervalMs)
+{
+    if (!m_estimate)
+        return;
+    m_estimate->mailSent(sent, platform::clock().now().toMSecsSinceEpoch());
+    show(intervalMs);
+}
+
+void RunTitle::stop()
+{
+    if (!m_estimate)
+        return;
+    m_estimate.reset();
+    m_window->setWindowTitle(m_caption);
+    platform::launcherProgress().hide(m_window);
+}
+
+void RunTitle::show(qint64 intervalMs)
+{
+    const qint64 sent = m_estimate->sent();
+    const qint64 total = m_estimate->total();
+    m_window->setWindowTitle(
+        delivery::ProgressCaption(m_caption, sent, total, m_estimate->remainingMs(intervalMs)));
+    platform::launcherProgress().show(m_window, double(sent) / double(total));
+}
+
+} // namespace shell

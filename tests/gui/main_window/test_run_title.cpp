@@ -1,0 +1,111 @@
+// The progress of a run in the main window's caption and on the launcher entry: shown from
+// the start, brought up to date by every mail, and the caption exactly the window's own again
+// once no run is active.
+#include "delivery_harness.h"
+
+#include "gui/platform/launcher_progress.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using delivery_testing::Harness;
+using platform::MsgAnswer;
+
+namespace {
+
+constexpr int kRunTimeout = 15000;
+const QString kCaption = QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　a1.00");
+
+struct LauncherCalls
+{
+    QList<double> shown;
+    int hidden = 0;
+};
+
+class RecordingLauncher final : public platform::LauncherProgress
+{
+public:
+    explicit RecordingLauncher(LauncherCalls* calls) : m_calls(calls) {}
+    void show(QWidget*, double fraction) override { m_calls->shown << fraction; }
+    void hide(QWidget*) override { ++m_calls->hidden; }
+
+private:
+    LauncherCalls* m_calls;
+};
+
+// Installs the recording launcher for the lifetime of the object.
+struct ScopedLauncher
+{
+    LauncherCalls calls;
+    ScopedLauncher() { platform::setLauncherProgress(std::make_unique<RecordingLauncher>(&calls)); }
+    ~ScopedLauncher() { platform::setLauncherProgress(nullptr); }
+};
+
+} // namespace
+
+class TestRunTitle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void captionFollowsARun()
+    {
+        ScopedLauncher launcher;
+        Harness h;
+        QCOMPARE(h.form->windowTitle(), kCaption);
+        // Every caption the window gets; each mail takes two minutes of the clock.
+        QStringList captions;
+        connect(h.form.get(), &QWidget::windowTitleChanged, this, [&](const QString& title) {
+            captions << title;
+            h.clock->advanceSeconds(120);
+        });
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\n");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+
+        QCOMPARE(captions, QStringList({
+                               kCaption + "　0/3　残り1分未満",
+                               kCaption + "　1/3　残り1分未満",
+                               kCaption + "　2/3　残り約2分",
+                               kCaption + "　3/3",
+                               kCaption,
+                           }));
+        QCOMPARE(launcher.calls.shown, QList<double>({0.0, 1.0 / 3, 2.0 / 3, 1.0}));
+        QCOMPARE(launcher.calls.hidden, 1);
+    }
+
+    void cancelledRunGivesTheCaptionBack()
+    {
+        ScopedLauncher launcher;
+        Harness h;
+        // Paused before the start, the run stops after its first mail.
+        h.form->cmdSendPouse->click();
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp\r\n");
+        h.form->SendCommand->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.form->SendCount, 1, kRunTimeout);
+        QVERIFY(!h.form->Timer1->isEnabled());
+        QCOMPARE(h.form->windowTitle(), kCaption + "　1/4　残り1分未満");
+
+        h.fakes.boxes().answers = {MsgAnswer::Yes};
+        h.form->CancelCommand->click();
+        QVERIFY(h.ended());
+        QCOMPARE(h.form->windowTitle(), kCaption);
+        QCOMPARE(launcher.calls.hidden, 1);
+    }
+
+    void refusedStartLeavesTheCaption()
+    {
+        ScopedLauncher launcher;
+        Harness h;
+        h.fillMessage();
+        h.useList("a@example.jp\r\n"); // one line does not start
+        h.form->SendCommand->click();
+        QCOMPARE(h.form->windowTitle(), kCaption);
+        QVERIFY(launcher.calls.shown.isEmpty());
+        QCOMPARE(launcher.calls.hidden, 0);
+    }
+};
+
+QTEST_MAIN(TestRunTitle)
+#include "test_run_title.moc"
