@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The .deb package: CPack builds it from the build folder, and dpkg-deb reads back that it
+# installs the program, its desktop entry, metadata and icons under /usr, and that it depends
+# on the Debian packages of the libraries the program links.
+#
+# Usage: deb_package.sh BUILD_DIR APP_ID
+set -euo pipefail
+
+build="$1"
+id="$2"
+out="$(mktemp -d /tmp/kez-deb.XXXXXX)"
+trap 'rm -rf "$out"' EXIT
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+cpack --config "$build/CPackConfig.cmake" -B "$out" >/dev/null
+shopt -s nullglob
+debs=("$out"/kezmailer_*.deb)
+((${#debs[@]} == 1)) || fail "expected one kezmailer_*.deb in $out"
+deb="${debs[0]}"
+
+info="$(dpkg-deb --info "$deb")"
+echo "$info"
+[[ "$(dpkg-deb --field "$deb" Package)" == kezmailer ]] || fail "package name"
+[[ "$(dpkg-deb --field "$deb" Architecture)" == "$(dpkg --print-architecture)" ]] || fail "arch"
+depends="$(dpkg-deb --field "$deb" Depends)"
+for pkg in libc6 libstdc++6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 \
+    libqt6dbus6; do
+    [[ ", $depends," == *", $pkg "* || ", $depends," == *", $pkg,"* ]] ||
+        fail "Depends lacks $pkg: $depends"
+done
+# Every name in Depends is a package Debian knows.
+for pkg in $(echo "$depends" | tr ',' '\n' | sed 's/(.*//; s/[[:space:]]//g'); do
+    apt-cache show --no-all-versions "$pkg" >/dev/null 2>&1 || fail "unknown package $pkg"
+done
+
+contents="$(dpkg-deb --contents "$deb" | awk '{print $NF}')"
+for f in ./usr/bin/kezmailer "./usr/share/applications/$id.desktop" \
+    "./usr/share/metainfo/$id.metainfo.xml" "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
+    "./usr/share/icons/hicolor/48x48/apps/$id.png"; do
+    grep -qxF "$f" <<<"$contents" || fail "not in the package: $f"
+done
+echo "deb package: $(basename "$deb")"
