@@ -8,7 +8,7 @@ set -euo pipefail
 
 build="$1"
 id="$2"
-out="$(mktemp -d /tmp/kez-deb.XXXXXX)"
+out="$(mktemp -d "${TMPDIR:-/tmp}/kez-deb.XXXXXX")"
 trap 'rm -rf "$out"' EXIT
 fail() {
     echo "FAIL: $*" >&2
@@ -31,9 +31,10 @@ for pkg in libc6 libstdc++6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6 libqt
     [[ ", $depends," == *", $pkg "* || ", $depends," == *", $pkg,"* ]] ||
         fail "Depends lacks $pkg: $depends"
 done
-# Every name in Depends is a package Debian knows.
+# Every name in Depends is a Debian package installed here: the libraries the program was
+# linked against came from them.
 for pkg in $(echo "$depends" | tr ',' '\n' | sed 's/(.*//; s/[[:space:]]//g'); do
-    apt-cache show --no-all-versions "$pkg" >/dev/null 2>&1 || fail "unknown package $pkg"
+    dpkg-query -W "$pkg" >/dev/null 2>&1 || fail "not a package installed here: $pkg"
 done
 
 contents="$(dpkg-deb --contents "$deb" | awk '{print $NF}')"

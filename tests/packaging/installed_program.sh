@@ -12,12 +12,13 @@ set -euo pipefail
 
 build="$1"
 id="$2"
-work="$(mktemp -d /tmp/kez-installed.XXXXXX)"
+work="$(mktemp -d "${TMPDIR:-/tmp}/kez-installed.XXXXXX")"
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
+    chmod -R u+w "$work" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT

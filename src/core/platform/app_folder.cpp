@@ -1,6 +1,7 @@
 #include "core/platform/app_folder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 

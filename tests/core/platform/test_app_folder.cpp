@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -100,7 +99,6 @@ private slots:
 
     void perUserFolderIsTheUsersOwn()
     {
-        QStandardPaths::setTestModeEnabled(false);
         qputenv("XDG_DATA_HOME", "/home/operator/.local/share");
         QCoreApplication::setApplicationName("kezmailer_d100");
         QCOMPARE(platform::perUserAppFolder(),
