@@ -91,14 +91,16 @@ wait_for_folders "$per_user" || fail "no per-user folder: $(cat "$work/user.log"
 [[ "$(ls -A "$prefix/bin")" == kezmailer ]] || fail "files beside the program: $(ls -A "$prefix/bin")"
 
 # The first start opens the settings dialog; its window has the program's icon at every size.
-window=""
+icons=""
 for _ in $(seq 100); do
-    window="$(DISPLAY="$display" xwininfo -root -tree | grep -F '("kezmailer"' | awk '{print $1}' | head -1)"
-    [[ -n "$window" ]] && break
+    window="$(DISPLAY="$display" xwininfo -root -tree | grep -F '("kezmailer"' | awk '{print $1}' | head -1 || true)"
+    if [[ -n "$window" ]]; then
+        icons="$(DISPLAY="$display" xprop -id "$window" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ' || true)"
+        [[ -n "$icons" ]] && break
+    fi
     sleep 0.1
 done
 [[ -n "$window" ]] || fail "no window of the program on $display"
-icons="$(DISPLAY="$display" xprop -id "$window" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')"
 for size in 16 22 24 32 48 64 128; do
     [[ "$icons" == *"Icon ($size x $size)"* ]] || fail "window icon lacks ${size}px: $icons"
 done
