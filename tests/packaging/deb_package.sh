@@ -26,8 +26,8 @@ echo "$info"
 [[ "$(dpkg-deb --field "$deb" Package)" == kezmailer ]] || fail "package name"
 [[ "$(dpkg-deb --field "$deb" Architecture)" == "$(dpkg --print-architecture)" ]] || fail "arch"
 depends="$(dpkg-deb --field "$deb" Depends)"
-for pkg in libc6 libstdc++6 libcurl4 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 \
-    libqt6dbus6; do
+for pkg in libc6 libstdc++6 libcurl4 libopendkim11 libqt6core6 libqt6gui6 libqt6widgets6 \
+    libqt6network6 libqt6dbus6; do
     [[ ", $depends," == *", $pkg "* || ", $depends," == *", $pkg,"* ]] ||
         fail "Depends lacks $pkg: $depends"
 done
