@@ -1,10 +1,13 @@
 #include "core/platform/app_folder.h"
 
+#include "core/platform/system_messages.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -41,10 +44,10 @@ std::optional<QString> createAppSubfolders(const QString& folder)
             QDir(folder).filePath(QLatin1String(sub)).toStdU16String();
         std::filesystem::create_directories(path, error);
         if (error)
-            return QString::fromLocal8Bit(error.message());
+            return systemErrorText(error.value());
+        // A file of that name stands where the folder belongs.
         if (!std::filesystem::is_directory(path, error))
-            return QStringLiteral("%1 is not a folder")
-                .arg(QString::fromStdU16String(path.u16string()));
+            return systemErrorText(ENOTDIR);
     }
     return std::nullopt;
 }
