@@ -5,7 +5,16 @@
 // per mail beyond its sleep: both then pay what an exchange costs after an idle interval, and
 // the ratio is what the program itself adds.
 //
+// Every window run also measures how long the GUI thread went without processing events: a
+// 10 ms timer on that thread notes how late each of its ticks came, and the longest lateness is
+// the longest stall. Two more cases measure only that:
+//   --silent-server         a server that accepts the connection and then says nothing, so
+//                           every send lasts until the transport's time-out;
+//   --throttled-attachment  a 10 MB attachment through a relay that passes about 1 MB/s.
+//
 //   bench_delivery [--count N] [--interval MS] [--rounds R] [--port PORT]
+//   bench_delivery --silent-server [--count N]
+//   bench_delivery --throttled-attachment [--count N] [--megabytes MB] [--rate BYTES_PER_S]
 //
 // Without --port it starts Debian's aiosmtpd sink on a free loopback port
 // (/usr/bin/python3 -m aiosmtpd -n -c aiosmtpd.handlers.Sink -l 127.0.0.1:PORT) and stops it
@@ -32,9 +41,13 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <curl/curl.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -201,10 +214,70 @@ double transportLoop(quint16 port, int count)
     return seconds;
 }
 
-// A run of the main window over a list of count lines. Returns seconds from the end of the
-// start (start notice sent, Timer1 enabled) to the window's unload (after the end notice).
-double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
+// Notes how late each tick of a 10 ms timer on the GUI thread comes. A tick can only come when
+// the thread processes events, so the longest lateness is the longest time the window could not
+// paint or take a click.
+class StallProbe final : public QObject
 {
+public:
+    StallProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(kPeriodMs);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longestNs = std::max(m_longestNs, now - m_lastNs - kPeriodMs * 1000000);
+            m_lastNs = now;
+            ++m_ticks;
+        });
+    }
+    void start()
+    {
+        m_longestNs = 0;
+        m_ticks = 0;
+        m_clock.start();
+        m_lastNs = 0;
+        m_timer.start();
+    }
+    // Stops, counting the time since the last tick as one more stall.
+    void stop()
+    {
+        m_timer.stop();
+        m_longestNs = std::max(m_longestNs, m_clock.nsecsElapsed() - m_lastNs - kPeriodMs * 1000000);
+    }
+    double longestMs() const { return double(m_longestNs) / 1e6; }
+    int ticks() const { return m_ticks; }
+
+private:
+    static constexpr qint64 kPeriodMs = 10;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastNs = 0;
+    qint64 m_longestNs = 0;
+    int m_ticks = 0;
+};
+
+struct RunSetup
+{
+    quint16 port = 0;
+    int count = 1000;
+    int intervalMs = 1;
+    QString attachment; // a file path for AttachText, or empty
+};
+
+struct RunResult
+{
+    double seconds = -1; // from the end of the start to the unload
+    double longestStallMs = 0;
+    QString sent, errors; // the counters as the window showed them at the end
+};
+
+// A run of the main window over a list of count lines. The send button is pressed from inside
+// the event loop, so that the probe sees the start notice too; the time runs from the end of
+// the start (start notice sent, Timer1 enabled) to the window's unload (after the end notice).
+RunResult windowRun(const QString& appDir, const RunSetup& setup)
+{
+    RunResult result;
     QDir(appDir).mkpath(QStringLiteral("ini"));
     QDir(appDir).mkpath(QStringLiteral("csv"));
     QDir(appDir).mkpath(QStringLiteral("log"));
@@ -212,13 +285,13 @@ double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
                                             "USERID=\r\nIDPAS=\r\nAPOP=0\r\nSENDLOG=1\r\n"
                                             "SENDLOGPAS=%3\r\nERRLOG=1\r\nERRLOGMSG=0\r\n"
                                             "ERRLOGPAS=%4\r\nSENDSPAN=%5\r\nPOP3TIME=0\r\n")
-                                 .arg(port)
+                                 .arg(setup.port)
                                  .arg(kFrom, appDir + QStringLiteral("/log/send.log"),
                                       appDir + QStringLiteral("/log/error.log"))
-                                 .arg(intervalMs);
+                                 .arg(setup.intervalMs);
     QFile ini(appDir + QStringLiteral("/ini/kezmail.ini"));
     if (!ini.open(QIODevice::WriteOnly))
-        return -1;
+        return result;
     ini.write(*platform::encodeCp932(settings));
     ini.close();
 
@@ -226,8 +299,8 @@ double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
     {
         QFile list(listPath);
         if (!list.open(QIODevice::WriteOnly))
-            return -1;
-        for (int i = 1; i <= count; ++i)
+            return result;
+        for (int i = 1; i <= setup.count; ++i)
             list.write(recipient(i).toLatin1() + "\r\n");
     }
 
@@ -237,7 +310,6 @@ double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
     auto previousEnd = platform::setProcessEnd(std::move(end));
     auto previousBoxes = platform::setMessageBoxes(std::make_unique<SilentBoxes>());
 
-    double seconds = -1;
     {
         WriteForm form(appDir);
         form.Form_Load();
@@ -246,19 +318,27 @@ double windowRun(const QString& appDir, quint16 port, int count, int intervalMs)
         form.SubjectText->setText(kSubject);
         form.txtFrom->setText(kName);
         form.BodyText->setPlainText(kBody);
-        form.SendCommand->click();
+        form.AttachText->setText(setup.attachment);
+        StallProbe probe;
         QElapsedTimer timer;
-        timer.start();
+        QTimer::singleShot(0, &form, [&] {
+            probe.start();
+            form.SendCommand->click();
+            timer.start();
+            if (ended->ended)
+                loop.quit();
+        });
         if (!ended->ended)
             loop.exec();
-        seconds = double(timer.nsecsElapsed()) / 1e9;
-        if (form.lblSndRec->text() != QString::number(count) || !form.lblErrCnt->text().isEmpty())
-            std::fprintf(stderr, "run: sent %s, errors %s\n", qPrintable(form.lblSndRec->text()),
-                         qPrintable(form.lblErrCnt->text()));
+        probe.stop();
+        result.seconds = double(timer.nsecsElapsed()) / 1e9;
+        result.longestStallMs = probe.longestMs();
+        result.sent = form.lblSndRec->text();
+        result.errors = form.lblErrCnt->text();
     }
     platform::setProcessEnd(std::move(previousEnd));
     platform::setMessageBoxes(std::move(previousBoxes));
-    return seconds;
+    return result;
 }
 
 double median(std::vector<double> values)
@@ -275,48 +355,148 @@ struct Round
     double bare = 0;          // back to back
     double paced = 0;         // beyond the sleep before each mail
     double entry = 0;         // the transport entry point in a plain loop
+    double stallMs = 0;       // the longest the GUI thread went without events in the window run
 };
 
-} // namespace
-
-int main(int argc, char* argv[])
+struct Options
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-
     int count = 1000;
     int intervalMs = 1;
     int rounds = 3;
     quint16 port = 0;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--count"))
-            count = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--interval"))
-            intervalMs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--rounds"))
-            rounds = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--port"))
-            port = quint16(args[i + 1].toUInt());
+    bool silentServer = false;
+    bool throttledAttachment = false;
+    int megabytes = 10;
+    double rate = 1000000; // bytes per second through the relay
+};
+
+// Debian's aiosmtpd sink on a free loopback port.
+bool startSink(QProcess& sink, quint16* port)
+{
+    *port = freePort();
+    sink.setProgram(QStringLiteral("/usr/bin/python3"));
+    sink.setArguments({QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"),
+                       QStringLiteral("-c"), QStringLiteral("aiosmtpd.handlers.Sink"),
+                       QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(*port)});
+    sink.start();
+    return sink.waitForStarted() && waitForListener(*port, 10000);
+}
+
+void stopProcess(QProcess& process)
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
     }
-    if (count < 2 || intervalMs < 1 || rounds < 1) {
-        std::fprintf(stderr, "usage: bench_delivery [--count N>=2] [--interval MS>=1] "
-                             "[--rounds R>=1] [--port P]\n");
-        return 2;
+}
+
+void printStall(const char* what, const RunResult& run, int count)
+{
+    std::printf("%s\n", what);
+    std::printf("  window run         %.1f s after the start notice; sent %s, errors %s (of %d)\n",
+                run.seconds, qPrintable(run.sent), qPrintable(run.errors.isEmpty() ? "0" : run.errors),
+                count);
+    std::printf("  longest GUI stall  %.1f ms (goal: at most 50 ms, %s)\n", run.longestStallMs,
+                run.longestStallMs <= 50 ? "met" : "not met");
+}
+
+// A server that accepts connections (the kernel completes them from the listen queue) and
+// never says a word: every send lasts until the transport gives up.
+int silentServerCase(const Options& options)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listener, 64) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+        std::fprintf(stderr, "could not listen on 127.0.0.1\n");
+        return 1;
+    }
+    QTemporaryDir appDir;
+    RunSetup setup;
+    setup.port = ntohs(addr.sin_port);
+    setup.count = options.count;
+    setup.intervalMs = options.intervalMs;
+    const RunResult run = windowRun(appDir.path(), setup);
+    ::close(listener);
+    printStall("silent server (accepts, never answers; every send waits for the time-out)", run,
+               options.count);
+    return run.seconds < 0 ? 1 : 0;
+}
+
+// A large attachment through a relay that passes about options.rate bytes per second.
+int throttledAttachmentCase(const Options& options)
+{
+    QProcess sink;
+    quint16 sinkPort = 0;
+    if (!startSink(sink, &sinkPort)) {
+        std::fprintf(stderr, "could not start the aiosmtpd sink\n");
+        return 1;
+    }
+    const quint16 relayPort = freePort();
+    QProcess relay;
+    relay.setProgram(QStringLiteral("/usr/bin/python3"));
+    relay.setArguments({QStringLiteral(KEZ_BENCH_DIR "/throttle_relay.py"),
+                        QString::number(relayPort), QString::number(sinkPort),
+                        QString::number(options.rate, 'f', 0)});
+    relay.start();
+    if (!relay.waitForStarted() || !waitForListener(relayPort, 10000)) {
+        std::fprintf(stderr, "could not start the throttling relay\n");
+        stopProcess(sink);
+        return 1;
     }
 
-    QProcess sink;
-    if (port == 0) {
-        port = freePort();
-        sink.setProgram(QStringLiteral("/usr/bin/python3"));
-        sink.setArguments({QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"),
-                           QStringLiteral("-c"), QStringLiteral("aiosmtpd.handlers.Sink"),
-                           QStringLiteral("-l"), QStringLiteral("127.0.0.1:%1").arg(port)});
-        sink.start();
-        if (!sink.waitForStarted() || !waitForListener(port, 10000)) {
-            std::fprintf(stderr, "could not start the aiosmtpd sink\n");
+    QTemporaryDir appDir;
+    const QString attachment = appDir.filePath(QStringLiteral("attachment.bin"));
+    {
+        QFile file(attachment);
+        if (!file.open(QIODevice::WriteOnly))
             return 1;
+        // Bytes that do not compress, as a photo or an archive would be.
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        quint32 state = 2463534242u;
+        for (int mb = 0; mb < options.megabytes; ++mb) {
+            for (char& c : block) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                c = char(state);
+            }
+            file.write(block);
         }
+    }
+    RunSetup setup;
+    setup.port = relayPort;
+    setup.count = options.count;
+    setup.intervalMs = options.intervalMs;
+    setup.attachment = attachment;
+    QElapsedTimer whole;
+    whole.start();
+    const RunResult run = windowRun(appDir.path() + QStringLiteral("/app"), setup);
+    const double seconds = double(whole.nsecsElapsed()) / 1e9;
+    stopProcess(relay);
+    stopProcess(sink);
+    char title[160];
+    std::snprintf(title, sizeof title,
+                  "%d MB attachment through a relay at %.0f bytes/s (%d mails and two notices, "
+                  "%.1f s in all)",
+                  options.megabytes, options.rate, options.count, seconds);
+    printStall(title, run, options.count);
+    return run.seconds < 0 ? 1 : 0;
+}
+
+int deliveryRounds(const Options& options)
+{
+    const int count = options.count;
+    const int intervalMs = options.intervalMs;
+    quint16 port = options.port;
+    QProcess sink;
+    if (port == 0 && !startSink(sink, &port)) {
+        std::fprintf(stderr, "could not start the aiosmtpd sink\n");
+        return 1;
     }
 
     // The four ways take turns, so that a busy spell of the machine weighs on all of them
@@ -324,26 +504,30 @@ int main(int argc, char* argv[])
     const long rssBefore = peakRssKiB();
     long rssAfterRun = 0;
     std::vector<Round> figures;
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < options.rounds; ++r) {
         QTemporaryDir appDir;
-        const double run = windowRun(appDir.path(), port, count, intervalMs);
+        RunSetup setup;
+        setup.port = port;
+        setup.count = count;
+        setup.intervalMs = intervalMs;
+        const RunResult run = windowRun(appDir.path(), setup);
+        if (run.sent != QString::number(count) || !run.errors.isEmpty())
+            std::fprintf(stderr, "run: sent %s, errors %s\n", qPrintable(run.sent),
+                         qPrintable(run.errors));
         if (r == 0)
             rssAfterRun = peakRssKiB();
-        const double bare = run < 0 ? -1 : bareLoop(port, count, 0);
+        const double bare = run.seconds < 0 ? -1 : bareLoop(port, count, 0);
         const double paced = bare < 0 ? -1 : bareLoop(port, count, intervalMs);
         const double entry = paced < 0 ? -1 : transportLoop(port, count);
         if (entry < 0) {
             figures.clear();
             break;
         }
-        figures.push_back({run * 1000 / count, bare * 1000 / count,
-                           paced * 1000 / count - intervalMs, entry * 1000 / count});
+        figures.push_back({run.seconds * 1000 / count, bare * 1000 / count,
+                           paced * 1000 / count - intervalMs, entry * 1000 / count,
+                           run.longestStallMs});
     }
-
-    if (sink.state() != QProcess::NotRunning) {
-        sink.kill();
-        sink.waitForFinished();
-    }
+    stopProcess(sink);
     if (figures.empty()) {
         std::fprintf(stderr, "benchmark failed\n");
         return 1;
@@ -368,6 +552,8 @@ int main(int argc, char* argv[])
     const double entry = median(column(&Round::entry));
     const double ratioPaced = median(ratios(&Round::paced));
     const double ratioBare = median(ratios(&Round::bare));
+    const std::vector<double> stalls = column(&Round::stallMs);
+    const double stallMax = *std::max_element(stalls.begin(), stalls.end());
 
     std::printf("recipients           %d, interval %d ms, median of %d round(s)\n", count,
                 intervalMs, int(figures.size()));
@@ -381,7 +567,68 @@ int main(int argc, char* argv[])
     std::printf("ratio to the paced bare loop         %.2f (goal: at most 1.50, %s)\n", ratioPaced,
                 ratioPaced <= 1.5 ? "met" : "not met");
     std::printf("ratio to the back-to-back bare loop  %.2f\n", ratioBare);
+    std::printf("longest GUI stall    %.1f ms median, %.1f ms at most over the rounds (goal: at "
+                "most 50 ms, %s)\n",
+                median(stalls), stallMax, stallMax <= 50 ? "met" : "not met");
     std::printf("peak memory          %ld KiB before the run, %ld KiB after the first run\n",
                 rssBefore, rssAfterRun);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    Options options;
+    bool countGiven = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+        if (arg == QLatin1String("--silent-server")) {
+            options.silentServer = true;
+            continue;
+        }
+        if (arg == QLatin1String("--throttled-attachment")) {
+            options.throttledAttachment = true;
+            continue;
+        }
+        ++i;
+        if (arg == QLatin1String("--count")) {
+            options.count = value.toInt();
+            countGiven = true;
+        } else if (arg == QLatin1String("--interval"))
+            options.intervalMs = value.toInt();
+        else if (arg == QLatin1String("--rounds"))
+            options.rounds = value.toInt();
+        else if (arg == QLatin1String("--port"))
+            options.port = quint16(value.toUInt());
+        else if (arg == QLatin1String("--megabytes"))
+            options.megabytes = value.toInt();
+        else if (arg == QLatin1String("--rate"))
+            options.rate = value.toDouble();
+        else
+            options.count = 0; // unknown: show the usage
+    }
+    // The two stall cases send few mails: each of them takes seconds.
+    if (!countGiven && (options.silentServer || options.throttledAttachment))
+        options.count = 2;
+    if (options.count < 2 || options.intervalMs < 1 || options.rounds < 1 ||
+        options.megabytes < 1 || options.rate <= 0) {
+        std::fprintf(stderr,
+                     "usage: bench_delivery [--count N>=2] [--interval MS>=1] [--rounds R>=1] "
+                     "[--port P]\n"
+                     "       bench_delivery --silent-server [--count N>=2]\n"
+                     "       bench_delivery --throttled-attachment [--count N>=2] [--megabytes MB] "
+                     "[--rate BYTES_PER_S]\n");
+        return 2;
+    }
+    if (options.silentServer)
+        return silentServerCase(options);
+    if (options.throttledAttachment)
+        return throttledAttachmentCase(options);
+    return deliveryRounds(options);
 }
