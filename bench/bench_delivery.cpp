@@ -202,7 +202,7 @@ double transportLoop(quint16 port, int count)
         if (NMailSmtpSendMail(server, recipient(i), nullptr, nullptr, from, kSubject, kBody,
                               nullptr, QString(), 1) < 0) {
             QString text;
-            int size = 8192;
+            int size = kErrorTextBufferSize;
             NMailGetMessage(0, text, size);
             std::fprintf(stderr, "transport loop: %s\n", qPrintable(text));
             NMailEndWinSock();

@@ -104,7 +104,7 @@ void TestBulkMail::initTestCase()
             file.write(QByteArray(1, char(i % 251)));
     }
     NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
+    NMailSetOption(1, kErrorTextBufferSize);
 }
 
 void TestBulkMail::cleanupTestCase()
@@ -124,7 +124,7 @@ QString TestBulkMail::send(const QString& to, const Mail& mail, const QString* h
         mail.subject, mail.body, headers, paths.join(QLatin1Char(',')), 1, signer);
     if (result < 0) {
         QString text;
-        int size = 8192;
+        int size = kErrorTextBufferSize;
         NMailGetMessage(0, text, size);
         qWarning().noquote() << "send failed:" << text;
         return QString();

@@ -75,7 +75,7 @@ void TestSmtpAiosmtpd::initTestCase()
     m_store = m_env.value(QStringLiteral("KEZ_SMTP_STORE"));
     QVERIFY(QDir(m_store).exists());
     NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
+    NMailSetOption(1, kErrorTextBufferSize);
 }
 
 void TestSmtpAiosmtpd::cleanupTestCase()
@@ -195,8 +195,8 @@ void TestSmtpAiosmtpd::roundTrip()
     const int result = NMailSmtpSendMail(m_env.smtpServer(), kRecipient, nullptr, nullptr,
                                          name + QStringLiteral("<") + kSender + QStringLiteral(">"),
                                          subject, body, nullptr, paths.join(QLatin1Char(',')), 1);
-    QString message(8192, QChar());
-    int size = 8192;
+    QString message(kErrorTextBufferSize, QChar());
+    int size = kErrorTextBufferSize;
     if (result < 0)
         NMailGetMessage(0, message, size);
     QVERIFY2(result >= 0, qPrintable(message));
@@ -286,8 +286,8 @@ void TestSmtpAiosmtpd::rejectedRecipientReportsTheServersReply()
         QStringLiteral("送信者<") + kSender + QStringLiteral(">"), QStringLiteral("件名"),
         QStringLiteral("本文\r\n"), nullptr, QString(), 1);
     QVERIFY(result < 0);
-    QString message(8192, QChar());
-    int size = 8192;
+    QString message(kErrorTextBufferSize, QChar());
+    int size = kErrorTextBufferSize;
     NMailGetMessage(0, message, size);
     message.truncate(message.indexOf(QChar()) < 0 ? message.size() : message.indexOf(QChar()));
     QVERIFY2(message.contains(QLatin1String("550")), qPrintable(message));

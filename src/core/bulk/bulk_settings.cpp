@@ -131,9 +131,10 @@ std::optional<BulkSaveError> SaveBulkSettings(const QString& appDir, const BulkS
         content += QByteArray(k.key) + (settings.*k.field ? "=1\r\n" : "=0\r\n");
 
     const QString path = BulkFilePath(appDir);
-    if (const std::optional<QString> reason = platform::replaceOwnerOnlyFile(path, content)) {
+    QString reason;
+    if (!platform::replaceOwnerOnlyFile(path, content, &reason)) {
         return BulkSaveError{QStringLiteral("配信オプションを保存できませんでした。\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(path), *reason),
+                                 .arg(QDir::toNativeSeparators(path), reason),
                              QString()};
     }
     return std::nullopt;

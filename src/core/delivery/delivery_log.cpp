@@ -46,15 +46,20 @@ QString ErrorLogLine(const QString& errorText, const QString& address, const QSt
            EscapeControlCharacters(address) + QLatin1Char(',') + stamp;
 }
 
-std::optional<QString> AppendLogLine(const QString& path, const QString& line)
+bool AppendLogLine(const QString& path, const QString& line, QString* errorText)
 {
+    auto fail = [errorText](const QString& reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
     // A character code page 932 can't hold goes as "&#NNNN;": refusing the line would pause the
     // run for a file that is writable, and "?" would lose the character.
     const QByteArray bytes = codepage::cp932WithReferences(line) + "\r\n";
 
     if (path.isEmpty())
-        return QStringLiteral("ファイル名が設定されていません");
-    return platform::appendWhole(path, bytes);
+        return fail(QStringLiteral("ファイル名が設定されていません"));
+    return platform::appendWhole(path, bytes, errorText);
 }
 
 QString ErrorTextOfBuffer(const QString& buffer)

@@ -4,7 +4,6 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <optional>
 
 // The send log and the error log of a delivery run: comma-separated lines in code page 932,
 // each ended by CR LF, appended one at a time.
@@ -32,9 +31,9 @@ QString EscapeControlCharacters(const QString& text);
 
 // Appends line + CR LF to the file at path, creating it when missing, and closes it again.
 // Characters code page 932 can't hold are written as "&#NNNN;". The whole line or nothing: a
-// write the system cuts short is taken back. Returns nullopt on success, else the reason the
-// line could not be written (the system's own, e.g. a full disk).
-std::optional<QString> AppendLogLine(const QString& path, const QString& line);
+// write the system cuts short is taken back. False when the line could not be written, with
+// the reason in *errorText (the system's own, e.g. a full disk).
+bool AppendLogLine(const QString& path, const QString& line, QString* errorText);
 
 // A transport error buffer holds its text up to the first NUL; the rest is filler.
 QString ErrorTextOfBuffer(const QString& buffer);

@@ -6,23 +6,28 @@
 
 namespace platform {
 
-std::optional<QString> replaceOwnerOnlyFile(const QString& path, const QByteArray& content)
+bool replaceOwnerOnlyFile(const QString& path, const QByteArray& content, QString* errorText)
 {
+    auto fail = [errorText](const QString& reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo(folder).isDir()) {
         if (QFileInfo::exists(folder))
-            return QStringLiteral("%1 はフォルダーではありません。")
-                .arg(QDir::toNativeSeparators(folder));
+            return fail(QStringLiteral("%1 はフォルダーではありません。")
+                            .arg(QDir::toNativeSeparators(folder)));
         if (!QDir().mkpath(folder))
-            return QStringLiteral("フォルダー %1 を作成できません。")
-                .arg(QDir::toNativeSeparators(folder));
+            return fail(QStringLiteral("フォルダー %1 を作成できません。")
+                            .arg(QDir::toNativeSeparators(folder)));
     }
 
     // The new content goes to a temporary file beside the old one, which is replaced only
     // once the whole content is on disk.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
+        return fail(file.errorString());
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // A write that stops part-way (disk full, file size limit) can look like a success to
     // the commit, which would then replace the old file with a cut one: flush and measure
@@ -35,11 +40,11 @@ std::optional<QString> replaceOwnerOnlyFile(const QString& path, const QByteArra
                                    : QStringLiteral("書き込みが途中で止まりました。");
         file.cancelWriting();
         file.commit();
-        return reason;
+        return fail(reason);
     }
     if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
+        return fail(file.errorString());
+    return true;
 }
 
 } // namespace platform

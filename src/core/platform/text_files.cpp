@@ -161,13 +161,18 @@ bool readListFile(const QString& path, const std::function<void(const QString& l
     return true;
 }
 
-std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes)
+bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorText)
 {
+    auto fail = [errorText](const QString& reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
     QFile file(path);
     // Unbuffered: each write reaches the system at once, so a refusal is seen here, with the
     // system's reason, and not at a later flush that no longer knows what was written.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return fileErrorText(file);
+        return fail(fileErrorText(file));
     const qint64 oldSize = file.isSequential() ? 0 : file.size();
     qint64 written = 0;
     // A write the system cuts short reports no error; the next one, for the rest, fails with
@@ -179,7 +184,7 @@ std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes)
         written += n;
     }
     if (written == bytes.size())
-        return std::nullopt;
+        return true;
 
     QString reason;
     if (file.error() == QFileDevice::ResourceError)
@@ -191,7 +196,7 @@ std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes)
     // Half a line would have the next one glued onto it.
     if (written > 0 && (file.isSequential() || !file.resize(oldSize)))
         reason += QStringLiteral(" (書きかけの行を取り除けませんでした)");
-    return reason;
+    return fail(reason);
 }
 
 } // namespace platform

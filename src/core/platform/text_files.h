@@ -99,7 +99,7 @@ bool readListFile(const QString& path, const std::function<void(const QString& l
 
 // Appends bytes to the file at path, creating it when missing: all of them or nothing. When
 // the system takes only a part (a full disk, a file size limit), the file is cut back to the
-// size it had. Returns nullopt on success, else the system's reason.
-std::optional<QString> appendWhole(const QString& path, const QByteArray& bytes);
+// size it had. False when it could not, with the system's reason in *errorText.
+bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorText);
 
 } // namespace platform

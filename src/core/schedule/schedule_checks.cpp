@@ -5,6 +5,8 @@
 
 #include <QDate>
 
+#include <optional>
+
 namespace schedule {
 namespace {
 
@@ -68,11 +70,13 @@ QString twoDigits(qint64 value)
 
 } // namespace
 
-std::optional<CheckFailure> CheckScheduleFields(const ScheduleFields& f)
+bool CheckScheduleFields(const ScheduleFields& f, CheckFailure* failure)
 {
     const QString sl = QStringLiteral("/");
-    auto fail = [](Field field, const char16_t* message) {
-        return CheckFailure{field, QString::fromUtf16(message)};
+    auto fail = [failure](Field field, const char16_t* message) {
+        if (failure)
+            *failure = CheckFailure{field, QString::fromUtf16(message)};
+        return false;
     };
 
     if (compose::IsEmptyAfterTrimSpaces(f.year))
@@ -123,7 +127,7 @@ std::optional<CheckFailure> CheckScheduleFields(const ScheduleFields& f)
     if (!minute || *minute < 0 || *minute > 59)
         return fail(Field::Minute, u"分の範囲に誤りがあります。");
 
-    return std::nullopt;
+    return true;
 }
 
 int DaysInMonth(int year, int month)

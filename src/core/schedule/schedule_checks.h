@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QString>
 
-#include <optional>
 
 // The schedule dialog's rules without its widgets: the texts of the start time, the zero-fill
 // of the fields and the checks that decide whether a start time may be armed.
@@ -27,9 +26,9 @@ struct CheckFailure
     QString message;
 };
 
-// The checks of the confirm button, in order; the first that fails is returned. Every check
-// that looks at the time reads platform::clock() afresh.
-std::optional<CheckFailure> CheckScheduleFields(const ScheduleFields& fields);
+// The checks of the confirm button, in order. False when one fails, with the first failure in
+// *failure. Every check that looks at the time reads platform::clock() afresh.
+bool CheckScheduleFields(const ScheduleFields& fields, CheckFailure* failure);
 
 // Days of a month, found as the calendar does it: the first of the month, one month on, one
 // day back. 0 for a month outside 1 to 12 or a year the calendar does not hold.

@@ -227,10 +227,15 @@ qint16 CheckSettings()
     return result;
 }
 
-std::optional<SaveError> SaveSettings(const QString& appDir)
+bool SaveSettings(const QString& appDir, SaveError* error)
 {
     const SettingsRecord& s = Settings;
     const QString path = SettingsFilePath(appDir);
+    auto fail = [error](SaveError reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
 
     // Everything is encoded before the file is touched: a value that code page 932 cannot
     // hold would otherwise be written as "?", and the file must never hold a damaged value.
@@ -249,9 +254,9 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
         }
         const QString key = QString::fromLatin1(binding.key).chopped(1);
         auto refusal = [&](const QString& reason) {
-            return SaveError{QStringLiteral("「%1」(%2) %3\n設定は保存されていません。")
-                                 .arg(fieldLabel(binding.key), key, reason),
-                             key};
+            return fail(SaveError{QStringLiteral("「%1」(%2) %3\n設定は保存されていません。")
+                                      .arg(fieldLabel(binding.key), key, reason),
+                                  key});
         };
         // A line break would end the line early and start one of its own, which the reader
         // would take as a setting: the last occurrence of a key wins.
@@ -270,16 +275,13 @@ std::optional<SaveError> SaveSettings(const QString& appDir)
         content += "\r\n";
     }
 
-    auto failure = [&path](const QString& reason) {
-        return SaveError{QStringLiteral("設定ファイルを保存できませんでした。\n%1\n%2")
-                             .arg(QDir::toNativeSeparators(path), reason),
-                         QString()};
-    };
-
     // The file holds the POP3 password in plain text: readable by its owner only.
-    if (const std::optional<QString> reason = platform::replaceOwnerOnlyFile(path, content))
-        return failure(*reason);
-    return std::nullopt;
+    QString reason;
+    if (!platform::replaceOwnerOnlyFile(path, content, &reason))
+        return fail(SaveError{QStringLiteral("設定ファイルを保存できませんでした。\n%1\n%2")
+                                  .arg(QDir::toNativeSeparators(path), reason),
+                              QString()});
+    return true;
 }
 
 } // namespace aMain_sMail

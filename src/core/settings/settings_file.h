@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <optional>
 
 namespace aMain_sMail {
 
@@ -31,8 +30,8 @@ struct SaveError
 // replaced only once the new one is complete, so a failed save leaves it as it was. A value
 // with a line break or another control character, one longer than the reader keeps, or one
 // that code page 932 cannot hold refuses the whole save: the file never gains a line or
-// loses part of a value. Returns the error on failure.
-std::optional<SaveError> SaveSettings(const QString& appDir);
+// loses part of a value. False on failure, with the error in *error.
+bool SaveSettings(const QString& appDir, SaveError* error);
 
 // Number reading as the settings file and the interval box do it: blanks (space, tab, line
 // feed) are ignored anywhere, the longest leading decimal number with sign and point is

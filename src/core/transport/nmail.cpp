@@ -16,7 +16,7 @@
 
 namespace {
 
-int g_errorTextSize = 8192;
+int g_errorTextSize = kErrorTextBufferSize;
 bool g_curlReady = false;
 
 std::unique_ptr<transport::SmtpSender>& sender()

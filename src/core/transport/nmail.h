@@ -13,6 +13,10 @@
 // the port; "smtps://", "smtp://" (STARTTLS required), "pop3s://" and "pop3://" (STLS
 // required) opt into TLS; user and password in an SMTP URL turn on SMTP AUTH.
 
+// The size of the buffer the program hands NMailGetMessage, in characters, and the value of
+// option 1 it sets at start-up.
+inline constexpr int kErrorTextBufferSize = 8192;
+
 int NMailInitializeWinSock();
 // Option 1 is the size of the error text buffer, in characters.
 int NMailSetOption(int option, int value);

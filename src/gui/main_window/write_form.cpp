@@ -281,7 +281,7 @@ void WriteForm::Form_Load()
         txtSenderAdress->setText(QLatin1Char('<') + Settings.MAIL + QLatin1Char('>'));
 
     NMailInitializeWinSock();
-    NMailSetOption(1, 8192);
+    NMailSetOption(1, kErrorTextBufferSize);
 
     txtTimerTime->setText(QString::number(Settings.SENDSPAN));
     Timer1->setEnabled(false);

@@ -24,16 +24,13 @@ using platform::MsgIcon;
 
 namespace {
 
-// Size of the transport's error text buffer, in characters.
-constexpr int kErrorBufferSize = 8192;
-
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
 
 // The transport's description of the failure that just happened, up to its first NUL.
 QString fetchErrorText()
 {
     QString buffer;
-    int size = kErrorBufferSize;
+    int size = kErrorTextBufferSize;
     NMailGetMessage(0, buffer, size);
     return delivery::ErrorTextOfBuffer(buffer);
 }
@@ -158,33 +155,34 @@ void WriteForm::SendNextMail()
     // during the yield must not lose its line.
     QString logPath;
     QString logLine;
-    std::optional<QString> logFailure;
+    QString logFailure;
+    bool logWritten = true;
     if (result < 0) {
         ++ErrCount;
         lblErrCnt->setText(QString::number(ErrCount));
         if (delivery::LogSwitchOn(Settings.ERRLOG)) {
             logPath = Settings.ERRLOGPAS;
             logLine = delivery::ErrorLogLine(errorText, address, delivery::LogStampNow());
-            logFailure = delivery::AppendLogLine(logPath, logLine);
+            logWritten = delivery::AppendLogLine(logPath, logLine, &logFailure);
         }
     } else if (delivery::LogSwitchOn(Settings.SENDLOG)) {
         logPath = Settings.SENDLOGPAS;
         logLine = delivery::SendLogLine(address, delivery::LogStampNow());
-        logFailure = delivery::AppendLogLine(logPath, logLine);
+        logWritten = delivery::AppendLogLine(logPath, logLine, &logFailure);
     }
     // A line that could not be written stops the run as the pause button does, so the
     // operator can mend the path in the settings and go on with "Rtry".
-    if (logFailure)
+    if (!logWritten)
         cmdSendPouse_Click();
 
     if (!yieldEvents())
         return;
 
-    if (logFailure) {
+    if (!logWritten) {
         platform::msgBox(this,
                          QStringLiteral("ログファイルに書き込めませんでした。配信を一時停止しま"
                                         "す。\nファイル: %1\n理由: %2\n書き込めなかった行: %3")
-                             .arg(logPath, *logFailure, logLine),
+                             .arg(logPath, logFailure, logLine),
                          MsgIcon::Critical);
         if (m_unloaded)
             return;

@@ -166,11 +166,12 @@ void frmTimerSet::cmdSettei_Click()
 {
     const schedule::ScheduleFields fields{txtYyyy->text(), txtMm->text(), txtDd->text(),
                                           txtHh->text(), txtNn->text()};
-    if (const auto failure = schedule::CheckScheduleFields(fields)) {
-        platform::msgBox(this, failure->message, platform::MsgIcon::Exclamation,
+    schedule::CheckFailure failure;
+    if (!schedule::CheckScheduleFields(fields, &failure)) {
+        platform::msgBox(this, failure.message, platform::MsgIcon::Exclamation,
                          platform::MsgButtons::Ok, kCaption);
         QLineEdit* target = txtYyyy;
-        switch (failure->field) {
+        switch (failure.field) {
         case schedule::Field::Year: target = txtYyyy; break;
         case schedule::Field::Month: target = txtMm; break;
         case schedule::Field::Day: target = txtDd; break;

@@ -382,9 +382,10 @@ void frmOpSet1::OkCommand_Click()
         return;
     }
 
-    if (const std::optional<aMain_sMail::SaveError> error = aMain_sMail::SaveSettings(m_appDir)) {
+    aMain_sMail::SaveError error;
+    if (!aMain_sMail::SaveSettings(m_appDir, &error)) {
         // The dialog stays open with what was typed, so the operator can mend it or cancel.
-        platform::msgBox(this, error->message, platform::MsgIcon::Critical,
+        platform::msgBox(this, error.message, platform::MsgIcon::Critical,
                          platform::MsgButtons::Ok, caption);
         const std::pair<const char*, QLineEdit*> boxes[] = {
             {"EDITPATH", txtEditPath},  {"SMTP", txtSmtp},        {"POP3", txtPop3},
@@ -392,7 +393,7 @@ void frmOpSet1::OkCommand_Click()
             {"SENDLOGPAS", txtSendLog}, {"ERRLOGPAS", txtErrLog},
         };
         for (const auto& [key, box] : boxes) {
-            if (error->key == QLatin1String(key) && box->isEnabled())
+            if (error.key == QLatin1String(key) && box->isEnabled())
                 box->setFocus();
         }
         return;

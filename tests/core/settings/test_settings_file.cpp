@@ -358,8 +358,8 @@ void TestSettingsFile::saveWritesFourteenLinesInOrder()
     // The old file's order and extra lines do not matter.
     app.write(QStringLiteral("ini/kezmail.ini"), "POP3TIME=9\r\nJUNK=1\r\nSMTP=old\r\n");
     Settings = sampleRecord();
-    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
-    QVERIFY2(!error, error ? qPrintable(error->message) : "");
+    aMain_sMail::SaveError error;
+    QVERIFY2(SaveSettings(app.path(), &error), qPrintable(error.message));
     QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), sampleFileBytes());
     // The record keeps the untrimmed log paths until the next start.
     QCOMPARE(Settings.SENDLOGPAS, QStringLiteral("  C:\\log\\send.log  "));
@@ -375,7 +375,7 @@ void TestSettingsFile::saveRoundTrips()
     Settings.POP3TIME = 32767;
     Settings.SMTP = QStringLiteral("  smtp  ");
     const SettingsRecord saved = Settings;
-    QVERIFY(!SaveSettings(app.path()));
+    QVERIFY(SaveSettings(app.path(), nullptr));
     aMain_sMail::ResetProcessState();
     QVERIFY(LoadSettings(app.path()));
     QCOMPARE(Settings, saved);
@@ -386,7 +386,7 @@ void TestSettingsFile::saveCreatesFolderForOwnerOnly()
     TempAppDir app;
     QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
     Settings = sampleRecord();
-    QVERIFY(!SaveSettings(app.path()));
+    QVERIFY(SaveSettings(app.path(), nullptr));
     QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), sampleFileBytes());
 #ifdef Q_OS_UNIX
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -399,7 +399,7 @@ void TestSettingsFile::saveCreatesFolderForOwnerOnly()
     // An older file that others could read is replaced by one they cannot.
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                     QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    QVERIFY(!SaveSettings(app.path()));
+    QVERIFY(SaveSettings(app.path(), nullptr));
     QCOMPARE(QFileInfo(path).permissions() & mask, ownerOnly);
 #endif
 }
@@ -411,11 +411,11 @@ void TestSettingsFile::saveRefusesValueCp932CannotHold()
     app.write(QStringLiteral("ini/kezmail.ini"), old);
     Settings = sampleRecord();
     Settings.SENDLOGPAS = QStringLiteral("/home/kez/caf\u00e9/send.log");
-    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
-    QVERIFY(error);
-    QCOMPARE(error->key, QStringLiteral("SENDLOGPAS"));
-    QVERIFY2(error->message.contains(QStringLiteral("配信ログファイルのパス")),
-             qPrintable(error->message));
+    aMain_sMail::SaveError error;
+    QVERIFY(!SaveSettings(app.path(), &error));
+    QCOMPARE(error.key, QStringLiteral("SENDLOGPAS"));
+    QVERIFY2(error.message.contains(QStringLiteral("配信ログファイルのパス")),
+             qPrintable(error.message));
     QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
     // Nothing was left behind beside the old file either.
     QCOMPARE(QDir(app.file(QStringLiteral("ini"))).entryList(QDir::Files),
@@ -487,10 +487,11 @@ void TestSettingsFile::saveRefusesWhatWouldChangeTheLines()
             *fields[i] = value;
     }
     const SettingsRecord saved = Settings;
-    const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+    aMain_sMail::SaveError error;
+    const bool wrote = SaveSettings(app.path(), &error);
 
     if (reason.isEmpty()) {
-        QVERIFY2(!error, error ? qPrintable(error->message) : "");
+        QVERIFY2(wrote, qPrintable(error.message));
         // Fourteen lines, and the value comes back whole at the next start.
         QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")).count("\r\n"), 14);
         aMain_sMail::ResetProcessState();
@@ -500,13 +501,13 @@ void TestSettingsFile::saveRefusesWhatWouldChangeTheLines()
                  qsizetype(100));
         return;
     }
-    QVERIFY(error);
-    QCOMPARE(error->key, key);
-    QVERIFY2(error->message.contains(QStringLiteral("「%1」(%2)").arg(label, key)),
-             qPrintable(error->message));
-    QVERIFY2(error->message.contains(reason), qPrintable(error->message));
-    QVERIFY2(error->message.endsWith(QStringLiteral("設定は保存されていません。")),
-             qPrintable(error->message));
+    QVERIFY(!wrote);
+    QCOMPARE(error.key, key);
+    QVERIFY2(error.message.contains(QStringLiteral("「%1」(%2)").arg(label, key)),
+             qPrintable(error.message));
+    QVERIFY2(error.message.contains(reason), qPrintable(error.message));
+    QVERIFY2(error.message.endsWith(QStringLiteral("設定は保存されていません。")),
+             qPrintable(error.message));
     QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
     QCOMPARE(Settings, saved);
 }
@@ -519,12 +520,12 @@ void TestSettingsFile::failedSaveKeepsOldFile()
         TempAppDir app;
         QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
         app.write(QStringLiteral("ini"), "not a folder");
-        const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
-        QVERIFY(error);
-        QVERIFY(error->key.isEmpty());
-        QVERIFY2(error->message.contains(
+        aMain_sMail::SaveError error;
+        QVERIFY(!SaveSettings(app.path(), &error));
+        QVERIFY(error.key.isEmpty());
+        QVERIFY2(error.message.contains(
                      QDir::toNativeSeparators(app.file(QStringLiteral("ini/kezmail.ini")))),
-                 qPrintable(error->message));
+                 qPrintable(error.message));
         QCOMPARE(app.read(QStringLiteral("ini")), QByteArray("not a folder"));
     }
 #ifdef Q_OS_UNIX
@@ -540,16 +541,17 @@ void TestSettingsFile::failedSaveKeepsOldFile()
         rlimit small = saved;
         small.rlim_cur = 16;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const std::optional<aMain_sMail::SaveError> error = SaveSettings(app.path());
+        aMain_sMail::SaveError error;
+        const bool wrote = SaveSettings(app.path(), &error);
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previousHandler);
-        QVERIFY(error);
-        QVERIFY2(error->message.contains(app.file(QStringLiteral("ini/kezmail.ini"))),
-                 qPrintable(error->message));
+        QVERIFY(!wrote);
+        QVERIFY2(error.message.contains(app.file(QStringLiteral("ini/kezmail.ini"))),
+                 qPrintable(error.message));
         // The system's reason follows the file name.
-        QVERIFY2(error->message.split(QLatin1Char('\n')).size() >= 3 &&
-                     !error->message.split(QLatin1Char('\n')).at(2).trimmed().isEmpty(),
-                 qPrintable(error->message));
+        QVERIFY2(error.message.split(QLatin1Char('\n')).size() >= 3 &&
+                     !error.message.split(QLatin1Char('\n')).at(2).trimmed().isEmpty(),
+                 qPrintable(error.message));
         QCOMPARE(app.read(QStringLiteral("ini/kezmail.ini")), old);
         QCOMPARE(QDir(app.file(QStringLiteral("ini"))).entryList(QDir::Files),
                  QStringList{QStringLiteral("kezmail.ini")});

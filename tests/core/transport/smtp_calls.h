@@ -20,7 +20,7 @@ inline int send(const QString& server, const QString& to, const QString& from = 
 inline QString errorText()
 {
     QString buffer;
-    int size = 8192;
+    int size = kErrorTextBufferSize;
     NMailGetMessage(0, buffer, size);
     return buffer;
 }

@@ -84,7 +84,7 @@ void TestExtraHeaders::refusedHeaderFailsTheSendBeforeAnyConnection()
         QStringLiteral("本文\r\n"), &header, QString(), 1);
     QVERIFY(result < 0);
     QString text;
-    int size = 8192;
+    int size = kErrorTextBufferSize;
     NMailGetMessage(0, text, size);
     QVERIFY2(text.contains(QStringLiteral("追加ヘッダー")), qPrintable(text));
     QCOMPARE(NMailGetFailureClass(), transport::FailureClass::Local);

@@ -444,7 +444,7 @@ void TestPop3Login::loginOutcomeGivesTheReason()
     QCOMPARE(outcome.errorText.isEmpty(), ok);
     // The same reason through the library's error text, as the run fetches it.
     QString buffer;
-    int size = 8192;
+    int size = kErrorTextBufferSize;
     NMailGetMessage(0, buffer, size);
     QCOMPARE(buffer, outcome.errorText);
     QCOMPARE(NMailGetFailureClass(),

@@ -94,7 +94,7 @@ private slots:
                                    QString(), 1),
                  -1);
         QString text;
-        int size = 8192;
+        int size = kErrorTextBufferSize;
         NMailGetMessage(0, text, size);
         QVERIFY2(text.contains(shown), qPrintable(text));
     }
