@@ -22,11 +22,6 @@ FakePop3Server::~FakePop3Server()
     stop();
 }
 
-QString FakePop3Server::address() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_port);
-}
-
 void FakePop3Server::stop()
 {
     m_stop = true;
@@ -34,141 +29,11 @@ void FakePop3Server::stop()
         m_thread.join();
 }
 
-void FakePop3Server::setGreeting(const QString& text)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.greeting = text;
-}
-
-void FakePop3Server::setApopTimestamp(const QString& timestamp)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.apopTimestamp = timestamp;
-}
-
-void FakePop3Server::setGreetingError(const QString& text)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.greetingError = text;
-}
-
-void FakePop3Server::setAccount(const QString& user, const QString& password)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.user = user;
-    m_script.password = password;
-}
-
-void FakePop3Server::setReplyDelayMs(int ms)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.replyDelayMs = ms;
-}
-
-void FakePop3Server::setTrickleMs(int msPerByte)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.trickleMs = msPerByte;
-}
-
-void FakePop3Server::setSilentAfterReplies(int replies)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.silentAfterReplies = replies;
-}
-
-void FakePop3Server::setCloseOnAccept(bool close)
-{
-    QMutexLocker lock(&m_mutex);
-    m_script.closeOnAccept = close;
-}
-
-std::vector<FakePop3Server::TranscriptLine> FakePop3Server::transcript() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_transcript;
-}
-
-QStringList FakePop3Server::clientLines() const
-{
-    QMutexLocker lock(&m_mutex);
-    QStringList lines;
-    for (const auto& line : m_transcript) {
-        if (line.fromClient)
-            lines << line.text;
-    }
-    return lines;
-}
-
-QString FakePop3Server::transcriptText() const
-{
-    QMutexLocker lock(&m_mutex);
-    QString text;
-    for (const auto& line : m_transcript)
-        text += (line.fromClient ? QStringLiteral("C: ") : QStringLiteral("S: ")) + line.text +
-                QLatin1Char('\n');
-    return text;
-}
-
-int FakePop3Server::connectionCount() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_connections;
-}
-
-int FakePop3Server::loginCount() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_logins;
-}
-
-int FakePop3Server::quitCount() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_quits;
-}
-
-bool FakePop3Server::waitForConnections(int count, int timeoutMs) const
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (connectionCount() < count) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-bool FakePop3Server::waitForQuits(int count, int timeoutMs) const
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (quitCount() < count) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 void FakePop3Server::clearRecord()
 {
-    QMutexLocker lock(&m_mutex);
-    m_transcript.clear();
-    m_connections = 0;
+    ScriptedServer::clearRecord();
     m_logins = 0;
     m_quits = 0;
-}
-
-FakePop3Server::Script FakePop3Server::script() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_script;
-}
-
-void FakePop3Server::record(int connection, bool fromClient, const QString& text)
-{
-    QMutexLocker lock(&m_mutex);
-    m_transcript.push_back({connection, fromClient, text});
 }
 
 void FakePop3Server::run(std::promise<quint16>* listening)
@@ -188,13 +53,10 @@ void FakePop3Server::run(std::promise<quint16>* listening)
         std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
         if (!socket)
             continue;
-        int connection;
-        {
-            QMutexLocker lock(&m_mutex);
-            connection = ++m_connections;
-        }
+        const int connection = recordConnect();
         if (script().closeOnAccept) {
             socket->abort();
+            recordClose(connection);
             continue;
         }
         serve(*socket, connection);
@@ -203,16 +65,17 @@ void FakePop3Server::run(std::promise<quint16>* listening)
             if (socket->state() != QAbstractSocket::UnconnectedState)
                 socket->waitForDisconnected(1000);
         }
+        recordClose(connection);
     }
     server.close();
 }
 
-void FakePop3Server::serve(QTcpSocket& socket, int connection)
+void FakePop3Server::serve(QTcpSocket& socket, int)
 {
     int replies = 0;
     // Returns false when the script says the server has gone quiet.
     auto reply = [&](const QString& text) {
-        const Script current = script();
+        const Pop3Script current = script();
         if (current.silentAfterReplies >= 0 && replies >= current.silentAfterReplies)
             return false;
         QDeadlineTimer delay(current.replyDelayMs);
@@ -231,12 +94,13 @@ void FakePop3Server::serve(QTcpSocket& socket, int connection)
             socket.write(bytes);
         }
         socket.waitForBytesWritten(1000);
-        record(connection, false, text);
+        for (const QString& line : text.split(QStringLiteral("\r\n")))
+            recordServer(line);
         ++replies;
         return true;
     };
 
-    const Script atStart = script();
+    const Pop3Script atStart = script();
     if (!atStart.greetingError.isEmpty()) {
         reply(QStringLiteral("-ERR ") + atStart.greetingError);
         return;
@@ -259,18 +123,15 @@ void FakePop3Server::serve(QTcpSocket& socket, int connection)
         while (raw.endsWith('\n') || raw.endsWith('\r'))
             raw.chop(1);
         const QString line = QString::fromUtf8(raw);
-        record(connection, true, line);
+        recordClient(line);
 
         const qsizetype blank = line.indexOf(QLatin1Char(' '));
         const QString command = line.left(blank < 0 ? line.size() : blank).toUpper();
         const QString argument = blank < 0 ? QString() : line.mid(blank + 1);
-        const Script current = script();
+        const Pop3Script current = script();
 
         if (command == QLatin1String("QUIT")) {
-            {
-                QMutexLocker lock(&m_mutex);
-                ++m_quits;
-            }
+            ++m_quits;
             reply(QStringLiteral("+OK Logging out."));
             return;
         }
@@ -289,10 +150,7 @@ void FakePop3Server::serve(QTcpSocket& socket, int connection)
         } else if (command == QLatin1String("PASS")) {
             if (!givenUser.isNull() && givenUser == current.user && argument == current.password) {
                 loggedIn = true;
-                {
-                    QMutexLocker lock(&m_mutex);
-                    ++m_logins;
-                }
+                ++m_logins;
                 reply(QStringLiteral("+OK Logged in."));
             } else {
                 givenUser.clear();
@@ -309,10 +167,7 @@ void FakePop3Server::serve(QTcpSocket& socket, int connection)
             } else if (parts.size() == 2 && parts[0] == current.user &&
                        parts[1].toLower().toLatin1() == expected) {
                 loggedIn = true;
-                {
-                    QMutexLocker lock(&m_mutex);
-                    ++m_logins;
-                }
+                ++m_logins;
                 reply(QStringLiteral("+OK Logged in."));
             } else {
                 reply(QStringLiteral("-ERR [AUTH] Authentication failed."));

@@ -44,17 +44,15 @@ QByteArray SmtpMessage::content() const
 
 struct FakeSmtpServer::State
 {
-    mutable std::mutex mutex;
-    SmtpScript script;
+    explicit State(FakeSmtpServer* owner) : server(owner) {}
+
+    FakeSmtpServer* server;
+    mutable std::mutex mutex; // messages, sockets and threads; the record has its own
     QList<SmtpMessage> messages;
-    QStringList transcript;
-    int connections = 0;
-    int open = 0;
     std::vector<int> liveSockets;
 
     std::atomic<bool> stopping{false};
     int listenSocket = -1;
-    quint16 port = 0;
     std::thread acceptor;
     std::vector<std::thread> workers;
 
@@ -64,16 +62,8 @@ struct FakeSmtpServer::State
 
     void makeCertificate();
 
-    SmtpScript currentScript()
-    {
-        std::lock_guard lock(mutex);
-        return script;
-    }
-    void record(const QString& line)
-    {
-        std::lock_guard lock(mutex);
-        transcript.append(line);
-    }
+    SmtpScript currentScript() { return server->script(); }
+    void record(const QString& line) { server->record(line); }
 
     void acceptLoop();
     void serve(int socket, int number);
@@ -232,13 +222,10 @@ void FakeSmtpServer::State::acceptLoop()
         int client = ::accept(listenSocket, nullptr, nullptr);
         if (client < 0)
             continue;
-        int number;
+        const int number = server->recordConnect();
         {
             std::lock_guard lock(mutex);
-            number = ++connections;
-            ++open;
             liveSockets.push_back(client);
-            transcript.append(QStringLiteral("* connect %1").arg(number));
             workers.emplace_back([this, client, number] { serve(client, number); });
         }
     }
@@ -444,18 +431,19 @@ void FakeSmtpServer::State::serve(int socket, int number)
     };
     run();
     ::shutdown(socket, SHUT_RDWR);
-    std::lock_guard lock(mutex);
-    ::close(socket);
-    std::erase(liveSockets, socket);
-    --open;
-    transcript.append(QStringLiteral("* close %1").arg(number));
+    {
+        std::lock_guard lock(mutex);
+        ::close(socket);
+        std::erase(liveSockets, socket);
+    }
+    server->recordClose(number);
 }
 
 FakeSmtpServer::FakeSmtpServer() : FakeSmtpServer(SmtpScript()) {}
 
-FakeSmtpServer::FakeSmtpServer(const SmtpScript& script) : m_state(std::make_shared<State>())
+FakeSmtpServer::FakeSmtpServer(const SmtpScript& script) : m_state(std::make_unique<State>(this))
 {
-    m_state->script = script;
+    setScript(script);
     m_state->makeCertificate();
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
@@ -469,7 +457,7 @@ FakeSmtpServer::FakeSmtpServer(const SmtpScript& script) : m_state(std::make_sha
     socklen_t len = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     m_state->listenSocket = fd;
-    m_state->port = ntohs(addr.sin_port);
+    m_port = ntohs(addr.sin_port);
     State* state = m_state.get();
     m_state->acceptor = std::thread([state] { state->acceptLoop(); });
 }
@@ -536,25 +524,9 @@ void FakeSmtpServer::State::makeCertificate()
     EVP_PKEY_free(key);
 }
 
-quint16 FakeSmtpServer::port() const
-{
-    return m_state->port;
-}
-
-QString FakeSmtpServer::address() const
-{
-    return QStringLiteral("127.0.0.1:%1").arg(m_state->port);
-}
-
 QString FakeSmtpServer::certificatePath() const
 {
     return m_state->certificatePath;
-}
-
-void FakeSmtpServer::setScript(const SmtpScript& script)
-{
-    std::lock_guard lock(m_state->mutex);
-    m_state->script = script;
 }
 
 QList<SmtpMessage> FakeSmtpServer::messages() const
@@ -572,51 +544,11 @@ QList<SmtpMessage> FakeSmtpServer::acceptedMessages() const
     return out;
 }
 
-QStringList FakeSmtpServer::transcript() const
+void FakeSmtpServer::clearRecord()
 {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->transcript;
-}
-
-QStringList FakeSmtpServer::clientLines() const
-{
-    QStringList out;
-    for (const QString& line : transcript())
-        if (line.startsWith(QLatin1String("C: ")))
-            out.append(line.mid(3));
-    return out;
-}
-
-int FakeSmtpServer::connectionCount() const
-{
-    std::lock_guard lock(m_state->mutex);
-    return m_state->connections;
-}
-
-int FakeSmtpServer::openConnections() const
-{
-    std::lock_guard lock(m_state->mutex);
-    return m_state->open;
-}
-
-void FakeSmtpServer::clearRecords()
-{
+    ScriptedServer::clearRecord();
     std::lock_guard lock(m_state->mutex);
     m_state->messages.clear();
-    m_state->transcript.clear();
-}
-
-quint16 FakeSmtpServer::unusedPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
 }
 
 } // namespace testing_support

@@ -1,23 +1,23 @@
 #pragma once
 
-// A scripted SMTP server for tests. It listens on 127.0.0.1 on an ephemeral port and serves
-// every connection on its own thread with blocking sockets, so a blocking libcurl call on the
-// test thread never waits for the test's event loop.
+// A scripted SMTP server for the transport's tests, with the script-and-transcript API of
+// fake_server.h. It serves every connection on a thread of its own, so a blocking libcurl call
+// on the test thread never waits for the test's event loop.
 //
-// Set the script before the client connects (setScript); the server reads it at the start of
-// each connection and of each command, so a change takes effect on the next command.
+// The server reads the script at the start of each connection and of each command, so a change
+// takes effect on the next command.
 //
 //   testing_support::FakeSmtpServer server;
 //   SmtpScript script;
 //   script.rejectRecipients["nobody@example.jp"] = "550 5.1.1 User unknown";
 //   server.setScript(script);
-//   ... send to "127.0.0.1:" + QString::number(server.port()) ...
+//   ... send to server.address() ...
 //   QCOMPARE(server.messages().size(), 1);
 //
-// The transcript lists, in order, "* connect N", "C: <client line>", "S: <server reply line>"
-// (one entry per line of a multi-line reply), "C: <DATA: n bytes>" for the message content,
-// and "* close N" when a connection ends (N counts connections from 1). AUTH arguments are
-// shown as "****".
+// Besides the shared entries, the transcript shows "C: <DATA: n bytes>" for the message content;
+// AUTH arguments are shown as "****".
+
+#include "fake_server.h"
 
 #include <QByteArray>
 #include <QList>
@@ -91,20 +91,14 @@ struct SmtpMessage
     QByteArray content() const;
 };
 
-class FakeSmtpServer
+class FakeSmtpServer final : public ScriptedServer<SmtpScript>
 {
 public:
     FakeSmtpServer();
     explicit FakeSmtpServer(const SmtpScript& script);
-    ~FakeSmtpServer();
+    ~FakeSmtpServer() override;
     FakeSmtpServer(const FakeSmtpServer&) = delete;
     FakeSmtpServer& operator=(const FakeSmtpServer&) = delete;
-
-    quint16 port() const;
-    // "127.0.0.1:<port>", the server value a client is given.
-    QString address() const;
-
-    void setScript(const SmtpScript& script);
 
     // The PEM file of the server's self-signed certificate, for a client that is told to
     // trust it.
@@ -113,20 +107,12 @@ public:
     // Every message whose content ended with "." (accepted or not), in order.
     QList<SmtpMessage> messages() const;
     QList<SmtpMessage> acceptedMessages() const;
-    QStringList transcript() const;
-    // Only the client's lines ("C: " entries without the prefix).
-    QStringList clientLines() const;
-    int connectionCount() const;
-    // Connections still open.
-    int openConnections() const;
-    void clearRecords();
-
-    // A loopback port with nothing listening on it (bound, then released).
-    static quint16 unusedPort();
+    // The messages go too.
+    void clearRecord() override;
 
 private:
     struct State;
-    std::shared_ptr<State> m_state;
+    std::unique_ptr<State> m_state;
 };
 
 } // namespace testing_support

@@ -62,10 +62,4 @@ bool AppendLogLine(const QString& path, const QString& line, QString* errorText)
     return platform::appendWhole(path, bytes, errorText);
 }
 
-QString ErrorTextOfBuffer(const QString& buffer)
-{
-    const qsizetype nul = buffer.indexOf(QChar(u'\0'));
-    return nul < 0 ? buffer : buffer.left(nul);
-}
-
 } // namespace delivery

@@ -35,7 +35,4 @@ QString EscapeControlCharacters(const QString& text);
 // the reason in *errorText (the system's own, e.g. a full disk).
 bool AppendLogLine(const QString& path, const QString& line, QString* errorText);
 
-// A transport error buffer holds its text up to the first NUL; the rest is filler.
-QString ErrorTextOfBuffer(const QString& buffer);
-
 } // namespace delivery

@@ -1,11 +1,10 @@
 #include "gui/main_window/write_form.h"
 
-#include "core/delivery/recipient_list.h"
 #include "core/platform/process_end.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
-#include "core/transport/nmail.h"
+#include "core/transport/transport_thread.h"
 #include "gui/bulk_dialog/frm_bulk_set.h"
 #include "gui/main_window/repaint_pacer.h"
 #include "gui/main_window/run_title.h"
@@ -57,6 +56,12 @@ WriteForm::WriteForm(const QString& appDir, QWidget* parent)
 }
 
 WriteForm::~WriteForm() = default;
+
+QList<QWidget*> WriteForm::runLockedControls() const
+{
+    return {cmdTestSend, SendCommand,   cmdCSV,     ToText, SubjectText,
+            txtFrom,     AttachCommand, AttachText, cmdDoc, BodyText};
+}
 
 void WriteForm::buildControls()
 {
@@ -275,13 +280,14 @@ void WriteForm::Form_Load()
 
     aMain_sMail::ScheduleConfirmed = 0;
     aMain_sMail::ScheduledTime.clear();
-    SendFlag = 0;
+    run.SendFlag = 0;
 
     if (!Settings.MAIL.isEmpty())
         txtSenderAdress->setText(QLatin1Char('<') + Settings.MAIL + QLatin1Char('>'));
 
-    NMailInitializeWinSock();
-    NMailSetOption(1, kErrorTextBufferSize);
+    // The transport's thread readies the library (NMailInitializeWinSock, NMailSetOption) as
+    // its first work.
+    transportThread();
 
     txtTimerTime->setText(QString::number(Settings.SENDSPAN));
     Timer1->setEnabled(false);
@@ -289,7 +295,7 @@ void WriteForm::Form_Load()
 
     Timer2->setEnabled(false);
     if (Settings.POP3TIME != 0) {
-        PopTickCount = 0;
+        run.PopTickCount = 0;
         // Wide enough that the dialog's largest value, 999, gives 999,000 ms per tick.
         Timer2->setInterval(qint64(Settings.POP3TIME) * 1000);
     }
@@ -298,14 +304,14 @@ void WriteForm::Form_Load()
 
 void WriteForm::nmFile_End_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
     CancelCommand_Click();
 }
 
 void WriteForm::mnOption_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
     {
         frmOpSet1 dialog(m_appDir, this);
@@ -318,7 +324,7 @@ void WriteForm::mnOption_Click()
 
 void WriteForm::mnOption_Bulk_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
     frmBulkSet dialog(m_appDir, this);
     dialog.exec();
@@ -328,6 +334,17 @@ void WriteForm::closeMainWindow(CloseOrigin origin)
 {
     if (m_unloaded)
         return;
+    // A mail or login on its way is let finish first (within the transport's time-outs): its
+    // counters and log line are written, then closeIfRequested() closes. Nothing new starts
+    // meanwhile, and Label3 says what the window waits for.
+    if (run.transportWaits > 0) {
+        run.closeRequested = true;
+        Timer1->setEnabled(false);
+        Timer2->setEnabled(false);
+        timSend->setEnabled(false);
+        Label3->setText(QStringLiteral("送信終了待ち"));
+        return;
+    }
     m_closeOrigin = origin;
     close();
     m_closeOrigin = CloseOrigin::Request;
@@ -365,10 +382,12 @@ void WriteForm::Form_Unload()
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     timSend->setEnabled(false);
-    m_list.reset();
+    run.List.reset();
     m_runTitle->stop();
-    NMailEndWinSock();
     hide();
+    // No request is open here (a close waits for it): this ends the library on the
+    // transport's thread (NMailEndWinSock, which says QUIT on a kept connection) and joins it.
+    m_transport.reset();
     platform::processEnd().endProcess();
 }
 
@@ -395,17 +414,17 @@ bool WriteForm::checkComposeInputs(const std::optional<QString>& settingsCaption
         if (!check.failed)
             continue;
         platform::msgBox(this, QString::fromUtf16(check.message), MsgIcon::Exclamation);
-        if (!m_unloaded)
+        if (!isEnding())
             check.focus->setFocus(Qt::OtherFocusReason);
         return false;
     }
-    return !m_unloaded;
+    return !isEnding();
 }
 
 bool WriteForm::yieldEvents()
 {
-    if (m_unloaded)
+    if (isEnding())
         return false;
     QCoreApplication::processEvents();
-    return !m_unloaded;
+    return !isEnding();
 }

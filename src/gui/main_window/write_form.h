@@ -1,10 +1,14 @@
 #pragma once
 
+#include "core/delivery/run_state.h"
 #include "core/platform/form_timer.h"
+#include "core/transport/mail_transport.h"
 
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -17,8 +21,8 @@ class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace delivery {
-class RecipientList;
+namespace transport {
+class TransportThread;
 }
 namespace shell {
 class RunTitle;
@@ -30,6 +34,10 @@ class RunTitle;
 // The handlers live beside this file, one file per concern: write_form.cpp (layout, load,
 // closing, settings menu), write_form_delivery.cpp, write_form_compose.cpp,
 // write_form_schedule.cpp and write_form_info.cpp.
+//
+// Mails and POP3 logins run on the transport's own thread (transport::TransportThread), made at
+// load and ended at unload. The handler that asked waits for the result in a local event loop,
+// so the window paints and its buttons and timers work while a mail is on its way.
 //
 // Controls are named as their objectName() so that handlers and tests agree.
 class WriteForm : public QMainWindow
@@ -48,6 +56,12 @@ public:
     // True once the window has unloaded and the process was told to end. Every handler
     // returns at once from then on (this only matters where the process end is a test's).
     bool isUnloaded() const { return m_unloaded; }
+    // True from a close or a cancel (Yes) on: the window unloaded, or waits for the request on
+    // its way to end before it does. No handler starts anything new meanwhile.
+    bool isEnding() const { return m_unloaded || run.closeRequested; }
+
+    // The ten controls a run (and an armed schedule) locks, in the order the run locks them.
+    QList<QWidget*> runLockedControls() const;
 
     // --- shell
     void nmFile_End_Click();
@@ -58,7 +72,8 @@ public:
     void SendCommand_Click();
     void Timer1_Timer();
     void Timer2_Timer();
-    void Pop3Con();
+    // One POP before SMTP login; the run goes on whatever its outcome.
+    transport::LoginOutcome Pop3Con();
     void cmdTestSend_Click();
     void cmdSendPouse_Click();
     void cmdSendRtry_Click();
@@ -132,13 +147,8 @@ public:
     QAction* mnEtc_Ver = nullptr;
     QAction* mnEtc_Bbs = nullptr;
 
-    // Run state of a delivery.
-    qint16 SendFlag = 0;
-    qint16 PauseFlag = 0;
-    QString CurAddress;
-    qint32 SendCount = 0;
-    qint32 ErrCount = 0;
-    qint16 PopTickCount = 0;
+    // The state of the delivery run.
+    delivery::RunState run;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -160,8 +170,8 @@ private:
     void closeMainWindow(CloseOrigin origin);
     // Ends the transport and the process.
     void Form_Unload();
-    // Lets pending window events run once. Returns false when the window unloaded meanwhile,
-    // in which case the caller must return at once.
+    // Lets pending window events run once. Returns false when the window is ending (see
+    // isEnding()), in which case the caller must return at once.
     bool yieldEvents();
 
     // The four input checks that the send button, the test button and the schedule menu make
@@ -180,18 +190,31 @@ private:
     // One of the three mails to the operator's own address (test, start and end notice).
     void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
                           const QString& successText);
+    // The mail of the window's fields, to the given recipient with the given subject.
+    transport::MailRequest composeMail(const QString& to, const QString& subject) const;
     // The list is done: end notice, completion message, close.
     void finishRun();
     // The list could not be read further: say so and pause the run.
     void listReadFailed();
-    bool m_runStarted = false;   // the start has locked the controls; a second start is refused
-    bool m_askingCancel = false; // the cancel question is open; no tick may start meanwhile
+    // A log line could not be written: say so (the run is already paused).
+    void logWriteFailed(const QString& path, const QString& reason, const QString& line);
+
+    // The transport's thread, made on first use.
+    transport::TransportThread& transportThread();
+    // Runs job on the transport's thread and waits for it in a local event loop; see
+    // delivery::RunState::transportWaits for what may and may not run meanwhile.
+    template <class Result>
+    Result awaitTransport(std::function<Result(transport::MailTransport&)> job);
+    // Called once a wait is over: a close asked for meanwhile goes ahead when no other wait is
+    // open. True when the caller must stop (the window is ending).
+    bool closeIfRequested();
+    // A periodic login that fell due during a wait.
+    void runDueLogin();
 
     QString m_appDir;
     bool m_unloaded = false;
     CloseOrigin m_closeOrigin = CloseOrigin::Request;
-    bool m_inTick = false;
-    std::unique_ptr<delivery::RecipientList> m_list;
+    std::unique_ptr<transport::TransportThread> m_transport;
     // The run's progress in the caption and on the launcher entry.
     std::unique_ptr<shell::RunTitle> m_runTitle;
 

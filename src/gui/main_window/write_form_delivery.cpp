@@ -8,7 +8,7 @@
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
-#include "core/transport/nmail.h"
+#include "core/transport/transport_thread.h"
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
 
@@ -21,19 +21,14 @@ using aMain_sMail::Settings;
 using platform::MsgAnswer;
 using platform::MsgButtons;
 using platform::MsgIcon;
+using transport::LoginOutcome;
+using transport::MailRequest;
+using transport::MailTransport;
+using transport::SendOutcome;
 
 namespace {
 
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
-
-// The transport's description of the failure that just happened, up to its first NUL.
-QString fetchErrorText()
-{
-    QString buffer;
-    int size = kErrorTextBufferSize;
-    NMailGetMessage(0, buffer, size);
-    return delivery::ErrorTextOfBuffer(buffer);
-}
 
 QString senderText(const QString& name)
 {
@@ -41,6 +36,51 @@ QString senderText(const QString& name)
 }
 
 } // namespace
+
+transport::TransportThread& WriteForm::transportThread()
+{
+    if (!m_transport)
+        m_transport = std::make_unique<transport::TransportThread>();
+    return *m_transport;
+}
+
+template <class Result>
+Result WriteForm::awaitTransport(std::function<Result(MailTransport&)> job)
+{
+    ++run.transportWaits;
+    Result result = transportThread().run(std::move(job));
+    --run.transportWaits;
+    // The login Timer2 owed goes out once no request is open, as a queued call: it runs at the
+    // next yield, where a tick of old let Timer2 in.
+    if (run.transportWaits == 0 && run.loginDue)
+        QMetaObject::invokeMethod(this, &WriteForm::runDueLogin, Qt::QueuedConnection);
+    return result;
+}
+
+bool WriteForm::closeIfRequested()
+{
+    if (m_unloaded)
+        return true;
+    if (!run.closeRequested)
+        return false;
+    // An outer wait still has results to write; the close goes ahead after it.
+    if (run.transportWaits == 0)
+        closeMainWindow(CloseOrigin::CancelAction);
+    return true;
+}
+
+MailRequest WriteForm::composeMail(const QString& to, const QString& subject) const
+{
+    // Settings and fields are read here, on the window's thread; the transport gets a copy.
+    MailRequest mail;
+    mail.server = Settings.SMTP;
+    mail.to = to;
+    mail.from = senderText(txtFrom->text());
+    mail.subject = subject;
+    mail.body = bodyText();
+    mail.attachments = AttachText->text();
+    return mail;
+}
 
 void WriteForm::connectDelivery()
 {
@@ -57,7 +97,7 @@ void WriteForm::SendCommand_Click()
 {
     // The schedule tick calls this too; once a run has locked the window, a second start would
     // open the list twice and interleave two runs.
-    if (m_unloaded || m_runStarted)
+    if (isEnding() || run.started)
         return;
 
     if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
@@ -77,29 +117,25 @@ void WriteForm::SendCommand_Click()
             this,
             QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
             MsgIcon::Exclamation);
-        if (!m_unloaded)
+        if (!isEnding())
             ToText->setFocus();
         return;
     }
     if (!*startable)
         return;
 
-    m_runStarted = true;
-    for (QWidget* w : {static_cast<QWidget*>(cmdTestSend), static_cast<QWidget*>(SendCommand),
-                       static_cast<QWidget*>(cmdCSV), static_cast<QWidget*>(ToText),
-                       static_cast<QWidget*>(SubjectText), static_cast<QWidget*>(txtFrom),
-                       static_cast<QWidget*>(AttachCommand), static_cast<QWidget*>(AttachText),
-                       static_cast<QWidget*>(cmdDoc), static_cast<QWidget*>(BodyText)})
+    run.started = true;
+    for (QWidget* w : runLockedControls())
         w->setEnabled(false);
     m_runTitle->start(listPath, Timer1->interval());
 
     SendStartNotice();
-    if (m_unloaded)
+    if (isEnding())
         return;
 
-    ErrCount = 0;
-    SendCount = 0;
-    m_list = std::move(list);
+    run.ErrCount = 0;
+    run.SendCount = 0;
+    run.List = std::move(list);
     Timer1->setEnabled(true);
     if (Settings.POP3TIME != 0)
         Timer2->setEnabled(true);
@@ -107,49 +143,47 @@ void WriteForm::SendCommand_Click()
 
 void WriteForm::Timer1_Timer()
 {
-    // A yield inside the running tick (label repaint, error notice, a POP login, the cancel
-    // question) may have enabled the timer again. The next mail waits until this one is over;
-    // the tick's end restarts the countdown.
-    if (m_unloaded || m_inTick || m_askingCancel)
+    // A yield or a wait inside the running tick (label repaint, error notice, a POP login, the
+    // cancel question, the mail itself) may have enabled the timer again. The next mail waits
+    // until this one is over, and until any other request on its way is done; the tick's end
+    // restarts the countdown.
+    if (isEnding() || run.inTick || run.askingCancel || run.transportWaits > 0)
         return;
-    m_inTick = true;
+    run.inTick = true;
     Timer1->setEnabled(false);
     SendNextMail();
-    if (m_unloaded)
+    if (isEnding())
         return;
-    m_inTick = false;
-    if (PauseFlag == 0)
+    run.inTick = false;
+    if (run.PauseFlag == 0)
         Timer1->setEnabled(true);
 }
 
 void WriteForm::SendNextMail()
 {
-    if (!m_list)
+    if (!run.List)
         return;
-    SendFlag = 1;
+    run.SendFlag = 1;
 
-    const std::optional<QString> line = m_list->readLine();
+    const std::optional<QString> line = run.List->readLine();
     if (!line) {
-        if (m_list->hasError())
+        if (run.List->hasError())
             listReadFailed();
         else
             finishRun(); // the file shrank under the run: nothing is left to send
         return;
     }
-    CurAddress = compose::Trim(*line);
-    const QString address = CurAddress;
+    run.CurAddress = compose::Trim(*line);
+    const QString address = run.CurAddress;
 
-    const int result =
-        NMailSmtpSendMail(Settings.SMTP, address, nullptr, nullptr, senderText(txtFrom->text()),
-                          SubjectText->text(), bodyText(), nullptr, AttachText->text(), 1);
-    // Fetched at once: a POP login during the yield below would replace the transport's
-    // description of this failure with its own.
-    const QString errorText = result < 0 ? fetchErrorText() : QString();
+    const MailRequest mail = composeMail(address, SubjectText->text());
+    const SendOutcome outcome =
+        awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
 
-    ++SendCount;
-    lblSndRec->setText(QString::number(SendCount));
+    ++run.SendCount;
+    lblSndRec->setText(QString::number(run.SendCount));
     lblAdres->setText(address);
-    m_runTitle->mailSent(SendCount, Timer1->interval());
+    m_runTitle->mailSent(run.SendCount, Timer1->interval());
 
     // The record goes to disk before the yield: the mail has gone out, and closing the window
     // during the yield must not lose its line.
@@ -157,12 +191,12 @@ void WriteForm::SendNextMail()
     QString logLine;
     QString logFailure;
     bool logWritten = true;
-    if (result < 0) {
-        ++ErrCount;
-        lblErrCnt->setText(QString::number(ErrCount));
+    if (!outcome.ok) {
+        ++run.ErrCount;
+        lblErrCnt->setText(QString::number(run.ErrCount));
         if (delivery::LogSwitchOn(Settings.ERRLOG)) {
             logPath = Settings.ERRLOGPAS;
-            logLine = delivery::ErrorLogLine(errorText, address, delivery::LogStampNow());
+            logLine = delivery::ErrorLogLine(outcome.errorText, address, delivery::LogStampNow());
             logWritten = delivery::AppendLogLine(logPath, logLine, &logFailure);
         }
     } else if (delivery::LogSwitchOn(Settings.SENDLOG)) {
@@ -175,31 +209,45 @@ void WriteForm::SendNextMail()
     if (!logWritten)
         cmdSendPouse_Click();
 
+    // The operator closed or cancelled while the mail was on its way: its line is written, so
+    // the program ends now. A line that could not be written is still reported first.
+    if (run.closeRequested) {
+        if (!logWritten)
+            logWriteFailed(logPath, logFailure, logLine);
+        closeIfRequested();
+        return;
+    }
+
     if (!yieldEvents())
         return;
 
     if (!logWritten) {
-        platform::msgBox(this,
-                         QStringLiteral("ログファイルに書き込めませんでした。配信を一時停止しま"
-                                        "す。\nファイル: %1\n理由: %2\n書き込めなかった行: %3")
-                             .arg(logPath, logFailure, logLine),
-                         MsgIcon::Critical);
-        if (m_unloaded)
+        logWriteFailed(logPath, logFailure, logLine);
+        if (isEnding())
             return;
     }
-    if (result < 0 && delivery::LogSwitchOn(Settings.ERRLOGMSG)) {
-        platform::msgBox(this, address + QLatin1Char('\r') + errorText, MsgIcon::Critical,
+    if (!outcome.ok && delivery::LogSwitchOn(Settings.ERRLOGMSG)) {
+        platform::msgBox(this, address + QLatin1Char('\r') + outcome.errorText, MsgIcon::Critical,
                          MsgButtons::Ok, QStringLiteral("KEZ-MAILER 配信エラー"));
-        if (m_unloaded)
+        if (isEnding())
             return;
     }
 
-    if (m_list->atEnd()) {
-        if (m_list->hasError())
+    if (run.List->atEnd()) {
+        if (run.List->hasError())
             listReadFailed();
         else
             finishRun();
     }
+}
+
+void WriteForm::logWriteFailed(const QString& path, const QString& reason, const QString& line)
+{
+    platform::msgBox(this,
+                     QStringLiteral("ログファイルに書き込めませんでした。配信を一時停止しま"
+                                    "す。\nファイル: %1\n理由: %2\n書き込めなかった行: %3")
+                         .arg(path, reason, line),
+                     MsgIcon::Critical);
 }
 
 void WriteForm::finishRun()
@@ -207,22 +255,22 @@ void WriteForm::finishRun()
     // No tick and no periodic login after the last mail; the end notice logs in on its own.
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
-    m_list.reset();
+    run.List.reset();
     SendEndNotice();
-    if (m_unloaded)
+    if (isEnding())
         return;
     platform::msgBox(this, QStringLiteral("送信が完了しました。"), MsgIcon::Information);
-    if (m_unloaded)
+    if (isEnding())
         return;
-    SendFlag = 0;
+    run.SendFlag = 0;
     m_runTitle->stop();
     closeMainWindow(CloseOrigin::RunEnd);
 }
 
 void WriteForm::listReadFailed()
 {
-    const QString path = m_list->path();
-    const QString reason = m_list->errorString();
+    const QString path = run.List->path();
+    const QString reason = run.List->errorString();
     cmdSendPouse_Click();
     platform::msgBox(this,
                      QStringLiteral("CSVファイルを読み込めませんでした。配信を一時停止します。"
@@ -233,39 +281,63 @@ void WriteForm::listReadFailed()
 
 void WriteForm::Timer2_Timer()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
-    if (PopTickCount < 60)
-        ++PopTickCount;
-    if (PopTickCount < 60)
+    if (run.PopTickCount < 60)
+        ++run.PopTickCount;
+    if (run.PopTickCount < 60)
         return;
+    // A mail (or another login) is on its way: the login follows it on the transport's thread
+    // once its results are written (runDueLogin), as it followed the mail's yield before.
+    if (run.transportWaits > 0) {
+        run.loginDue = true;
+        return;
+    }
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     Pop3Con();
-    if (m_unloaded)
+    if (isEnding())
         return;
-    PopTickCount = 0;
+    run.PopTickCount = 0;
     // A pause pressed during the login stands: the login must not set the run going again.
-    if (PauseFlag != 0)
+    if (run.PauseFlag != 0)
         return;
     Timer1->setEnabled(true);
     Timer2->setEnabled(true);
 }
 
-void WriteForm::Pop3Con()
+void WriteForm::runDueLogin()
 {
-    if (m_unloaded)
+    // Another wait opened first: its own end queues this call again.
+    if (!run.loginDue || isEnding() || run.transportWaits > 0)
         return;
+    run.loginDue = false;
+    // A pause or the end of the run stopped Timer2 meanwhile, and with it the login it owed.
+    if (!Timer2->isEnabled())
+        return;
+    Timer2_Timer();
+}
+
+LoginOutcome WriteForm::Pop3Con()
+{
+    if (isEnding())
+        return {};
     Label3->setText(QStringLiteral("ＰＯＰ３承認中"));
     if (!yieldEvents())
-        return;
-    const int handle = NMailPop3Connect(Settings.POP3);
-    if (handle != -1) {
-        NMailPop3Authenticate(handle, Settings.USERID, Settings.IDPAS, Settings.APOP != 0 ? -1 : 0);
-        NMailPop3Close(handle);
-    }
+        return {};
+    transport::Pop3Request login;
+    login.server = Settings.POP3;
+    login.user = Settings.USERID;
+    login.password = Settings.IDPAS;
+    login.apop = Settings.APOP != 0;
+    const LoginOutcome outcome =
+        awaitTransport<LoginOutcome>([login](MailTransport& t) { return t.pop3Login(login); });
+    // Label3 keeps saying that the window waits to close.
+    if (closeIfRequested())
+        return outcome;
     Label3->clear();
     yieldEvents();
+    return outcome;
 }
 
 void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
@@ -273,19 +345,22 @@ void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& fa
 {
     if (Settings.POP3TIME != 0) {
         Pop3Con();
-        if (m_unloaded)
+        if (isEnding())
             return;
     }
-    const int result = NMailSmtpSendMail(
-        Settings.SMTP, Settings.MAIL, nullptr, nullptr, senderText(txtFrom->text()),
-        subjectPrefix + SubjectText->text(), bodyText(), nullptr, AttachText->text(), 1);
-    if (result < 0) {
-        platform::msgBox(this, fetchErrorText(), MsgIcon::Critical, MsgButtons::Ok, failureCaption);
-        if (m_unloaded)
+    const MailRequest mail = composeMail(Settings.MAIL, subjectPrefix + SubjectText->text());
+    const SendOutcome outcome =
+        awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
+    if (closeIfRequested())
+        return;
+    if (!outcome.ok) {
+        platform::msgBox(this, outcome.errorText, MsgIcon::Critical, MsgButtons::Ok,
+                         failureCaption);
+        if (isEnding())
             return;
     } else if (!successText.isEmpty()) {
         platform::msgBox(this, successText, MsgIcon::Information);
-        if (m_unloaded)
+        if (isEnding())
             return;
     }
     yieldEvents();
@@ -293,7 +368,7 @@ void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& fa
 
 void WriteForm::cmdTestSend_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
     if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
@@ -315,9 +390,9 @@ void WriteForm::SendEndNotice()
 
 void WriteForm::cmdSendPouse_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
-    PauseFlag = 1;
+    run.PauseFlag = 1;
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     txtTimerTime->setEnabled(true);
@@ -326,29 +401,29 @@ void WriteForm::cmdSendPouse_Click()
 
 void WriteForm::cmdSendRtry_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
     const double value = delivery::ResumeIntervalValue(txtTimerTime->text());
     if (value == 0) {
         platform::msgBox(this, QStringLiteral("タイマーインターバルを入力して下さい"),
                          MsgIcon::Exclamation, MsgButtons::Ok, kIntervalCaption);
-        if (!m_unloaded)
+        if (!isEnding())
             txtTimerTime->setFocus();
         return;
     }
     if (value < 100) {
         platform::msgBox(this, QStringLiteral("値が少なすぎます。もっと大きな値を入力して下さい"),
                          MsgIcon::Exclamation, MsgButtons::Ok, kIntervalCaption);
-        if (!m_unloaded)
+        if (!isEnding())
             txtTimerTime->setFocus();
         return;
     }
-    if (SendFlag == 1) {
-        PauseFlag = 0;
+    if (run.SendFlag == 1) {
+        run.PauseFlag = 0;
         if (Settings.POP3TIME != 0) {
             Timer2->setEnabled(true);
             Pop3Con();
-            if (m_unloaded)
+            if (isEnding())
                 return;
         }
         Timer1->setInterval(delivery::ResumeIntervalMs(value));
@@ -359,17 +434,17 @@ void WriteForm::cmdSendRtry_Click()
 
 void WriteForm::CancelCommand_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
-    if (SendFlag == 1) {
+    if (run.SendFlag == 1) {
         Timer1->setEnabled(false);
-        const bool outerQuestion = m_askingCancel;
-        m_askingCancel = true;
+        const bool outerQuestion = run.askingCancel;
+        run.askingCancel = true;
         const MsgAnswer answer = platform::msgBox(this, QStringLiteral("配信を中止しますか？"),
                                                   MsgIcon::Question, MsgButtons::YesNo);
-        if (m_unloaded)
+        run.askingCancel = outerQuestion;
+        if (isEnding())
             return;
-        m_askingCancel = outerQuestion;
         if (answer == MsgAnswer::No) {
             Timer1->setEnabled(true);
             return;

@@ -20,13 +20,10 @@ using platform::MsgIcon;
 
 namespace {
 
-// The controls an armed schedule keeps out of reach, always switched together in this order.
+// An armed schedule keeps the run's controls out of reach, all together.
 void setScheduleLocked(WriteForm& form, bool locked)
 {
-    QWidget* controls[] = {form.ToText,      form.SubjectText, form.txtFrom,       form.AttachText,
-                           form.cmdDoc,      form.cmdCSV,      form.AttachCommand, form.BodyText,
-                           form.cmdTestSend, form.SendCommand};
-    for (QWidget* control : controls)
+    for (QWidget* control : form.runLockedControls())
         control->setEnabled(!locked);
 }
 
@@ -40,12 +37,12 @@ void WriteForm::connectSchedule()
 
 void WriteForm::mnOption_Timer_Click()
 {
-    if (m_unloaded)
+    if (isEnding())
         return;
 
     // A run owns the locked controls until the application ends. Arming now would start a
     // second run at the set time, and disarming would hand the send button back mid-run.
-    if (SendFlag == 1 || m_runStarted) {
+    if (run.SendFlag == 1 || run.started) {
         platform::msgBox(this, QStringLiteral("配信中はタイマー配信を設定できません。"),
                          MsgIcon::Exclamation);
         return;
@@ -62,7 +59,7 @@ void WriteForm::mnOption_Timer_Click()
         frmTimerSet dialog(nullptr);
         dialog.exec();
     }
-    if (m_unloaded)
+    if (isEnding())
         return;
 
     ++m_scheduleArming;
@@ -82,7 +79,7 @@ void WriteForm::mnOption_Timer_Click()
 void WriteForm::timSend_Timer()
 {
     // A tick that is still inside its yield must not be overtaken by the next one.
-    if (m_unloaded || m_inScheduleTick || !timSend->isEnabled())
+    if (isEnding() || m_inScheduleTick || !timSend->isEnabled())
         return;
 
     lblNowTime->setText(platform::clock().now().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));

@@ -6,6 +6,7 @@
 #include "core/delivery/recipient_list.h"
 #include "core/delivery/resume_interval.h"
 #include "core/platform/text_files.h"
+#include "core/transport/nmail_transport.h"
 
 #include <QFile>
 #include <QTest>
@@ -57,7 +58,7 @@ private slots:
         // The error text is trimmed of the buffer's filler; its field comes first.
         QString buffer = QString(" 550 5.1.1 ユーザー不明 ") + QString(3, QChar(u'\0'));
         buffer += QString(8192 - buffer.size(), QLatin1Char(' '));
-        const QString text = delivery::ErrorTextOfBuffer(buffer);
+        const QString text = transport::ErrorTextOfBuffer(buffer);
         QCOMPARE(text, QString(" 550 5.1.1 ユーザー不明 "));
         QCOMPARE(delivery::ErrorLogLine(text, "b@example.jp", stamp),
                  QString("550 5.1.1 ユーザー不明,b@example.jp,26/12/06 01:56:16"));
@@ -65,7 +66,7 @@ private slots:
                  QString("550 5.1.1 ユーザー不明,b@example.jp,26/12/06 01:56:16"));
         QCOMPARE(delivery::ErrorLogLine("", "b@example.jp", stamp),
                  QString(",b@example.jp,26/12/06 01:56:16"));
-        QCOMPARE(delivery::ErrorTextOfBuffer(QString(5, QChar(u'\0'))), QString());
+        QCOMPARE(transport::ErrorTextOfBuffer(QString(5, QChar(u'\0'))), QString());
     }
 
     void switchesOnlyAtOne()

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using testing_support::FakePop3Server;
+using testing_support::Pop3Script;
 using transport::Pop3Endpoint;
 
 namespace {
@@ -36,6 +37,16 @@ int loginOnce(const QString& server, const QString& user, const QString& passwor
     const int result = NMailPop3Authenticate(handle, user, password, apop);
     NMailPop3Close(handle);
     return result;
+}
+
+// The one account the server lets in, with an APOP timestamp in the greeting when one is given.
+Pop3Script account(const QString& user, const QString& password, const QString& timestamp = {})
+{
+    Pop3Script script;
+    script.user = user;
+    script.password = password;
+    script.apopTimestamp = timestamp;
+    return script;
 }
 
 } // namespace
@@ -160,8 +171,8 @@ void TestPop3Login::badServerValues()
 void TestPop3Login::userPassLogin()
 {
     FakePop3Server server;
-    server.setApopTimestamp(kRfcTimestamp); // offered, but the setting says USER/PASS
-    server.setAccount(QStringLiteral("alice"), QStringLiteral("pa ss"));
+    // APOP offered, but the setting says USER/PASS.
+    server.setScript(account(QStringLiteral("alice"), QStringLiteral("pa ss"), kRfcTimestamp));
 
     const int handle = NMailPop3Connect(server.address());
     QVERIFY2(handle > 0, qPrintable(transport::lastError()));
@@ -176,8 +187,7 @@ void TestPop3Login::userPassLogin()
 void TestPop3Login::apopLogin()
 {
     FakePop3Server server;
-    server.setApopTimestamp(kRfcTimestamp);
-    server.setAccount(QStringLiteral("mrose"), QStringLiteral("tanstaaf"));
+    server.setScript(account(QStringLiteral("mrose"), QStringLiteral("tanstaaf"), kRfcTimestamp));
 
     // Any non-zero flag selects APOP; the program passes -1.
     for (int flag : {-1, 2}) {
@@ -194,7 +204,7 @@ void TestPop3Login::apopLogin()
 void TestPop3Login::apopWithoutTimestampFailsWithoutFallingBack()
 {
     FakePop3Server server;
-    server.setAccount(QStringLiteral("alice"), QStringLiteral("secret"));
+    server.setScript(account(QStringLiteral("alice"), QStringLiteral("secret")));
 
     const int handle = NMailPop3Connect(server.address());
     QVERIFY(handle > 0);
@@ -218,8 +228,7 @@ void TestPop3Login::wrongPassword()
 {
     QFETCH(int, apop);
     FakePop3Server server;
-    server.setApopTimestamp(kRfcTimestamp);
-    server.setAccount(QStringLiteral("alice"), QStringLiteral("right-one"));
+    server.setScript(account(QStringLiteral("alice"), QStringLiteral("right-one"), kRfcTimestamp));
 
     QVERIFY(loginOnce(server.address(), QStringLiteral("alice"), QStringLiteral("Wrong-Pass"),
                       apop) < 0);
@@ -262,12 +271,14 @@ void TestPop3Login::connectFailures()
     ShortTimeouts timeouts(2000);
     FakePop3Server server;
     const QString address = server.address();
+    Pop3Script script;
     if (how == QLatin1String("refused"))
         server.stop();
     else if (how == QLatin1String("greeting"))
-        server.setGreetingError(QStringLiteral("Too many connections"));
+        script.greetingError = QStringLiteral("Too many connections");
     else
-        server.setCloseOnAccept(true);
+        script.closeOnAccept = true;
+    server.setScript(script);
 
     QCOMPARE(NMailPop3Connect(scheme + address), -1);
     QVERIFY2(transport::lastError().contains(expected), qPrintable(transport::lastError()));
@@ -280,7 +291,9 @@ void TestPop3Login::silentServerTimesOut()
     FakePop3Server server;
 
     // No greeting at all.
-    server.setSilentAfterReplies(0);
+    Pop3Script script;
+    script.silentAfterReplies = 0;
+    server.setScript(script);
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(NMailPop3Connect(server.address()), -1);
@@ -289,7 +302,8 @@ void TestPop3Login::silentServerTimesOut()
              qPrintable(transport::lastError()));
 
     // A greeting, then nothing: the login gives up, and closing doesn't hang either.
-    server.setSilentAfterReplies(1);
+    script.silentAfterReplies = 1;
+    server.setScript(script);
     const int handle = NMailPop3Connect(server.address());
     QVERIFY(handle > 0);
     clock.restart();
@@ -299,7 +313,8 @@ void TestPop3Login::silentServerTimesOut()
     QVERIFY(clock.elapsed() < 3000);
 
     // No answer to the TLS hello: the connect time-out ends it.
-    server.setSilentAfterReplies(0);
+    script.silentAfterReplies = 0;
+    server.setScript(script);
     transport::setPop3Timeouts({300, 300});
     clock.restart();
     QCOMPARE(NMailPop3Connect(QStringLiteral("pop3s://") + server.address()), -1);
@@ -312,7 +327,9 @@ void TestPop3Login::slowServerStillLogsIn()
 {
     ShortTimeouts timeouts(1000);
     FakePop3Server server;
-    server.setReplyDelayMs(250);
+    Pop3Script script;
+    script.replyDelayMs = 250;
+    server.setScript(script);
     QCOMPARE(loginOnce(server.address(), QStringLiteral("user"), QStringLiteral("secret"), 0), 0);
     QCOMPARE(server.loginCount(), 1);
 }
@@ -344,7 +361,9 @@ void TestPop3Login::controlCharactersAreRefusedBeforeSending()
     QFETCH(QString, password);
     QFETCH(QString, field);
     FakePop3Server server;
-    server.setApopTimestamp(kRfcTimestamp);
+    Pop3Script script;
+    script.apopTimestamp = kRfcTimestamp;
+    server.setScript(script);
 
     for (int apop : {0, -1}) {
         const int handle = NMailPop3Connect(server.address());
@@ -461,7 +480,9 @@ void TestPop3Login::aTricklingServerEndsWithinTheLoginDeadline()
 {
     const auto previous = transport::setPop3Timeouts({2000, 1000, 1500});
     FakePop3Server server;
-    server.setTrickleMs(100);
+    Pop3Script script;
+    script.trickleMs = 100;
+    server.setScript(script);
     QElapsedTimer clock;
     clock.start();
     transport::Pop3Request request;
@@ -481,7 +502,9 @@ void TestPop3Login::aTricklingServerEndsWithinTheLoginDeadline()
 void TestPop3Login::anOverlongGreetingIsAnError()
 {
     FakePop3Server server;
-    server.setGreeting(QStringLiteral("ready ") + QString(20 * 1024, QLatin1Char('x')));
+    Pop3Script script;
+    script.greeting = QStringLiteral("ready ") + QString(20 * 1024, QLatin1Char('x'));
+    server.setScript(script);
     QCOMPARE(NMailPop3Connect(server.address()), -1);
     QVERIFY2(transport::lastError().contains(QStringLiteral("応答が長すぎます")),
              qPrintable(transport::lastError()));

@@ -1,7 +1,8 @@
 // The delivery options dialog as the operator meets it: opened from the settings menu, driven
 // by the keyboard, refusing what cannot work with the focus on the box to mend, and showing
 // the DNS record of the signing key.
-#include "app_window.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 #include "bulk_test_tools.h"
 #include "core/bulk/bulk_settings.h"
 #include "core/settings/a_main_smail.h"
@@ -45,6 +46,7 @@ class TestFrmBulkSet : public QObject
 private slots:
     void initTestCase();
     void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void openedFromTheSettingsMenu();
     void controlsAndTabOrder();
@@ -72,9 +74,11 @@ void TestFrmBulkSet::initTestCase()
 
 void TestFrmBulkSet::openedFromTheSettingsMenu()
 {
-    testing_support::AppWindow window(
-        "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1000\r\n");
-    auto& [fakes, app, form] = window;
+    testing_support::MainWindowFixture window(testing_support::unloadedWindow(
+        "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1000\r\n"));
+    auto& fakes = window.fakes;
+    auto& app = window.app;
+    WriteForm& form = *window.form;
     form.Form_Load();
     form.show();
 
@@ -84,23 +88,14 @@ void TestFrmBulkSet::openedFromTheSettingsMenu()
     QCOMPARE(form.mnOption_Bulk->text(), QStringLiteral("配信オプション(&B)..."));
     QCOMPARE(form.mnOption_Bulk->objectName(), QStringLiteral("mnOption_Bulk"));
 
-    bool opened = false;
     bool modal = false;
-    QTimer poll;
-    poll.setInterval(10);
-    connect(&poll, &QTimer::timeout, &poll, [&] {
-        auto* dialog = qobject_cast<frmBulkSet*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll.stop();
-        opened = true;
-        modal = dialog->isModal();
-        dialog->chkPrecedence->setChecked(false);
-        QTest::mouseClick(dialog->OkCommand, Qt::LeftButton);
+    testing_support::NextDialog<frmBulkSet> script([&](frmBulkSet& dialog) {
+        modal = dialog.isModal();
+        dialog.chkPrecedence->setChecked(false);
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
     });
-    poll.start();
     form.mnOption_Bulk->trigger();
-    QVERIFY(opened);
+    QCOMPARE(script.opened(), 1);
     QVERIFY(modal);
     const bulk::LoadedBulkSettings saved = bulk::LoadBulkSettings(app.path());
     QCOMPARE(saved.state, bulk::BulkFileState::Loaded);

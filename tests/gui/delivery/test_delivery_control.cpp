@@ -1,6 +1,7 @@
 // Pause, resume and cancel during a run, ticks that never overlap, and a log line that cannot
 // be written.
-#include "delivery_harness.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,9 +10,10 @@
 #include <QPushButton>
 #include <QTest>
 
-using delivery_testing::Harness;
-using delivery_testing::kOperator;
-using delivery_testing::kStamp;
+using Harness = testing_support::MainWindowFixture;
+using testing_support::failedSend;
+using testing_support::kOperator;
+using testing_support::kStamp;
 using platform::MsgAnswer;
 using platform::MsgIcon;
 
@@ -51,33 +53,35 @@ class TestDeliveryControl : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
     void pouseWhileIdleThenRun()
     {
         Harness h;
         h.form->cmdSendPouse->click();
-        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QCOMPARE(h.form->run.PauseFlag, qint16(1));
         QVERIFY(h.form->txtTimerTime->isEnabled());
         QCOMPARE(h.form->focusWidget(), static_cast<QWidget*>(h.form->txtTimerTime));
         h.form->txtTimerTime->setText("100");
         h.form->cmdSendRtry->click();
         // Idle: the resume only disables the field again.
         QVERIFY(!h.form->txtTimerTime->isEnabled());
-        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QCOMPARE(h.form->run.PauseFlag, qint16(1));
         QVERIFY(h.fakes.boxes().shown.empty());
 
         h.fillMessage();
         h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp");
         h.form->SendCommand->click();
-        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.transport->sends().size(), 2, kRunTimeout);
         QTest::qWait(150);
-        QCOMPARE(h.smtp.messages().size(), 2);
-        QCOMPARE(h.form->SendFlag, qint16(1));
+        QCOMPARE(h.transport->sends().size(), 2);
+        QCOMPARE(h.form->run.SendFlag, qint16(1));
         QVERIFY(!h.form->Timer1->isEnabled());
 
         h.form->cmdSendPouse->click();
         h.form->txtTimerTime->setText("150.5");
         h.form->cmdSendRtry->click();
-        QCOMPARE(h.form->PauseFlag, qint16(0));
+        QCOMPARE(h.form->run.PauseFlag, qint16(0));
         QCOMPARE(h.form->Timer1->interval(), qint64(150));
         QVERIFY(h.form->Timer1->isEnabled());
         QVERIFY(!h.form->txtTimerTime->isEnabled());
@@ -91,7 +95,7 @@ private slots:
         Harness h;
         const QString list = h.app.file("csv/list.csv");
         startPausedRun(h, "a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp");
-        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.transport->sends().size(), 2, kRunTimeout);
 
         h.fakes.boxes().answers = {MsgAnswer::No};
         h.form->CancelCommand->click();
@@ -102,9 +106,9 @@ private slots:
         QVERIFY(!h.ended());
 
         // Exactly one more mail, then the run is paused again.
-        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 3, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.transport->sends().size(), 3, kRunTimeout);
         QTest::qWait(150);
-        QCOMPARE(h.smtp.messages().size(), 3);
+        QCOMPARE(h.transport->sends().size(), 3);
         QVERIFY(!h.form->Timer1->isEnabled());
 
         // Yes ends at once: no end notice, no completion message, the list closed.
@@ -126,15 +130,13 @@ private slots:
         h.form->CancelCommand->click();
         QVERIFY(h.ended());
         QVERIFY(h.fakes.boxes().shown.empty());
-        QCOMPARE(h.smtp.messages().size(), 1);
+        QCOMPARE(h.transport->sends().size(), 1);
     }
 
     void cancelInsideATickEndsTheRun()
     {
         Harness h([](aMain_sMail::SettingsRecord& s) { s.ERRLOGMSG = 1; });
-        testing_support::SmtpScript script;
-        script.rejectRecipients["bad@example.jp"] = "550 5.1.1 unknown";
-        h.smtp.setScript(script);
+        h.transport->setSendOutcome("bad@example.jp", failedSend("550 5.1.1 unknown"));
         // The cancel action runs during a yield of the tick and is answered Yes (empty queue).
         h.fakes.boxes().onShow = [&](const platform::MessageBoxRequest& r) {
             if (r.caption == QString("KEZ-MAILER 配信エラー"))
@@ -145,7 +147,7 @@ private slots:
         h.form->SendCommand->click();
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
         QTest::qWait(100);
-        QCOMPARE(h.recipients(), QStringList({kOperator}));
+        QCOMPARE(h.recipients(), QStringList({kOperator, "bad@example.jp"}));
         QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER 配信エラー", "KEZ-MAILER"}));
         QCOMPARE(h.boxTexts().at(1), kCancelQuestion);
         QCOMPARE(h.fakes.processEnd().calls, 1);
@@ -174,13 +176,13 @@ private slots:
             QVERIFY(f.txtTimerTime->isEnabled());
             QCOMPARE(f.focusWidget(), static_cast<QWidget*>(f.txtTimerTime));
         }
-        QCOMPARE(f.PauseFlag, qint16(1));
+        QCOMPARE(f.run.PauseFlag, qint16(1));
 
         // A paused run: every valid resume sets the interval, logs in once at once, and runs.
         h.fakes.boxes().shown.clear();
         startPausedRun(h, "a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp\r\n"
                           "e@example.jp");
-        QTRY_COMPARE_WITH_TIMEOUT(h.smtp.messages().size(), 2, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.transport->sends().size(), 2, kRunTimeout);
         struct Resume
         {
             QString text;
@@ -190,21 +192,21 @@ private slots:
                                 Resume{"100000", 100000}, Resume{" 3000000000 ", 3000000000}}) {
             f.cmdSendPouse->click();
             QVERIFY(!f.Timer2->isEnabled());
-            const int logins = h.pop3.loginCount();
+            const qsizetype logins = h.transport->logins().size();
             f.txtTimerTime->setText(r.text);
             f.cmdSendRtry->click();
             QCOMPARE(f.Timer1->interval(), r.interval);
             QVERIFY(f.Timer1->isEnabled());
             QVERIFY(f.Timer2->isEnabled());
-            QCOMPARE(f.PauseFlag, qint16(0));
+            QCOMPARE(f.run.PauseFlag, qint16(0));
             QVERIFY(!f.txtTimerTime->isEnabled());
-            QCOMPARE(h.pop3.loginCount(), logins + 1);
+            QCOMPARE(h.transport->logins().size(), logins + 1);
             QVERIFY(f.Label3->text().isEmpty());
         }
         QVERIFY(h.fakes.boxes().shown.empty());
         // The long intervals really wait: nothing more has gone out.
         QTest::qWait(200);
-        QCOMPARE(h.smtp.messages().size(), 2);
+        QCOMPARE(h.transport->sends().size(), 2);
     }
 
     void ticksNeverOverlap()
@@ -216,11 +218,9 @@ private slots:
             s.ERRLOGMSG = 1;
             s.SENDSPAN = 5;
         });
-        testing_support::SmtpScript script;
-        script.replyDelayMs = 15;
+        h.transport->setSendDelayMs(15);
         for (const char* a : {"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"})
-            script.rejectRecipients[a] = "550 5.1.1 unknown";
-        h.smtp.setScript(script);
+            h.transport->setSendOutcome(a, failedSend("550 5.1.1 unknown"));
 
         int depth = 0;
         int maxDepth = 0;
@@ -232,13 +232,13 @@ private slots:
                 return;
             maxDepth = std::max(maxDepth, ++depth);
             noticed << r.text.section('\r', 0, 0);
-            const int mails = h.smtp.transcript().filter("C: RCPT").size();
-            const int logins = h.pop3.loginCount();
-            h.form->PopTickCount = 55;
+            const qsizetype mails = h.transport->sends().size();
+            const qsizetype logins = h.transport->logins().size();
+            h.form->run.PopTickCount = 55;
             h.form->Timer2->setInterval(2);
             QTest::qWait(80); // the modal loop of a real box
-            mailsDuringNotices += h.smtp.transcript().filter("C: RCPT").size() - mails;
-            loginsDuringNotices += h.pop3.loginCount() - logins;
+            mailsDuringNotices += int(h.transport->sends().size() - mails);
+            loginsDuringNotices += int(h.transport->logins().size() - logins);
             --depth;
         };
         h.fillMessage();
@@ -266,10 +266,10 @@ private slots:
         QCOMPARE(box.icon, MsgIcon::Critical);
         QVERIFY2(box.text.contains(badPath), qPrintable(box.text));
         QVERIFY2(box.text.contains("a@example.jp," + kStamp), qPrintable(box.text));
-        QCOMPARE(h.form->PauseFlag, qint16(1));
+        QCOMPARE(h.form->run.PauseFlag, qint16(1));
         QVERIFY(h.form->txtTimerTime->isEnabled());
         QTest::qWait(150);
-        QCOMPARE(h.smtp.messages().size(), 2);
+        QCOMPARE(h.transport->sends().size(), 2);
 
         // Mend the path and go on.
         aMain_sMail::Settings.SENDLOGPAS = h.app.file("log/send.log");
@@ -278,7 +278,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
         QCOMPARE(h.logLines("log/send.log"),
                  QStringList({"b@example.jp," + kStamp, "c@example.jp," + kStamp}));
-        QCOMPARE(h.smtp.messages().size(), 5);
+        QCOMPARE(h.transport->sends().size(), 5);
     }
 };
 

@@ -1,7 +1,8 @@
 // A whole run against the real servers started by scripts/servers: the aiosmtpd sink, which
 // stores what it receives and refuses local parts starting with "reject", and Dovecot for the
 // POP logins before the notices.
-#include "delivery_harness.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 #include "servers_env.h"
 
 #include <QDir>
@@ -12,14 +13,16 @@
 #include <QPushButton>
 #include <QTest>
 
-using delivery_testing::Harness;
-using delivery_testing::kOperator;
-using delivery_testing::kStamp;
+using Harness = testing_support::MainWindowFixture;
+using testing_support::kOperator;
+using testing_support::kStamp;
 
 class TestDeliveryServers : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
     void twentyLinesTwoRejected()
     {
         integration::ServersEnv env;
@@ -31,7 +34,9 @@ private slots:
         const QStringList before = integration::filesIn(store, "*.json");
         const qint64 popLogStart = integration::fileSize(popLog);
 
-        Harness h([&](aMain_sMail::SettingsRecord& s) {
+        testing_support::WindowOptions options;
+        options.realTransport = true;
+        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
             s.SMTP = env.smtpServer();
             s.POP3 = env.pop3Server();
             s.USERID = env.value("KEZ_POP3_USER");
@@ -39,7 +44,8 @@ private slots:
             s.POP3TIME = 30;
             s.SENDLOG = 1;
             s.ERRLOG = 1;
-        });
+        };
+        Harness h(options);
         QStringList list;
         QStringList accepted;
         for (int i = 1; i <= 20; ++i) {

@@ -1,5 +1,6 @@
 // The test mail, the start and end notices, and the POP login before them.
-#include "delivery_harness.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -7,8 +8,9 @@
 #include <QTest>
 #include <QTimer>
 
-using delivery_testing::Harness;
-using delivery_testing::kOperator;
+using Harness = testing_support::MainWindowFixture;
+using testing_support::failedSend;
+using testing_support::kOperator;
 using platform::MsgIcon;
 
 namespace {
@@ -21,6 +23,8 @@ class TestOperatorMails : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
     void testSendChecksInOrder()
     {
         Harness h;
@@ -41,8 +45,7 @@ private slots:
         h.checkRefusals(f.cmdTestSend, steps);
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(h.smtp.messages().isEmpty());
-        QCOMPARE(h.pop3.connectionCount(), 0);
+        QVERIFY(h.transport->requests().isEmpty());
     }
 
     void testSendSuccess()
@@ -54,50 +57,48 @@ private slots:
         h.form->cmdTestSend->click();
         QCOMPARE(h.recipients(), QStringList({kOperator}));
         QCOMPARE(h.subjects(), QStringList({"[テスト配信]   Hello"}));
-        QCOMPARE(delivery_testing::headerText(h.smtp.messages().front().content(), "From"),
-                 QString("Taro <op@example.jp>"));
+        QCOMPARE(h.transport->sends().front().from, QString("Taro<op@example.jp>"));
         QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
         QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER"}));
         QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Information);
         // A test mail is no part of a run.
-        QCOMPARE(h.form->SendFlag, qint16(0));
+        QCOMPARE(h.form->run.SendFlag, qint16(0));
         QVERIFY(h.form->lblSndRec->text().isEmpty());
         QVERIFY(h.form->SendCommand->isEnabled());
-        QCOMPARE(h.pop3.connectionCount(), 0);
+        QVERIFY(h.transport->logins().isEmpty());
     }
 
     void testSendFailure()
     {
-        Harness h([](aMain_sMail::SettingsRecord& s) {
-            s.SMTP = QString("127.0.0.1:%1").arg(testing_support::FakeSmtpServer::unusedPort());
-        });
+        Harness h;
+        const QString refused = "SMTPサーバーに接続できません (127.0.0.1:1): 接続が拒否されました";
+        h.transport->setOtherSendsOutcome(
+            failedSend(refused, transport::FailureClass::Connection));
         h.form->ToText->setText("list.csv");
         h.fillMessage();
         h.form->cmdTestSend->click();
         QCOMPARE(h.boxCaptions(), QStringList({"テスト配信の送信エラー "}));
         QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Critical);
         QCOMPARE(h.fakes.boxes().shown.front().buttons, platform::MsgButtons::Ok);
-        QVERIFY(!h.boxTexts().front().isEmpty());
-        QVERIFY(!h.boxTexts().front().contains(QChar(u'\0')));
+        QCOMPARE(h.boxTexts(), QStringList({refused}));
     }
 
     void popLoginBeforeEachOwnMail_data()
     {
         QTest::addColumn<qint16>("apop");
-        QTest::addColumn<QString>("firstCommand");
-        QTest::newRow("USER/PASS") << qint16(0) << "USER user";
-        QTest::newRow("APOP 2") << qint16(2) << "APOP user";
+        QTest::addColumn<bool>("apopAsked");
+        QTest::newRow("USER/PASS") << qint16(0) << false;
+        QTest::newRow("APOP 2") << qint16(2) << true;
     }
 
     void popLoginBeforeEachOwnMail()
     {
         QFETCH(qint16, apop);
-        QFETCH(QString, firstCommand);
+        QFETCH(bool, apopAsked);
         Harness h([apop](aMain_sMail::SettingsRecord& s) {
             s.POP3TIME = 5;
             s.APOP = apop;
         });
-        h.pop3.setApopTimestamp("<1896.697170952@fake.pop3.test>");
         h.form->ToText->setText("list.csv");
         h.fillMessage();
 
@@ -107,21 +108,23 @@ private slots:
         h.form->cmdTestSend->click();
         QCOMPARE(labelDuringLogin, QString("ＰＯＰ３承認中"));
         QVERIFY(h.form->Label3->text().isEmpty());
-        QCOMPARE(h.pop3.loginCount(), 1);
-        QVERIFY2(h.pop3.clientLines().value(0).startsWith(firstCommand),
-                 qPrintable(h.pop3.clientLines().join('|')));
-        QCOMPARE(h.smtp.messages().size(), 1);
+        // The login, with the settings of the moment, before the mail.
+        QCOMPARE(h.transport->log(), QStringList({"login user", "send " + kOperator}));
+        const transport::Pop3Request login = h.transport->logins().front();
+        QCOMPARE(login.server, QString("pop.example.jp"));
+        QCOMPARE(login.password, QString("secret"));
+        QCOMPARE(login.apop, apopAsked);
 
         // A run: one login before the start notice and one before the end notice.
-        h.pop3.clearRecord();
         h.fakes.boxes().shown.clear();
         h.useList("a@example.jp\r\nb@example.jp");
         h.form->SendCommand->click();
-        QCOMPARE(h.pop3.loginCount(), 1);
+        QCOMPARE(h.transport->logins().size(), 2);
         QVERIFY(h.form->Timer2->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
-        QCOMPARE(h.pop3.loginCount(), 2);
-        QCOMPARE(h.smtp.messages().size(), 5);
+        QCOMPARE(h.transport->log().mid(2),
+                 QStringList({"login user", "send " + kOperator, "send a@example.jp",
+                              "send b@example.jp", "login user", "send " + kOperator}));
     }
 
     void noPopLoginWhenOff()
@@ -134,19 +137,21 @@ private slots:
         h.form->SendCommand->click();
         QVERIFY(!h.form->Timer2->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
-        QCOMPARE(h.smtp.messages().size(), 5);
-        QCOMPARE(h.pop3.connectionCount(), 0);
+        QCOMPARE(h.transport->sends().size(), 5);
+        QVERIFY(h.transport->logins().isEmpty());
     }
 
     void unreachablePopServerIsSilent()
     {
         Harness h([](aMain_sMail::SettingsRecord& s) { s.POP3TIME = 1; });
-        h.pop3.stop();
+        h.transport->setLoginOutcome(
+            {false, "POP3サーバーに接続できません (pop.example.jp:110): 接続が拒否されました"});
         h.form->ToText->setText("list.csv");
         h.fillMessage();
         h.form->cmdTestSend->click();
         QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
         QVERIFY(h.form->Label3->text().isEmpty());
+        QCOMPARE(h.transport->log(), QStringList({"login user", "send " + kOperator}));
     }
 
     void periodicLogin()
@@ -157,22 +162,22 @@ private slots:
             s.SENDSPAN = 60000;
         });
         QCOMPARE(h.form->Timer2->interval(), qint64(1000));
-        h.form->PopTickCount = 57;
+        h.form->run.PopTickCount = 57;
         h.form->Timer2_Timer();
         h.form->Timer2_Timer();
-        QCOMPARE(h.pop3.connectionCount(), 0);
-        QCOMPARE(h.form->PopTickCount, qint16(59));
+        QVERIFY(h.transport->logins().isEmpty());
+        QCOMPARE(h.form->run.PopTickCount, qint16(59));
         h.form->Timer2_Timer();
-        QCOMPARE(h.pop3.loginCount(), 1);
-        QCOMPARE(h.form->PopTickCount, qint16(0));
+        QCOMPARE(h.transport->logins().size(), 1);
+        QCOMPARE(h.form->run.PopTickCount, qint16(0));
         QVERIFY(h.form->Timer1->isEnabled());
         QVERIFY(h.form->Timer2->isEnabled());
 
         // A pause stands: a login that ends while the run is paused does not restart it.
         h.form->cmdSendPouse->click();
-        h.form->PopTickCount = 59;
+        h.form->run.PopTickCount = 59;
         h.form->Timer2_Timer();
-        QCOMPARE(h.pop3.loginCount(), 2);
+        QCOMPARE(h.transport->logins().size(), 2);
         QVERIFY(!h.form->Timer1->isEnabled());
         QVERIFY(!h.form->Timer2->isEnabled());
     }

@@ -1,6 +1,7 @@
-#include "app_window.h"
 #include "fakes.h"
 #include "gui_fakes.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include "core/info/web_links.h"
 #include "core/settings/a_main_smail.h"
@@ -19,7 +20,8 @@
 
 #include <functional>
 
-using testing_support::AppWindow;
+using testing_support::MainWindowFixture;
+using testing_support::NextDialog;
 using testing_support::ScopedFakeLauncher;
 using testing_support::ScopedGuiFakes;
 
@@ -32,22 +34,6 @@ const QString kBrowser = "open";
 #else
 const QString kBrowser = "xdg-open";
 #endif
-
-// Runs act on the next modal dialog other than outer once it is open; act must close it.
-void whenModalOpens(std::function<void(QDialog*)> act, QWidget* outer = nullptr)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, [poll, act, outer] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialog == outer)
-            return;
-        poll->stop();
-        poll->deleteLater();
-        act(dialog);
-    });
-    poll->start();
-}
 
 QPoint centred(const QWidget* window)
 {
@@ -66,23 +52,16 @@ struct NoticeSeen
 };
 
 // Reads the error notice's three lines and closes it with its button.
-void readNotice(NoticeSeen* seen, QWidget* outer = nullptr)
+std::function<void(ErrMailErr_Form&)> readNotice(NoticeSeen* seen)
 {
-    whenModalOpens(
-        [seen](QDialog* dialog) {
-            auto* notice = qobject_cast<ErrMailErr_Form*>(dialog);
-            if (!notice) {
-                dialog->reject();
-                return;
-            }
-            seen->shown = true;
-            seen->caption = notice->windowTitle();
-            seen->line1 = notice->Label1->text();
-            seen->line2 = notice->Label2->text();
-            seen->line3 = notice->Label3->text();
-            notice->cmdEnd->click();
-        },
-        outer);
+    return [seen](ErrMailErr_Form& notice) {
+        seen->shown = true;
+        seen->caption = notice.windowTitle();
+        seen->line1 = notice.Label1->text();
+        seen->line2 = notice.Label2->text();
+        seen->line3 = notice.Label3->text();
+        notice.cmdEnd->click();
+    };
 }
 
 } // namespace
@@ -92,6 +71,7 @@ class TestInfoWindows : public QObject
     Q_OBJECT
 private slots:
     void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void urlsShareOneHost()
     {
@@ -104,8 +84,8 @@ private slots:
     void boardMenuStartsTheBrowser()
     {
         ScopedFakeLauncher launcher;
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window;
+        WriteForm& form = *window.form;
 
         form.mnEtc_Bbs->trigger();
         QCOMPARE(launcher->launches.size(), size_t(1));
@@ -118,12 +98,12 @@ private slots:
     void failedBoardStartShowsTheNotice()
     {
         ScopedFakeLauncher launcher;
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window;
+        WriteForm& form = *window.form;
         launcher->failWith = "No such file or directory";
 
         NoticeSeen seen;
-        readNotice(&seen);
+        NextDialog<ErrMailErr_Form> notice(readNotice(&seen));
         form.mnEtc_Bbs->trigger();
         QVERIFY(seen.shown);
         QCOMPARE(seen.caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　ＥＲＲ"));
@@ -138,19 +118,15 @@ private slots:
     void versionDialog()
     {
         ScopedFakeLauncher launcher;
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window;
+        WriteForm& form = *window.form;
 
         bool shown = false;
         QString message, url, urlFamily, caption;
         bool underlined = false;
         QPoint titleOffset, versionOffset, place, placeExpected;
-        whenModalOpens([&](QDialog* dialog) {
-            auto* ver = qobject_cast<frmVer*>(dialog);
-            if (!ver) {
-                dialog->reject();
-                return;
-            }
+        auto first = std::make_unique<NextDialog<frmVer>>([&](frmVer& dialog) {
+            frmVer* ver = &dialog;
             shown = true;
             caption = ver->windowTitle();
             message = ver->lblMsg->text();
@@ -163,16 +139,17 @@ private slots:
             ver->cmdEnd->click();
         });
         form.mnEtc_Ver->trigger();
+        first.reset();
         QVERIFY(shown);
         const QPoint firstPlace = place;
 
         // A second opening is a fresh dialog, centred again.
         shown = false;
-        whenModalOpens([&](QDialog* dialog) {
+        NextDialog<frmVer> second([&](frmVer& dialog) {
             shown = true;
-            place = dialog->pos();
-            placeExpected = centred(dialog);
-            dialog->reject();
+            place = dialog.pos();
+            placeExpected = centred(&dialog);
+            dialog.reject();
         });
         form.mnEtc_Ver->trigger();
         QVERIFY(shown);
@@ -209,7 +186,7 @@ private slots:
 
         launcher->failWith = "Permission denied";
         NoticeSeen seen;
-        readNotice(&seen);
+        NextDialog<ErrMailErr_Form> notice(readNotice(&seen));
         QTest::mouseClick(ver.lblKezMailUrl, Qt::LeftButton);
         QVERIFY(seen.shown);
         QCOMPARE(seen.line1, QString("lblKezMailUrl_Click"));

@@ -1,4 +1,5 @@
 #include "gui/main_window/repaint_pacer.h"
+#include "modal_dialogs.h"
 
 #include <QLabel>
 #include <QTest>
@@ -46,6 +47,7 @@ class TestRepaintPacer : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
     void mergesQuickUpdatesAndShowsTheLast();
     void paintsAtOnceOnceTheGapHasPassed();
 };

@@ -1,14 +1,15 @@
 // The progress of a run in the main window's caption and on the launcher entry: shown from
 // the start, brought up to date by every mail, and the caption exactly the window's own again
 // once no run is active.
-#include "delivery_harness.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include "gui/platform/launcher_progress.h"
 
 #include <QPushButton>
 #include <QTest>
 
-using delivery_testing::Harness;
+using Harness = testing_support::MainWindowFixture;
 using platform::MsgAnswer;
 
 namespace {
@@ -47,6 +48,8 @@ class TestRunTitle : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
     void captionFollowsARun()
     {
         ScopedLauncher launcher;
@@ -83,7 +86,7 @@ private slots:
         h.fillMessage();
         h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\nd@example.jp\r\n");
         h.form->SendCommand->click();
-        QTRY_COMPARE_WITH_TIMEOUT(h.form->SendCount, 1, kRunTimeout);
+        QTRY_COMPARE_WITH_TIMEOUT(h.form->run.SendCount, 1, kRunTimeout);
         QVERIFY(!h.form->Timer1->isEnabled());
         QCOMPARE(h.form->windowTitle(), kCaption + "　1/4　残り1分未満");
 

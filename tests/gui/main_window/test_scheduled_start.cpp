@@ -1,5 +1,5 @@
-#include "fakes.h"
-#include "gui_fakes.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
@@ -12,15 +12,14 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
 #include <functional>
 
-using testing_support::ScopedFakeClock;
+using testing_support::MainWindowFixture;
+using testing_support::NextDialog;
 using testing_support::ScopedGuiFakes;
-using testing_support::TempAppDir;
 
 namespace {
 
@@ -31,31 +30,6 @@ QDateTime at(int h, int mi, int s)
 {
     return QDateTime(QDate(2026, 3, 7), QTime(h, mi, s));
 }
-
-// Acts on the schedule dialog once it is open and modal. Stops looking when it goes out of
-// scope, so that a dialog that never opened cannot be acted on later by accident.
-class DialogScript
-{
-public:
-    explicit DialogScript(std::function<void(frmTimerSet&)> action) : m_action(std::move(action))
-    {
-        m_poll.setInterval(5);
-        QObject::connect(&m_poll, &QTimer::timeout, [this] {
-            auto* dialog = qobject_cast<frmTimerSet*>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            m_poll.stop();
-            ++opened;
-            m_action(*dialog);
-        });
-        m_poll.start();
-    }
-    int opened = 0;
-
-private:
-    std::function<void(frmTimerSet&)> m_action;
-    QTimer m_poll;
-};
 
 std::function<void(frmTimerSet&)> confirm(const QStringList& fields)
 {
@@ -78,15 +52,27 @@ const QStringList k1030 = {"2026", "03", "07", "10", "30"};
 // Opens the schedule dialog from the menu with `action` scripted; how many dialogs opened.
 int openSchedule(WriteForm& form, std::function<void(frmTimerSet&)> action)
 {
-    DialogScript script(std::move(action));
+    NextDialog<frmTimerSet> script(std::move(action));
     form.mnOption_Timer->trigger();
-    return script.opened;
+    return script.opened();
 }
 
 QList<QWidget*> lockedControls(WriteForm& form)
 {
-    return {form.ToText, form.SubjectText,   form.txtFrom,  form.AttachText,  form.cmdDoc,
-            form.cmdCSV, form.AttachCommand, form.BodyText, form.cmdTestSend, form.SendCommand};
+    return form.runLockedControls();
+}
+
+// A loaded main window with complete settings (SMTP smtp.example.jp) and a message to send.
+MainWindowFixture* scheduleWindow(std::unique_ptr<MainWindowFixture>& slot, const QDateTime& now,
+                                  qint32 sendSpan = 10)
+{
+    testing_support::WindowOptions options;
+    options.tweak = [sendSpan](aMain_sMail::SettingsRecord& s) { s.SENDSPAN = sendSpan; };
+    options.now = now;
+    slot = std::make_unique<MainWindowFixture>(options);
+    slot->fillMessage();
+    slot->useList("a@example.invalid\r\nb@example.invalid\r\n");
+    return slot.get();
 }
 
 bool allEnabled(const QList<QWidget*>& widgets, bool enabled)
@@ -113,7 +99,6 @@ class TestScheduledStart : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
     void cleanup();
     void menuChecks();
     void armAndDisarm();
@@ -124,41 +109,22 @@ private slots:
     void menuRefusedDuringARun();
 
 private:
-    // A main window as its load leaves it, with complete settings and a message to send.
-    void prepare(WriteForm& form);
-    std::unique_ptr<TempAppDir> m_app;
+    std::unique_ptr<MainWindowFixture> m_window;
 };
-
-void TestScheduledStart::init()
-{
-    aMain_sMail::ResetProcessState();
-    m_app = std::make_unique<TempAppDir>();
-    aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
-    aMain_sMail::Settings.MAIL = QStringLiteral("operator@example.invalid");
-}
 
 void TestScheduledStart::cleanup()
 {
-    m_app.reset();
-}
-
-void TestScheduledStart::prepare(WriteForm& form)
-{
-    form.fraTimerDisp->hide();
-    form.ToText->setText(
-        m_app->write("csv/list.csv", "a@example.invalid\r\nb@example.invalid\r\n"));
-    form.SubjectText->setText(QStringLiteral("subject"));
-    form.txtFrom->setText(QStringLiteral("sender"));
+    m_window.reset();
+    testing_support::verifyNoWindowsLeft();
 }
 
 void TestScheduledStart::menuChecks()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 0, 0));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 0, 0));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
     form.show();
-    DialogScript script(cancel);
+    NextDialog<frmTimerSet> script(cancel);
     auto& shown = fakes.boxes().shown;
 
     // The settings check's box is given no caption.
@@ -168,7 +134,7 @@ void TestScheduledStart::menuChecks()
     QCOMPARE(shown.back().text, kSettingsMessage);
     QCOMPARE(shown.back().caption, std::nullopt);
     QCOMPARE(shown.back().icon, platform::MsgIcon::Exclamation);
-    aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
+    aMain_sMail::Settings.SMTP = QStringLiteral("smtp.example.jp");
 
     struct Case
     {
@@ -193,21 +159,20 @@ void TestScheduledStart::menuChecks()
         c.field->setText(kept);
     }
     QCOMPARE(shown.size(), size_t(4));
-    QCOMPARE(script.opened, 0);
+    QCOMPARE(script.opened(), 0);
 
     // A subject of one space is a subject.
     form.SubjectText->setText(QStringLiteral(" "));
     form.mnOption_Timer->trigger();
-    QCOMPARE(script.opened, 1);
+    QCOMPARE(script.opened(), 1);
     QCOMPARE(shown.size(), size_t(4));
 }
 
 void TestScheduledStart::armAndDisarm()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 0, 0));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 0, 0));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
     const QList<QWidget*> locked = lockedControls(form);
 
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
@@ -263,10 +228,10 @@ void TestScheduledStart::armAndDisarm()
 
 void TestScheduledStart::firesAtTheFirstTickAtOrAfterTheTime()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 29, 58));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 29, 58));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
+    auto& clock = w.clock;
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     QVERIFY(form.lblNowTime->text().isEmpty());
     // From here the send handler finds the settings incomplete: its message shows that the
@@ -300,17 +265,17 @@ void TestScheduledStart::firesAtTheFirstTickAtOrAfterTheTime()
     QCOMPARE(fakes.boxes().shown.size(), size_t(1));
 
     // Cancelling the dialog afterwards hands the controls back.
-    aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
+    aMain_sMail::Settings.SMTP = QStringLiteral("smtp.example.jp");
     QCOMPARE(openSchedule(form, cancel), 1);
     QVERIFY(allEnabled(lockedControls(form), true));
 }
 
 void TestScheduledStart::firesAfterAJumpPastTheTime()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 0, 0));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 0, 0));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
+    auto& clock = w.clock;
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     aMain_sMail::Settings.SMTP.clear();
     form.timSend_Timer();
@@ -327,10 +292,10 @@ void TestScheduledStart::firesAfterAJumpPastTheTime()
 
 void TestScheduledStart::timerDrivesTheTick()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 29, 0));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 29, 0));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
+    auto& clock = w.clock;
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     aMain_sMail::Settings.SMTP.clear();
     QTRY_COMPARE_WITH_TIMEOUT(form.lblNowTime->text(), QStringLiteral("2026/03/07 10:29:00"), 3000);
@@ -342,40 +307,40 @@ void TestScheduledStart::timerDrivesTheTick()
 
 void TestScheduledStart::scheduleChangedDuringTheYieldDoesNotFire()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 0, 0));
-    WriteForm form(m_app->path());
-    prepare(form);
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 0, 0));
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
+    auto& clock = w.clock;
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
 
     // Cleared: the menu runs during the tick's yield and the operator cancels the dialog.
-    std::unique_ptr<DialogScript> script;
+    std::unique_ptr<NextDialog<frmTimerSet>> script;
     QTimer::singleShot(0, &form, [&] {
-        form.SubjectText->setText(QStringLiteral("subject")); // keep the menu's checks happy
-        script = std::make_unique<DialogScript>(cancel);
+        form.SubjectText->setText(QStringLiteral("Hello")); // keep the menu's checks happy
+        script = std::make_unique<NextDialog<frmTimerSet>>(cancel);
         form.mnOption_Timer->trigger();
         aMain_sMail::Settings.SMTP.clear();
     });
     form.timSend_Timer();
-    QVERIFY(script && script->opened == 1);
+    QVERIFY(script && script->opened() == 1);
     QVERIFY(fakes.boxes().shown.empty());
     QVERIFY(!form.timSend->isEnabled());
     QVERIFY(form.fraTimerDisp->isHidden());
     QVERIFY(allEnabled(lockedControls(form), true));
 
     // Replaced: a later time confirmed during the yield does not fire on this tick...
-    aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:1");
+    aMain_sMail::Settings.SMTP = QStringLiteral("smtp.example.jp");
     clock->set(at(10, 0, 0));
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
     QTimer::singleShot(0, &form, [&] {
-        script = std::make_unique<DialogScript>(confirm({"2026", "03", "07", "10", "45"}));
+        script = std::make_unique<NextDialog<frmTimerSet>>(confirm({"2026", "03", "07", "10", "45"}));
         form.mnOption_Timer->trigger();
         aMain_sMail::Settings.SMTP.clear();
     });
     form.timSend_Timer();
-    QVERIFY(script->opened == 1);
+    QVERIFY(script->opened() == 1);
     QVERIFY(fakes.boxes().shown.empty());
     QVERIFY(form.timSend->isEnabled());
     QCOMPARE(form.lblSendTime->text(), QStringLiteral("2026年03月07日 10時45分00秒"));
@@ -392,24 +357,21 @@ void TestScheduledStart::scheduleChangedDuringTheYieldDoesNotFire()
 
 void TestScheduledStart::menuRefusedDuringARun()
 {
-    ScopedGuiFakes fakes;
-    ScopedFakeClock clock(at(10, 0, 0));
-    // A port nobody listens on: the start notice fails at once and the run goes on regardless.
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    aMain_sMail::Settings.SMTP = QStringLiteral("127.0.0.1:%1").arg(port);
-
-    WriteForm form(m_app->path());
-    prepare(form);
+    // The first mail is a minute away, so the run stays between its start and its first tick.
+    MainWindowFixture& w = *scheduleWindow(m_window, at(10, 0, 0), 60000);
+    WriteForm& form = *w.form;
+    ScopedGuiFakes& fakes = w.fakes;
+    // The start notice fails; the run goes on regardless.
+    w.transport->setOtherSendsOutcome(testing_support::failedSend(
+        QStringLiteral("SMTPサーバーに接続できません"), transport::FailureClass::Connection));
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
-    clock->set(at(10, 30, 0));
+    w.clock->set(at(10, 30, 0));
     form.timSend_Timer();
     // The run has started: locked by the send handler, its first mail not yet due.
     QVERIFY(!form.timSend->isEnabled());
     QVERIFY(form.Timer1->isEnabled());
-    QCOMPARE(form.SendFlag, qint16(0));
+    QCOMPARE(form.run.SendFlag, qint16(0));
+    QCOMPARE(w.recipients(), QStringList({testing_support::kOperator}));
     const size_t before = fakes.boxes().shown.size();
 
     QCOMPARE(openSchedule(form, cancel), 0);
@@ -421,9 +383,8 @@ void TestScheduledStart::menuRefusedDuringARun()
     QCOMPARE(aMain_sMail::ScheduledTime, QStringLiteral("2026年03月07日 10時30分00秒"));
 
     // Once the first mail has gone out, SendFlag tells the same.
-    WriteForm other(m_app->path());
-    prepare(other);
-    other.SendFlag = 1;
+    WriteForm other(w.app.path());
+    other.run.SendFlag = 1;
     QCOMPARE(openSchedule(other, cancel), 0);
     QCOMPARE(fakes.boxes().shown.back().text, kBusyMessage);
     QVERIFY(allEnabled(lockedControls(other), true));

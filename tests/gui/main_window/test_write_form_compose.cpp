@@ -1,4 +1,5 @@
-#include "app_window.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include "core/platform/process_launcher.h"
 #include "core/platform/text_files.h"
@@ -14,7 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-using testing_support::AppWindow;
+using testing_support::MainWindowFixture;
 using testing_support::ScopedFakeLauncher;
 
 namespace {
@@ -31,11 +32,14 @@ class TestWriteFormCompose : public QObject
     Q_OBJECT
 private slots:
     void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void recipientListChooser()
     {
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        auto& app = window.app;
+        WriteForm& form = *window.form;
         QTemporaryDir elsewhere;
         const QString list = app.file("csv/list.csv");
 
@@ -60,8 +64,10 @@ private slots:
 
     void bodyChooserLoadsWithCrLf()
     {
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        auto& app = window.app;
+        WriteForm& form = *window.form;
         QTemporaryDir elsewhere;
         const QString first = app.write("txt/first.txt", "a\r\n\r\nb");
         const std::optional<QByteArray> sjis = platform::encodeCp932("件名なし\r\n本文です");
@@ -98,8 +104,10 @@ private slots:
 
     void unreadableBodyKeepsTheBody()
     {
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        auto& app = window.app;
+        WriteForm& form = *window.form;
         const QString missing = app.file("txt/gone.txt");
         fakes.dialogs().answers = {missing, app.file("txt")};
         form.BodyText->setPlainText("keep\nme");
@@ -120,8 +128,10 @@ private slots:
 
     void attachmentChooser()
     {
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        auto& app = window.app;
+        WriteForm& form = *window.form;
 
         fakes.dialogs().answers = {"/data/a.pdf", "/data/b c.png", std::nullopt};
         form.AttachCommand->click();
@@ -152,8 +162,9 @@ private slots:
     void editorStart()
     {
         ScopedFakeLauncher launcher;
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        WriteForm& form = *window.form;
 
         aMain_sMail::Settings.EDITPATH = " \t ";
         form.mnDoc_Make->trigger();
@@ -182,8 +193,10 @@ private slots:
 
     void editorAtAPathWithABlank()
     {
-        AppWindow window;
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow());
+        auto& fakes = window.fakes;
+        auto& app = window.app;
+        WriteForm& form = *window.form;
         QDir::setCurrent(app.path()); // as the load leaves it
         // A real program in a folder with a blank, which leaves a mark when it runs.
         QTemporaryDir dir;

@@ -1,4 +1,5 @@
-#include "app_window.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
@@ -13,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 
-using testing_support::AppWindow;
+using testing_support::MainWindowFixture;
 
 namespace {
 
@@ -35,6 +36,7 @@ class TestWriteFormInput : public QObject
     Q_OBJECT
 private slots:
     void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void fixedSize();
     void errorCountCaptionInItsPlace();
@@ -44,8 +46,8 @@ private slots:
 
 void TestWriteFormInput::fixedSize()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    WriteForm& form = *window.form;
     QVERIFY(loadAndShow(form));
     const QSize size = form.size();
     QCOMPARE(form.centralWidget()->size(),
@@ -68,8 +70,8 @@ void TestWriteFormInput::fixedSize()
 
 void TestWriteFormInput::errorCountCaptionInItsPlace()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    WriteForm& form = *window.form;
     QVERIFY(loadAndShow(form));
     QCOMPARE(form.Label4->x(), shell::twipsToPixels(form.Label4, 3540));
     QCOMPARE(form.Label4->y(), shell::twipsToPixels(form.Label4, 2595));
@@ -85,8 +87,9 @@ void TestWriteFormInput::errorCountCaptionInItsPlace()
 
 void TestWriteFormInput::enterPressesTheFocusedButton()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    auto& fakes = window.fakes;
+    WriteForm& form = *window.form;
     QVERIFY(loadAndShow(form));
 
     // In a box, Enter presses nothing.
@@ -118,8 +121,8 @@ void TestWriteFormInput::enterPressesTheFocusedButton()
 
 void TestWriteFormInput::singleLineBoxesCutAPaste()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    WriteForm& form = *window.form;
     QVERIFY(loadAndShow(form));
     QApplication::clipboard()->setText(QStringLiteral("ご案内\r\nBcc: x@evil.example\r\n"));
     for (QLineEdit* box :

@@ -1,4 +1,6 @@
-#include "app_window.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
+
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
 #include "gui/settings_dialog/frm_op_set1.h"
@@ -13,40 +15,27 @@
 #include <memory>
 
 using aMain_sMail::Settings;
-using testing_support::AppWindow;
+using testing_support::MainWindowFixture;
+using testing_support::NextDialog;
 
 namespace {
 
-// Runs `act` on the settings dialog once it is open modally, and notes whether the main
-// window was visible at that moment. A dialog that `act` leaves open is cancelled so that a
-// failing test cannot hang in the modal loop.
-struct DialogScript
+// Acts on the settings dialog once it is open modally, and notes whether the main window was
+// visible at that moment.
+struct SettingsDialogScript
 {
-    std::function<void(frmOpSet1*)> act;
-    bool opened = false;
-    bool mainVisibleMeanwhile = false;
-    // Owned here so that a dialog of a later test never meets this script.
-    std::unique_ptr<QTimer> poll;
-};
+    SettingsDialogScript(WriteForm& form, std::function<void(frmOpSet1&)> act)
+        : next([this, &form, act = std::move(act)](frmOpSet1& dialog) {
+              mainVisibleMeanwhile = form.isVisible();
+              act(dialog);
+          })
+    {
+    }
+    bool opened() const { return next.opened() > 0; }
 
-void whenDialogOpens(DialogScript& script, WriteForm* form)
-{
-    script.poll = std::make_unique<QTimer>();
-    QTimer* poll = script.poll.get();
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, &script, form] {
-        auto* dialog = qobject_cast<frmOpSet1*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        poll->stop();
-        script.opened = true;
-        script.mainVisibleMeanwhile = form->isVisible();
-        script.act(dialog);
-        if (dialog->isVisible())
-            dialog->reject();
-    });
-    poll->start();
-}
+    bool mainVisibleMeanwhile = false;
+    NextDialog<frmOpSet1> next;
+};
 
 const QByteArray kCompleteSettings =
     "SMTP=smtp.example.jp\r\nMAIL=kez@example.jp\r\nSENDSPAN= 1200\r\n";
@@ -58,7 +47,7 @@ class TestWriteFormStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void firstStartShowsDialogFirst();
     void firstStartCancelled();
@@ -73,20 +62,20 @@ private slots:
 
 void TestWriteFormStartup::firstStartShowsDialogFirst()
 {
-    AppWindow window;
-    auto& [fakes, app, form] = window;
-    DialogScript script;
-    script.act = [](frmOpSet1* dialog) {
-        QTest::keyClicks(dialog->txtSmtp, QStringLiteral("smtp.example.jp"));
-        QTest::keyClicks(dialog->txtMail, QStringLiteral("kez@example.jp"));
-        dialog->txtSendSpan->selectAll();
-        QTest::keyClicks(dialog->txtSendSpan, QStringLiteral("2500"));
-        QTest::mouseClick(dialog->OkCommand, Qt::LeftButton);
-    };
-    whenDialogOpens(script, &form);
+    MainWindowFixture window(testing_support::unloadedWindow());
+    auto& fakes = window.fakes;
+    auto& app = window.app;
+    WriteForm& form = *window.form;
+    SettingsDialogScript script(form, [](frmOpSet1& dialog) {
+        QTest::keyClicks(dialog.txtSmtp, QStringLiteral("smtp.example.jp"));
+        QTest::keyClicks(dialog.txtMail, QStringLiteral("kez@example.jp"));
+        dialog.txtSendSpan->selectAll();
+        QTest::keyClicks(dialog.txtSendSpan, QStringLiteral("2500"));
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    });
     form.Form_Load();
 
-    QVERIFY(script.opened);
+    QVERIFY(script.opened());
     QVERIFY(!script.mainVisibleMeanwhile);
     QVERIFY(fakes.boxes().shown.empty());
     QVERIFY(app.read(QStringLiteral("ini/kezmail.ini")).contains("\r\nSENDSPAN= 2500\r\n"));
@@ -100,17 +89,16 @@ void TestWriteFormStartup::firstStartShowsDialogFirst()
 
 void TestWriteFormStartup::firstStartCancelled()
 {
-    AppWindow window;
-    auto& [fakes, app, form] = window;
-    DialogScript script;
-    script.act = [](frmOpSet1* dialog) {
-        dialog->txtSmtp->setText(QStringLiteral("typed.example.jp"));
-        QTest::mouseClick(dialog->CancelCommand, Qt::LeftButton);
-    };
-    whenDialogOpens(script, &form);
+    MainWindowFixture window(testing_support::unloadedWindow());
+    auto& app = window.app;
+    WriteForm& form = *window.form;
+    SettingsDialogScript script(form, [](frmOpSet1& dialog) {
+        dialog.txtSmtp->setText(QStringLiteral("typed.example.jp"));
+        QTest::mouseClick(dialog.CancelCommand, Qt::LeftButton);
+    });
     form.Form_Load();
 
-    QVERIFY(script.opened);
+    QVERIFY(script.opened());
     QVERIFY(!QFile::exists(app.file(QStringLiteral("ini/kezmail.ini"))));
     QVERIFY(form.txtSenderAdress->text().isEmpty());
     QCOMPARE(form.txtTimerTime->text(), QStringLiteral("0"));
@@ -119,35 +107,31 @@ void TestWriteFormStartup::firstStartCancelled()
 
 void TestWriteFormStartup::completeFileOpensNoDialog()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
-    DialogScript script;
-    script.act = [](frmOpSet1*) {};
-    whenDialogOpens(script, &form);
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    WriteForm& form = *window.form;
+    SettingsDialogScript script(form, [](frmOpSet1&) {});
     form.Form_Load();
     form.show();
     QTest::qWait(50); // gives the poll a chance to see a dialog that should not be there
-    QVERIFY(!script.opened);
+    QVERIFY(!script.opened());
     QCOMPARE(form.txtSenderAdress->text(), QStringLiteral("<kez@example.jp>"));
     QCOMPARE(form.txtTimerTime->text(), QStringLiteral("1200"));
     QCOMPARE(aMain_sMail::ScheduleConfirmed, qint16(0));
-    QCOMPARE(form.SendFlag, qint16(0));
+    QCOMPARE(form.run.SendFlag, qint16(0));
 }
 
 void TestWriteFormStartup::incompleteFileOpensDialog()
 {
     // Logging on without a path is incomplete.
-    AppWindow window(kCompleteSettings + "SENDLOG=1\r\n");
-    auto& [fakes, app, form] = window;
-    DialogScript script;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings + "SENDLOG=1\r\n"));
+    WriteForm& form = *window.form;
     QString shownSmtp;
-    script.act = [&shownSmtp](frmOpSet1* dialog) {
-        shownSmtp = dialog->txtSmtp->text();
-        dialog->close();
-    };
-    whenDialogOpens(script, &form);
+    SettingsDialogScript script(form, [&shownSmtp](frmOpSet1& dialog) {
+        shownSmtp = dialog.txtSmtp->text();
+        dialog.close();
+    });
     form.Form_Load();
-    QVERIFY(script.opened);
+    QVERIFY(script.opened());
     QCOMPARE(shownSmtp, QStringLiteral("smtp.example.jp"));
     // Loading went on with the record as it was.
     QCOMPARE(form.txtSenderAdress->text(), QStringLiteral("<kez@example.jp>"));
@@ -173,31 +157,30 @@ void TestWriteFormStartup::pop3TimerInterval()
     QFETCH(qint64, interval);
     QFETCH(int, popTickCount);
 
-    AppWindow window(kCompleteSettings + line + "\r\nUSERID=u\r\nIDPAS=p\r\n");
-    auto& [fakes, app, form] = window;
-    form.PopTickCount = 7;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings + line + "\r\nUSERID=u\r\nIDPAS=p\r\n"));
+    WriteForm& form = *window.form;
+    form.run.PopTickCount = 7;
     form.Form_Load();
     QCOMPARE(form.Timer2->interval(), interval);
     QVERIFY(!form.Timer2->isEnabled());
-    QCOMPARE(int(form.PopTickCount), popTickCount);
+    QCOMPARE(int(form.run.PopTickCount), popTickCount);
 }
 
 void TestWriteFormStartup::settingsMenuRefreshesInterval()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    auto& fakes = window.fakes;
+    WriteForm& form = *window.form;
     form.Form_Load();
     form.show();
 
-    DialogScript script;
-    script.act = [](frmOpSet1* dialog) {
-        dialog->txtMail->setText(QStringLiteral("new@example.jp"));
-        dialog->txtSendSpan->setText(QStringLiteral("800"));
-        QTest::mouseClick(dialog->OkCommand, Qt::LeftButton);
-    };
-    whenDialogOpens(script, &form);
+    SettingsDialogScript script(form, [](frmOpSet1& dialog) {
+        dialog.txtMail->setText(QStringLiteral("new@example.jp"));
+        dialog.txtSendSpan->setText(QStringLiteral("800"));
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    });
     form.mnOption->trigger();
-    QVERIFY(script.opened);
+    QVERIFY(script.opened());
     QCOMPARE(form.txtTimerTime->text(), QStringLiteral("800"));
     QCOMPARE(Settings.MAIL, QStringLiteral("new@example.jp"));
     // The sender address shown stays the one of start-up, and so do the timer periods.
@@ -205,15 +188,13 @@ void TestWriteFormStartup::settingsMenuRefreshesInterval()
     QCOMPARE(form.Timer1->interval(), qint64(1200));
 
     // A cancelled dialog refreshes the box from the record as well.
-    DialogScript cancel;
-    cancel.act = [](frmOpSet1* dialog) {
-        dialog->txtSendSpan->setText(QStringLiteral("100"));
-        QTest::mouseClick(dialog->OkCommand, Qt::LeftButton); // refused, record takes 100
-        QTest::mouseClick(dialog->CancelCommand, Qt::LeftButton);
-    };
-    whenDialogOpens(cancel, &form);
+    SettingsDialogScript cancel(form, [](frmOpSet1& dialog) {
+        dialog.txtSendSpan->setText(QStringLiteral("100"));
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton); // refused, record takes 100
+        QTest::mouseClick(dialog.CancelCommand, Qt::LeftButton);
+    });
     form.mnOption_Click();
-    QVERIFY(cancel.opened);
+    QVERIFY(cancel.opened());
     QCOMPARE(form.txtTimerTime->text(), QStringLiteral("100"));
     QCOMPARE(fakes.boxes().shown.size(), size_t(1));
 }
@@ -221,8 +202,9 @@ void TestWriteFormStartup::settingsMenuRefreshesInterval()
 void TestWriteFormStartup::closingWithoutRunEndsProcess()
 {
     {
-        AppWindow window(kCompleteSettings);
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+        auto& fakes = window.fakes;
+        WriteForm& form = *window.form;
         form.Form_Load();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -237,8 +219,9 @@ void TestWriteFormStartup::closingWithoutRunEndsProcess()
         QCOMPARE(fakes.processEnd().calls, 1);
     }
     {
-        AppWindow window(kCompleteSettings);
-        auto& [fakes, app, form] = window;
+        MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+        auto& fakes = window.fakes;
+        WriteForm& form = *window.form;
         form.Form_Load();
         form.show();
         form.nmFile_End->trigger();
@@ -249,12 +232,13 @@ void TestWriteFormStartup::closingWithoutRunEndsProcess()
 
 void TestWriteFormStartup::closeBoxDuringRunAsksOnce()
 {
-    AppWindow window(kCompleteSettings);
-    auto& [fakes, app, form] = window;
+    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings));
+    auto& fakes = window.fakes;
+    WriteForm& form = *window.form;
     form.Form_Load();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.SendFlag = 1;
+    form.run.SendFlag = 1;
 
     fakes.boxes().answers = {platform::MsgAnswer::No};
     form.close();

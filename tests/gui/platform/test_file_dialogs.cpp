@@ -1,4 +1,5 @@
 #include "gui_fakes.h"
+#include "modal_dialogs.h"
 
 #include "gui/platform/file_dialogs.h"
 
@@ -64,6 +65,8 @@ class TestFileDialogs : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
     void chooserFilters_data()
     {
         QTest::addColumn<QString>("filter");

@@ -1,5 +1,6 @@
 #include "fakes.h"
 #include "gui_fakes.h"
+#include "modal_dialogs.h"
 
 #include "core/settings/a_main_smail.h"
 #include "gui/schedule_dialog/frm_timer_set.h"
@@ -46,6 +47,7 @@ class TestFrmTimerSet : public QObject
     Q_OBJECT
 private slots:
     void init();
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
     void layoutAndFocus();
     void clockTicksEverySecond();
     void digitFilterTypedAndPasted();

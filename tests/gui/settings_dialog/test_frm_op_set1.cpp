@@ -5,6 +5,7 @@
 #include "gui/settings_dialog/frm_op_set1.h"
 #include "gui/widgets/fonts.h"
 #include "gui_fakes.h"
+#include "modal_dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -56,6 +57,7 @@ class TestFrmOpSet1 : public QObject
 
 private slots:
     void init() { aMain_sMail::ResetProcessState(); }
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void controlsAndTabOrder();
     void accessKeysMoveFocus();

@@ -1,4 +1,5 @@
 #include "gui/widgets/controls.h"
+#include "modal_dialogs.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,6 +26,7 @@ class TestControls : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
     void pasteIsCutAtItsFirstLineBreak_data();
     void pasteIsCutAtItsFirstLineBreak();
     void everyWayInIsCut();
