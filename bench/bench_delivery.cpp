@@ -243,7 +243,8 @@ public:
     void stop()
     {
         m_timer.stop();
-        m_longestNs = std::max(m_longestNs, m_clock.nsecsElapsed() - m_lastNs - kPeriodMs * 1000000);
+        m_longestNs =
+            std::max(m_longestNs, m_clock.nsecsElapsed() - m_lastNs - kPeriodMs * 1000000);
     }
     double longestMs() const { return double(m_longestNs) / 1e6; }
     int ticks() const { return m_ticks; }
@@ -394,8 +395,8 @@ void printStall(const char* what, const RunResult& run, int count)
 {
     std::printf("%s\n", what);
     std::printf("  window run         %.1f s after the start notice; sent %s, errors %s (of %d)\n",
-                run.seconds, qPrintable(run.sent), qPrintable(run.errors.isEmpty() ? "0" : run.errors),
-                count);
+                run.seconds, qPrintable(run.sent),
+                qPrintable(run.errors.isEmpty() ? "0" : run.errors), count);
     std::printf("  longest GUI stall  %.1f ms (goal: at most 50 ms, %s)\n", run.longestStallMs,
                 run.longestStallMs <= 50 ? "met" : "not met");
 }

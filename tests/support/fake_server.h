@@ -53,7 +53,7 @@ protected:
     virtual ~FakeServerRecord() = default;
 
     // For the serving threads.
-    int recordConnect();      // returns the connection's number
+    int recordConnect(); // returns the connection's number
     void recordClose(int connection);
     void record(const QString& entry);
     void recordClient(const QString& line) { record(QStringLiteral("C: ") + line); }
@@ -69,8 +69,7 @@ private:
 };
 
 // The script half: Script is a plain struct of the server's own (SmtpScript, Pop3Script).
-template <class Script>
-class ScriptedServer : public FakeServerRecord
+template <class Script> class ScriptedServer : public FakeServerRecord
 {
 public:
     void setScript(const Script& script)

@@ -25,8 +25,7 @@ namespace testing_support {
 //   NextDialog<frmTimerSet> script([](frmTimerSet& d) { d.cmdCancel->click(); });
 //   form.mnOption_Timer->trigger();
 //   QCOMPARE(script.opened(), 1);
-template <class Dialog = QDialog>
-class NextDialog
+template <class Dialog = QDialog> class NextDialog
 {
 public:
     explicit NextDialog(std::function<void(Dialog&)> act, QWidget* ignore = nullptr)

@@ -177,8 +177,8 @@ void RecordingTransport::waitHeld(std::function<void()> whileHeld)
     std::unique_lock lock(gate->mutex);
     // A window that blocks its thread during the send would never run whileHeld: give up then,
     // so that the test fails instead of hanging.
-    const bool started = gate->opened.wait_for(lock, std::chrono::seconds(10),
-                                               [&gate] { return gate->started; });
+    const bool started =
+        gate->opened.wait_for(lock, std::chrono::seconds(10), [&gate] { return gate->started; });
     if (started)
         gate->opened.wait(lock, [&gate] { return gate->open; });
     std::lock_guard holding(m_mutex);
@@ -239,8 +239,8 @@ void RecordingTransport::closeSession()
 }
 
 ScopedTransport::ScopedTransport(std::shared_ptr<transport::MailTransport> transport)
-    : m_previous(transport::setTransportFactory(
-          [transport = std::move(transport)] { return transport; }))
+    : m_previous(
+          transport::setTransportFactory([transport = std::move(transport)] { return transport; }))
 {
 }
 

@@ -28,17 +28,17 @@
 namespace testing_support {
 
 // A failed send as the real transport reports one.
-transport::SendOutcome failedSend(
-    const QString& errorText,
-    transport::FailureClass failure = transport::FailureClass::Transaction,
-    bool mayHaveArrived = false);
+transport::SendOutcome
+failedSend(const QString& errorText,
+           transport::FailureClass failure = transport::FailureClass::Transaction,
+           bool mayHaveArrived = false);
 
 struct TransportRequest
 {
     enum class Kind { Send, Login, CloseSession };
     Kind kind = Kind::Send;
-    transport::MailRequest mail;   // for a send
-    transport::Pop3Request login;  // for a login
+    transport::MailRequest mail;      // for a send
+    transport::Pop3Request login;     // for a login
     bool onApplicationThread = false; // it ran on the thread of the windows, which it must not
 };
 

@@ -4,7 +4,6 @@
 #include <QString>
 #include <QtGlobal>
 
-
 // The send log and the error log of a delivery run: comma-separated lines in code page 932,
 // each ended by CR LF, appended one at a time.
 namespace delivery {

@@ -14,11 +14,11 @@ namespace delivery {
 // that keep the handlers from running into each other while one of them waits.
 struct RunState
 {
-    qint16 SendFlag = 0;  // 1 from the first tick of a run on, 0 again at its end
-    qint16 PauseFlag = 0; // 1 while paused (the pause button may set it before a run, too)
-    QString CurAddress;   // the recipient of the current tick: the trimmed list line
-    qint32 SendCount = 0; // mails attempted in this run, failures included
-    qint32 ErrCount = 0;  // mails that failed in this run
+    qint16 SendFlag = 0;     // 1 from the first tick of a run on, 0 again at its end
+    qint16 PauseFlag = 0;    // 1 while paused (the pause button may set it before a run, too)
+    QString CurAddress;      // the recipient of the current tick: the trimmed list line
+    qint32 SendCount = 0;    // mails attempted in this run, failures included
+    qint32 ErrCount = 0;     // mails that failed in this run
     qint16 PopTickCount = 0; // Timer2 ticks since the last POP login
     // The recipient list, open from the start of the run to its end.
     std::unique_ptr<RecipientList> List;

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QString>
 
-
 // The schedule dialog's rules without its widgets: the texts of the start time, the zero-fill
 // of the fields and the checks that decide whether a start time may be armed.
 namespace schedule {

@@ -4,7 +4,6 @@
 
 #include <QString>
 
-
 namespace aMain_sMail {
 
 // The longest text value the file keeps: the reader cuts a longer one.

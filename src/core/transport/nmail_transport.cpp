@@ -49,10 +49,9 @@ SendOutcome NMailTransport::send(const MailRequest& mail)
 {
     std::lock_guard lock(libraryMutex());
     SendOutcome outcome;
-    const int result = NMailSmtpSendMail(mail.server, mail.to, nullptr, nullptr, mail.from,
-                                         mail.subject, mail.body,
-                                         mail.headers.isEmpty() ? nullptr : &mail.headers,
-                                         mail.attachments, 1, mail.signer.get());
+    const int result = NMailSmtpSendMail(
+        mail.server, mail.to, nullptr, nullptr, mail.from, mail.subject, mail.body,
+        mail.headers.isEmpty() ? nullptr : &mail.headers, mail.attachments, 1, mail.signer.get());
     outcome.ok = result >= 0;
     if (!outcome.ok) {
         // At once: the next call of any entry point replaces the description.

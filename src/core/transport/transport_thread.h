@@ -46,8 +46,7 @@ public:
     void wait(quint64 ticket);
 
     // Runs job on the thread, waits for it as wait() does, and returns its result.
-    template <class Result>
-    Result run(std::function<Result(MailTransport&)> job)
+    template <class Result> Result run(std::function<Result(MailTransport&)> job)
     {
         auto result = std::make_shared<Result>();
         wait(post([job = std::move(job), result](MailTransport& t) { *result = job(t); }));
@@ -60,7 +59,7 @@ signals:
 
 private:
     QThread m_thread;
-    QObject* m_context = nullptr; // lives on m_thread; jobs are queued calls on it
+    QObject* m_context = nullptr;               // lives on m_thread; jobs are queued calls on it
     std::shared_ptr<MailTransport> m_transport; // touched on m_thread only
     quint64 m_posted = 0;
     quint64 m_finished = 0;

@@ -44,8 +44,7 @@ transport::TransportThread& WriteForm::transportThread()
     return *m_transport;
 }
 
-template <class Result>
-Result WriteForm::awaitTransport(std::function<Result(MailTransport&)> job)
+template <class Result> Result WriteForm::awaitTransport(std::function<Result(MailTransport&)> job)
 {
     ++run.transportWaits;
     Result result = transportThread().run(std::move(job));

@@ -385,8 +385,8 @@ void frmOpSet1::OkCommand_Click()
     aMain_sMail::SaveError error;
     if (!aMain_sMail::SaveSettings(m_appDir, &error)) {
         // The dialog stays open with what was typed, so the operator can mend it or cancel.
-        platform::msgBox(this, error.message, platform::MsgIcon::Critical,
-                         platform::MsgButtons::Ok, caption);
+        platform::msgBox(this, error.message, platform::MsgIcon::Critical, platform::MsgButtons::Ok,
+                         caption);
         const std::pair<const char*, QLineEdit*> boxes[] = {
             {"EDITPATH", txtEditPath},  {"SMTP", txtSmtp},        {"POP3", txtPop3},
             {"MAIL", txtMail},          {"USERID", txtUserID},    {"IDPAS", txtPassWord},

@@ -122,9 +122,8 @@ private slots:
             // Handed in, not yet run: the thread's end lets it run before the transport goes.
             thread.post(slowSend("c@example.jp", 50));
         }
-        QCOMPARE(probe.order,
-                 QStringList({"send a@example.jp", "login user", "send b@example.jp",
-                              "send c@example.jp", "destroyed"}));
+        QCOMPARE(probe.order, QStringList({"send a@example.jp", "login user", "send b@example.jp",
+                                           "send c@example.jp", "destroyed"}));
         QVERIFY(probe.made != nullptr);
         QVERIFY(probe.made != QThread::currentThread());
         for (QThread* used : probe.used)

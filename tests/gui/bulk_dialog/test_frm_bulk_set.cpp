@@ -1,14 +1,14 @@
 // The delivery options dialog as the operator meets it: opened from the settings menu, driven
 // by the keyboard, refusing what cannot work with the focus on the box to mend, and showing
 // the DNS record of the signing key.
-#include "main_window_fixture.h"
-#include "modal_dialogs.h"
 #include "bulk_test_tools.h"
 #include "core/bulk/bulk_settings.h"
 #include "core/settings/a_main_smail.h"
 #include "fakes.h"
 #include "gui/bulk_dialog/frm_bulk_set.h"
 #include "gui_fakes.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -11,15 +11,15 @@
 #include <QTest>
 
 using Harness = testing_support::MainWindowFixture;
-using testing_support::failedSend;
-using testing_support::kOperator;
-using testing_support::kStamp;
 using platform::MsgAnswer;
 using platform::MsgIcon;
+using testing_support::failedSend;
+using testing_support::kOperator;
+using testing_support::kRunTimeout;
+using testing_support::kStamp;
 
 namespace {
 
-constexpr int kRunTimeout = 15000;
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
 const QString kAskInterval = QStringLiteral("タイマーインターバルを入力して下さい");
 const QString kTooSmall = QStringLiteral("値が少なすぎます。もっと大きな値を入力して下さい");

@@ -12,14 +12,14 @@
 #include <QTimer>
 
 using Harness = testing_support::MainWindowFixture;
+using platform::MsgAnswer;
 using testing_support::failedSend;
 using testing_support::kOperator;
+using testing_support::kRunTimeout;
 using testing_support::kStamp;
-using platform::MsgAnswer;
 
 namespace {
 
-constexpr int kRunTimeout = 15000;
 const QString kClosing = QStringLiteral("送信終了待ち");
 const QString kCancelQuestion = QStringLiteral("配信を中止しますか？");
 const QByteArray kThree = "a@example.jp\r\nb@example.jp\r\nc@example.jp";
@@ -223,12 +223,12 @@ private slots:
         h.useList(kThree);
         h.form->SendCommand->click();
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
-        QCOMPARE(logDuringHold, QStringList({"login user", "send " + kOperator,
-                                             "send a@example.jp", "send b@example.jp"}));
+        QCOMPARE(logDuringHold, QStringList({"login user", "send " + kOperator, "send a@example.jp",
+                                             "send b@example.jp"}));
         QCOMPARE(h.transport->log(),
                  QStringList({"login user", "send " + kOperator, "send a@example.jp",
-                              "send b@example.jp", "login user", "send c@example.jp",
-                              "login user", "send " + kOperator}));
+                              "send b@example.jp", "login user", "send c@example.jp", "login user",
+                              "send " + kOperator}));
         // b's line was on disk before the login went out, and the count started again.
         QCOMPARE(h.logLines("log/send.log").size(), 3);
         QVERIFY(h.form->run.PopTickCount < 59);

@@ -11,6 +11,7 @@
 using Harness = testing_support::MainWindowFixture;
 using testing_support::failedSend;
 using testing_support::kOperator;
+using testing_support::kRunTimeout;
 using testing_support::kStamp;
 
 class TestDeliveryLogCharacters : public QObject
@@ -38,7 +39,7 @@ private slots:
                   "info@müller.de\r\na@example.jp\r\nb@example.jp\r\n😀@example.jp\r\n"
                   "c@example.jp\r\n");
         h.form->SendCommand->click();
-        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
 
         QCOMPARE(h.boxTexts(), QStringList({"送信が完了しました。"}));
         QCOMPARE(h.form->run.PauseFlag, qint16(0));

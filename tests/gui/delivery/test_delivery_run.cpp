@@ -12,15 +12,14 @@
 #include <QTest>
 
 using Harness = testing_support::MainWindowFixture;
+using platform::MsgIcon;
 using testing_support::failedSend;
 using testing_support::kOperator;
+using testing_support::kRunTimeout;
 using testing_support::kStamp;
-using platform::MsgIcon;
 using transport::FailureClass;
 
 namespace {
-
-constexpr int kRunTimeout = 15000;
 
 // Files of this process that are still open on path.
 int openHandlesOn(const QString& path)
@@ -48,9 +47,9 @@ private slots:
         QStringList names;
         for (const QWidget* w : h.form->runLockedControls())
             names << w->objectName();
-        QCOMPARE(names, QStringList({"cmdTestSend", "SendCommand", "cmdCSV", "ToText",
-                                     "SubjectText", "txtFrom", "AttachCommand", "AttachText",
-                                     "cmdDoc", "BodyText"}));
+        QCOMPARE(names,
+                 QStringList({"cmdTestSend", "SendCommand", "cmdCSV", "ToText", "SubjectText",
+                              "txtFrom", "AttachCommand", "AttachText", "cmdDoc", "BodyText"}));
     }
 
     void noticesMailsAndEndInOrder()
@@ -150,8 +149,7 @@ private slots:
             s.SENDLOG = 1;
             s.ERRLOG = 1;
         });
-        h.transport->setSendOutcome(
-            "", failedSend("宛先アドレスが空です。", FailureClass::Local));
+        h.transport->setSendOutcome("", failedSend("宛先アドレスが空です。", FailureClass::Local));
         h.fillMessage();
         h.useList("\xEF\xBB\xBF"
                   "a@example.jp\r\rTaro,b@example.jp\rc@example.jp\r\r");
@@ -164,8 +162,8 @@ private slots:
         QCOMPARE(h.logLines("log/send.log"),
                  QStringList({"a@example.jp," + kStamp, "Taro,b@example.jp," + kStamp,
                               "c@example.jp," + kStamp}));
-        QCOMPARE(h.logLines("log/error.log"),
-                 QStringList({"宛先アドレスが空です。,," + kStamp, "宛先アドレスが空です。,," + kStamp}));
+        QCOMPARE(h.logLines("log/error.log"), QStringList({"宛先アドレスが空です。,," + kStamp,
+                                                           "宛先アドレスが空です。,," + kStamp}));
     }
 
     void lfLineEndsEndLines()

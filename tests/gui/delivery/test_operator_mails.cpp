@@ -9,15 +9,10 @@
 #include <QTimer>
 
 using Harness = testing_support::MainWindowFixture;
+using platform::MsgIcon;
 using testing_support::failedSend;
 using testing_support::kOperator;
-using platform::MsgIcon;
-
-namespace {
-
-constexpr int kRunTimeout = 15000;
-
-} // namespace
+using testing_support::kRunTimeout;
 
 class TestOperatorMails : public QObject
 {
@@ -72,8 +67,7 @@ private slots:
     {
         Harness h;
         const QString refused = "SMTPサーバーに接続できません (127.0.0.1:1): 接続が拒否されました";
-        h.transport->setOtherSendsOutcome(
-            failedSend(refused, transport::FailureClass::Connection));
+        h.transport->setOtherSendsOutcome(failedSend(refused, transport::FailureClass::Connection));
         h.form->ToText->setText("list.csv");
         h.fillMessage();
         h.form->cmdTestSend->click();

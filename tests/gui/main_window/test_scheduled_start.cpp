@@ -335,7 +335,8 @@ void TestScheduledStart::scheduleChangedDuringTheYieldDoesNotFire()
     QCOMPARE(openSchedule(form, confirm(k1030)), 1);
     clock->set(at(10, 30, 0));
     QTimer::singleShot(0, &form, [&] {
-        script = std::make_unique<NextDialog<frmTimerSet>>(confirm({"2026", "03", "07", "10", "45"}));
+        script =
+            std::make_unique<NextDialog<frmTimerSet>>(confirm({"2026", "03", "07", "10", "45"}));
         form.mnOption_Timer->trigger();
         aMain_sMail::Settings.SMTP.clear();
     });

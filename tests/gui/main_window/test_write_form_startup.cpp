@@ -157,7 +157,8 @@ void TestWriteFormStartup::pop3TimerInterval()
     QFETCH(qint64, interval);
     QFETCH(int, popTickCount);
 
-    MainWindowFixture window(testing_support::unloadedWindow(kCompleteSettings + line + "\r\nUSERID=u\r\nIDPAS=p\r\n"));
+    MainWindowFixture window(
+        testing_support::unloadedWindow(kCompleteSettings + line + "\r\nUSERID=u\r\nIDPAS=p\r\n"));
     WriteForm& form = *window.form;
     form.run.PopTickCount = 7;
     form.Form_Load();
