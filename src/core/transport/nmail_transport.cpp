@@ -68,19 +68,7 @@ SendOutcome NMailTransport::send(const MailRequest& mail)
 LoginOutcome NMailTransport::pop3Login(const Pop3Request& login)
 {
     std::lock_guard lock(libraryMutex());
-    LoginOutcome outcome;
-    const int handle = NMailPop3Connect(login.server);
-    if (handle == -1) {
-        outcome.errorText = lastErrorText();
-        return outcome;
-    }
-    const int authenticated =
-        NMailPop3Authenticate(handle, login.user, login.password, login.apop ? -1 : 0);
-    if (authenticated < 0)
-        outcome.errorText = lastErrorText();
-    NMailPop3Close(handle);
-    outcome.ok = authenticated >= 0;
-    return outcome;
+    return NMailPop3Login(login);
 }
 
 void NMailTransport::closeSession()

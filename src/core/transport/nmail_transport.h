@@ -26,7 +26,7 @@ public:
     // signer after the final 1); on failure the error text comes from NMailGetMessage, its
     // class from NMailGetFailureClass and NMailGetMayHaveArrived.
     SendOutcome send(const MailRequest& mail) override;
-    // Connect, authenticate, close, as POP before SMTP has always done it.
+    // NMailPop3Login: connect, authenticate and close, within the login's deadline.
     LoginOutcome pop3Login(const Pop3Request& login) override;
     void closeSession() override;
 };

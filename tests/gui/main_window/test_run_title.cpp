@@ -11,10 +11,10 @@
 
 using Harness = testing_support::MainWindowFixture;
 using platform::MsgAnswer;
+using testing_support::kRunTimeout;
 
 namespace {
 
-constexpr int kRunTimeout = 15000;
 const QString kCaption = QStringLiteral("ＫＥＺ－ＭＡＩＬＥＲ　a1.00");
 
 struct LauncherCalls
