@@ -27,10 +27,11 @@ int main(int argc, char* argv[])
 
     const platform::AppFolder folder =
         platform::chooseAppFolder(QApplication::applicationDirPath(), platform::perUserAppFolder());
-    if (const std::optional<QString> failure = platform::createAppSubfolders(folder.path))
+    QString failure;
+    if (!platform::createAppSubfolders(folder.path, &failure))
         platform::msgBox(nullptr,
                          QStringLiteral("アプリケーションフォルダを作成できませんでした。\n%1\n%2")
-                             .arg(folder.path, *failure),
+                             .arg(folder.path, failure),
                          platform::MsgIcon::Critical);
 
     WriteForm form(folder.path);

@@ -33,14 +33,19 @@ std::optional<QString> badCharacter(const QString& text)
     return std::nullopt;
 }
 
-std::optional<QString> checkCharacters(const QString& expanded, const QString& what)
+// False, with the message in *problem, when the expanded template holds a character a URL
+// cannot carry.
+bool checkCharacters(const QString& expanded, const QString& what, QString* problem)
 {
     if (const std::optional<QString> c = badCharacter(expanded)) {
-        return QStringLiteral("%1に使えない文字「%2」が含まれています。URLに使える半角の英数字と"
-                              "記号で入力して下さい（ほかの文字は %XX の形で書きます）。")
-            .arg(what, *c);
+        if (problem)
+            *problem = QStringLiteral("%1に使えない文字「%2」が含まれています。URLに使える半角の"
+                                      "英数字と記号で入力して下さい（ほかの文字は %XX の形で書き"
+                                      "ます）。")
+                           .arg(what, *c);
+        return false;
     }
-    return std::nullopt;
+    return true;
 }
 
 // The template as it will be sent to a stand-in recipient, still as text, so that a character
@@ -82,36 +87,46 @@ QByteArray ExpandTemplate(const QString& urlTemplate, const QString& address)
     }
 }
 
-std::optional<QString> CheckMailtoTemplate(const QString& mailtoTemplate)
+bool CheckMailtoTemplate(const QString& mailtoTemplate, QString* problem)
 {
+    auto refuse = [problem](const QString& message) {
+        if (problem)
+            *problem = message;
+        return false;
+    };
     if (mailtoTemplate.isEmpty())
-        return std::nullopt;
+        return true;
     const QString what = QStringLiteral("配信停止用メール");
     if (!mailtoTemplate.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-        return QStringLiteral("配信停止用メールは「mailto:」で始めて下さい。");
+        return refuse(QStringLiteral("配信停止用メールは「mailto:」で始めて下さい。"));
     const QString expanded = withSample(mailtoTemplate);
-    if (std::optional<QString> message = checkCharacters(expanded, what))
-        return message;
+    if (!checkCharacters(expanded, what, problem))
+        return false;
     const QString to = expanded.mid(7).section(QLatin1Char('?'), 0, 0);
     const qsizetype at = to.lastIndexOf(QLatin1Char('@'));
     if (at <= 0 || at == to.size() - 1)
-        return QStringLiteral("配信停止用メールのアドレスが正しくありません。");
-    return std::nullopt;
+        return refuse(QStringLiteral("配信停止用メールのアドレスが正しくありません。"));
+    return true;
 }
 
-std::optional<QString> CheckUrlTemplate(const QString& urlTemplate)
+bool CheckUrlTemplate(const QString& urlTemplate, QString* problem)
 {
+    auto refuse = [problem](const QString& message) {
+        if (problem)
+            *problem = message;
+        return false;
+    };
     if (urlTemplate.isEmpty())
-        return std::nullopt;
+        return true;
     if (!urlTemplate.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
-        return QStringLiteral("配信停止用URLは「https://」で始めて下さい。");
+        return refuse(QStringLiteral("配信停止用URLは「https://」で始めて下さい。"));
     const QString expanded = withSample(urlTemplate);
-    if (std::optional<QString> message = checkCharacters(expanded, QStringLiteral("配信停止用URL")))
-        return message;
+    if (!checkCharacters(expanded, QStringLiteral("配信停止用URL"), problem))
+        return false;
     const QUrl url(expanded, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
-        return QStringLiteral("配信停止用URLのホスト名が正しくありません。");
-    return std::nullopt;
+        return refuse(QStringLiteral("配信停止用URLのホスト名が正しくありません。"));
+    return true;
 }
 
 QString ExtraHeaders(const BulkSettings& settings, MailKind kind, const QString& recipient)

@@ -31,10 +31,10 @@ QByteArray PercentEncodedAddress(const QString& address);
 // The template with every "{address}" replaced by the encoded address.
 QByteArray ExpandTemplate(const QString& urlTemplate, const QString& address);
 
-// The checks the dialog makes before it saves; nullopt when the template is usable (an empty
-// one is), else the message to show.
-std::optional<QString> CheckMailtoTemplate(const QString& mailtoTemplate);
-std::optional<QString> CheckUrlTemplate(const QString& urlTemplate);
+// The checks the dialog makes before it saves: true when the template is usable (an empty one
+// is), else false with the message to show in *problem.
+bool CheckMailtoTemplate(const QString& mailtoTemplate, QString* problem);
+bool CheckUrlTemplate(const QString& urlTemplate, QString* problem);
 
 // The extra header fields one mail carries, joined with CR LF (a long List-Unsubscribe is
 // folded onto a second line starting with a blank), ready for the transport's header slot.

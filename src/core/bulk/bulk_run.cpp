@@ -41,13 +41,12 @@ std::optional<RunOptions> RunOptions::prepare(const QString& appDir, bool withSu
     const BulkSettings& s = options.m_settings;
 
     // The dialog refuses such templates; a file edited by hand can still hold them.
-    for (const std::optional<QString>& problem :
-         {CheckMailtoTemplate(s.unsubscribeMailto), CheckUrlTemplate(s.unsubscribeUrl)}) {
-        if (problem) {
-            *refusal = QStringLiteral("配信オプションの設定が正しくありません。\n%1\n%2")
-                           .arg(QDir::toNativeSeparators(BulkFilePath(appDir)), *problem);
-            return std::nullopt;
-        }
+    QString problem;
+    if (!CheckMailtoTemplate(s.unsubscribeMailto, &problem) ||
+        !CheckUrlTemplate(s.unsubscribeUrl, &problem)) {
+        *refusal = QStringLiteral("配信オプションの設定が正しくありません。\n%1\n%2")
+                       .arg(QDir::toNativeSeparators(BulkFilePath(appDir)), problem);
+        return std::nullopt;
     }
     if (s.dkim) {
         options.m_signer = DkimSigner::create(s.dkimDomain, s.dkimSelector, s.dkimKeyPath, refusal);

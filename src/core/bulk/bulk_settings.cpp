@@ -114,16 +114,22 @@ LoadedBulkSettings LoadBulkSettings(const QString& appDir)
     return result;
 }
 
-std::optional<BulkSaveError> SaveBulkSettings(const QString& appDir, const BulkSettings& settings)
+bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkSaveError* error)
 {
+    auto fail = [error](BulkSaveError reason) {
+        if (error)
+            *error = std::move(reason);
+        return false;
+    };
     QByteArray content;
     for (const TextKey& k : kTextKeys) {
         const QString& value = settings.*k.field;
         if (transport::hasControlCharacter(value)) {
-            return BulkSaveError{QStringLiteral("「%1」に改行などの制御文字が含まれています。\n"
-                                                "配信オプションは保存されていません。")
-                                     .arg(QString::fromUtf16(k.label)),
-                                 QString::fromLatin1(k.key)};
+            return fail(
+                BulkSaveError{QStringLiteral("「%1」に改行などの制御文字が含まれています。\n"
+                                             "配信オプションは保存されていません。")
+                                  .arg(QString::fromUtf16(k.label)),
+                              QString::fromLatin1(k.key)});
         }
         content += QByteArray(k.key) + '=' + value.toUtf8() + "\r\n";
     }
@@ -133,11 +139,11 @@ std::optional<BulkSaveError> SaveBulkSettings(const QString& appDir, const BulkS
     const QString path = BulkFilePath(appDir);
     QString reason;
     if (!platform::replaceOwnerOnlyFile(path, content, &reason)) {
-        return BulkSaveError{QStringLiteral("配信オプションを保存できませんでした。\n%1\n%2")
-                                 .arg(QDir::toNativeSeparators(path), reason),
-                             QString()};
+        return fail(BulkSaveError{QStringLiteral("配信オプションを保存できませんでした。\n%1\n%2")
+                                      .arg(QDir::toNativeSeparators(path), reason),
+                                  QString()});
     }
-    return std::nullopt;
+    return true;
 }
 
 } // namespace bulk

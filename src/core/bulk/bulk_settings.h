@@ -60,6 +60,7 @@ struct BulkSaveError
 
 // Writes every key, with the same atomic, owner-only replacement as the settings file. A value
 // holding a control character (a line break would split it into two keys) refuses the save.
-std::optional<BulkSaveError> SaveBulkSettings(const QString& appDir, const BulkSettings& settings);
+// False on failure, with the error in *error.
+bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkSaveError* error);
 
 } // namespace bulk

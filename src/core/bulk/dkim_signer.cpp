@@ -199,21 +199,25 @@ QString DnsRecordValue(const DkimKey& key)
              QString::fromLatin1(key.publicKey));
 }
 
-std::optional<QString> CheckDkimDomain(const QString& domain)
+bool CheckDkimDomain(const QString& domain, QString* problem)
 {
-    if (!isDnsName(domain, true))
-        return QStringLiteral("DKIMの署名ドメインが正しくありません。半角英数字のドメイン名"
-                              "（例: example.jp。日本語ドメインは xn-- で始まる形）で入力して"
-                              "下さい。");
-    return std::nullopt;
+    if (isDnsName(domain, true))
+        return true;
+    if (problem)
+        *problem = QStringLiteral("DKIMの署名ドメインが正しくありません。半角英数字のドメイン名"
+                                  "（例: example.jp。日本語ドメインは xn-- で始まる形）で入力して"
+                                  "下さい。");
+    return false;
 }
 
-std::optional<QString> CheckDkimSelector(const QString& selector)
+bool CheckDkimSelector(const QString& selector, QString* problem)
 {
-    if (!isDnsName(selector, false))
-        return QStringLiteral("DKIMのセレクターが正しくありません。半角英数字とハイフンで入力"
-                              "して下さい。");
-    return std::nullopt;
+    if (isDnsName(selector, false))
+        return true;
+    if (problem)
+        *problem = QStringLiteral("DKIMのセレクターが正しくありません。半角英数字とハイフンで"
+                                  "入力して下さい。");
+    return false;
 }
 
 DkimSigner::DkimSigner(dkim_lib* lib, DkimKey key, QByteArray domain, QByteArray selector)
@@ -230,14 +234,8 @@ DkimSigner::~DkimSigner()
 std::shared_ptr<const DkimSigner> DkimSigner::create(const QString& domain, const QString& selector,
                                                      const QString& keyPath, QString* error)
 {
-    if (std::optional<QString> message = CheckDkimDomain(domain)) {
-        *error = *message;
+    if (!CheckDkimDomain(domain, error) || !CheckDkimSelector(selector, error))
         return nullptr;
-    }
-    if (std::optional<QString> message = CheckDkimSelector(selector)) {
-        *error = *message;
-        return nullptr;
-    }
     std::optional<DkimKey> key = ReadDkimKey(keyPath, error);
     if (!key)
         return nullptr;

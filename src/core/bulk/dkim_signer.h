@@ -37,9 +37,9 @@ std::optional<DkimKey> ReadDkimKey(const QString& path, QString* error);
 QString DnsRecordName(const QString& selector, const QString& domain);
 QString DnsRecordValue(const DkimKey& key);
 
-// The dialog's checks of d= and s=; nullopt when usable, else the message.
-std::optional<QString> CheckDkimDomain(const QString& domain);
-std::optional<QString> CheckDkimSelector(const QString& selector);
+// The dialog's checks of d= and s=: true when usable, else false with the message in *problem.
+bool CheckDkimDomain(const QString& domain, QString* problem);
+bool CheckDkimSelector(const QString& selector, QString* problem);
 
 // The fields a signature covers when the mail has them. libopendkim signs each one present and
 // leaves out the ones a mail lacks (a notice has no List-Unsubscribe).

@@ -36,20 +36,25 @@ QString perUserAppFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
 }
 
-std::optional<QString> createAppSubfolders(const QString& folder)
+bool createAppSubfolders(const QString& folder, QString* errorText)
 {
+    auto fail = [errorText](int code) {
+        if (errorText)
+            *errorText = systemErrorText(code);
+        return false;
+    };
     for (const char* sub : kAppSubfolders) {
         std::error_code error;
         const std::filesystem::path path =
             QDir(folder).filePath(QLatin1String(sub)).toStdU16String();
         std::filesystem::create_directories(path, error);
         if (error)
-            return systemErrorText(error.value());
+            return fail(error.value());
         // A file of that name stands where the folder belongs.
         if (!std::filesystem::is_directory(path, error))
-            return systemErrorText(ENOTDIR);
+            return fail(ENOTDIR);
     }
-    return std::nullopt;
+    return true;
 }
 
 } // namespace platform

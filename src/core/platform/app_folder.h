@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 namespace platform {
 
@@ -38,7 +37,8 @@ AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUse
 // %LOCALAPPDATA%\<name> on Windows); empty when the system names none.
 QString perUserAppFolder();
 
-// Creates folder and its four subfolders where missing. Returns the reason on failure.
-std::optional<QString> createAppSubfolders(const QString& folder);
+// Creates folder and its four subfolders where missing. False on failure, with the reason in
+// *errorText.
+bool createAppSubfolders(const QString& folder, QString* errorText);
 
 } // namespace platform

@@ -296,12 +296,10 @@ void frmBulkSet::ShowDnsRecord()
                false);
         return;
     }
-    for (const std::optional<QString>& problem :
-         {bulk::CheckDkimDomain(domain), bulk::CheckDkimSelector(selector)}) {
-        if (problem) {
-            status(*problem, true);
-            return;
-        }
+    QString problem;
+    if (!bulk::CheckDkimDomain(domain, &problem) || !bulk::CheckDkimSelector(selector, &problem)) {
+        status(problem, true);
+        return;
     }
     QString error;
     const std::optional<bulk::DkimKey> key = bulk::ReadDkimKey(keyPath, &error);
@@ -364,10 +362,11 @@ void frmBulkSet::OkCommand_Click()
         platform::msgBox(this, message, platform::MsgIcon::Exclamation);
         focus->setFocus();
     };
-    if (const std::optional<QString> problem = bulk::CheckMailtoTemplate(s.unsubscribeMailto))
-        return refuse(*problem, txtUnsubMailto);
-    if (const std::optional<QString> problem = bulk::CheckUrlTemplate(s.unsubscribeUrl))
-        return refuse(*problem, txtUnsubUrl);
+    QString problem;
+    if (!bulk::CheckMailtoTemplate(s.unsubscribeMailto, &problem))
+        return refuse(problem, txtUnsubMailto);
+    if (!bulk::CheckUrlTemplate(s.unsubscribeUrl, &problem))
+        return refuse(problem, txtUnsubUrl);
     if (s.suppress) {
         if (s.suppressionPath.isEmpty())
             return refuse(QStringLiteral("配信停止リストのパスが入力されていません。"),
@@ -381,13 +380,13 @@ void frmBulkSet::OkCommand_Click()
         if (s.dkimDomain.isEmpty())
             return refuse(QStringLiteral("DKIMの署名ドメインが入力されていません。"),
                           txtDkimDomain);
-        if (const std::optional<QString> problem = bulk::CheckDkimDomain(s.dkimDomain))
-            return refuse(*problem, txtDkimDomain);
+        if (!bulk::CheckDkimDomain(s.dkimDomain, &problem))
+            return refuse(problem, txtDkimDomain);
         if (s.dkimSelector.isEmpty())
             return refuse(QStringLiteral("DKIMのセレクターが入力されていません。"),
                           txtDkimSelector);
-        if (const std::optional<QString> problem = bulk::CheckDkimSelector(s.dkimSelector))
-            return refuse(*problem, txtDkimSelector);
+        if (!bulk::CheckDkimSelector(s.dkimSelector, &problem))
+            return refuse(problem, txtDkimSelector);
         if (s.dkimKeyPath.isEmpty())
             return refuse(QStringLiteral("DKIMの秘密鍵ファイルのパスが入力されていません。"),
                           txtDkimKey);
@@ -397,15 +396,16 @@ void frmBulkSet::OkCommand_Click()
             return refuse(error, txtDkimKey);
     }
 
-    if (const std::optional<bulk::BulkSaveError> error = bulk::SaveBulkSettings(m_appDir, s)) {
-        platform::msgBox(this, error->message, platform::MsgIcon::Critical);
+    bulk::BulkSaveError error;
+    if (!bulk::SaveBulkSettings(m_appDir, s, &error)) {
+        platform::msgBox(this, error.message, platform::MsgIcon::Critical);
         const std::pair<const char*, QLineEdit*> boxes[] = {
             {"UNSUBMAILTO", txtUnsubMailto},   {"UNSUBURL", txtUnsubUrl},
             {"SUPPRESSPATH", txtSuppressPath}, {"DKIMDOMAIN", txtDkimDomain},
             {"DKIMSELECTOR", txtDkimSelector}, {"DKIMKEY", txtDkimKey},
         };
         for (const auto& [key, box] : boxes) {
-            if (error->key == QLatin1String(key) && box->isEnabled())
+            if (error.key == QLatin1String(key) && box->isEnabled())
                 box->setFocus();
         }
         return;

@@ -134,7 +134,7 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     TempAppDir app;
     QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
     const BulkSettings s = everythingSet();
-    QVERIFY(!bulk::SaveBulkSettings(app.path(), s));
+    QVERIFY(bulk::SaveBulkSettings(app.path(), s, nullptr));
     QCOMPARE(bulk::LoadBulkSettings(app.path()).settings, s);
 
     const QByteArray bytes = app.read(kIni);
@@ -153,7 +153,7 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QCOMPARE(fs::status(path).permissions() & fs::perms::mask, ownerOnly);
     // A copy that others could read is replaced by a private one.
     fs::permissions(path, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
-    QVERIFY(!bulk::SaveBulkSettings(app.path(), s));
+    QVERIFY(bulk::SaveBulkSettings(app.path(), s, nullptr));
     QCOMPARE(fs::status(path).permissions() & fs::perms::mask, ownerOnly);
 #endif
 }
@@ -166,10 +166,10 @@ void TestBulkSettings::saveRefusesControlCharacters()
     BulkSettings s = everythingSet();
     // A pasted line break would add a key of its own to the file.
     s.unsubscribeUrl = QStringLiteral("https://example.jp/\r\nSUPPRESS=0");
-    const std::optional<bulk::BulkSaveError> error = bulk::SaveBulkSettings(app.path(), s);
-    QVERIFY(error);
-    QCOMPARE(error->key, QStringLiteral("UNSUBURL"));
-    QVERIFY2(error->message.contains(QStringLiteral("配信停止用URL")), qPrintable(error->message));
+    bulk::BulkSaveError error;
+    QVERIFY(!bulk::SaveBulkSettings(app.path(), s, &error));
+    QCOMPARE(error.key, QStringLiteral("UNSUBURL"));
+    QVERIFY2(error.message.contains(QStringLiteral("配信停止用URL")), qPrintable(error.message));
     QCOMPARE(app.read(kIni), old);
 }
 
@@ -178,12 +178,11 @@ void TestBulkSettings::failedSaveNamesTheFileAndKeepsTheOldOne()
     TempAppDir app;
     QVERIFY(QDir(app.file(QStringLiteral("ini"))).removeRecursively());
     app.write(QStringLiteral("ini"), "not a folder");
-    const std::optional<bulk::BulkSaveError> error =
-        bulk::SaveBulkSettings(app.path(), everythingSet());
-    QVERIFY(error);
-    QVERIFY(error->key.isEmpty());
-    QVERIFY2(error->message.contains(QDir::toNativeSeparators(app.file(kIni))),
-             qPrintable(error->message));
+    bulk::BulkSaveError error;
+    QVERIFY(!bulk::SaveBulkSettings(app.path(), everythingSet(), &error));
+    QVERIFY(error.key.isEmpty());
+    QVERIFY2(error.message.contains(QDir::toNativeSeparators(app.file(kIni))),
+             qPrintable(error.message));
     QCOMPARE(app.read(QStringLiteral("ini")), QByteArray("not a folder"));
 }
 
