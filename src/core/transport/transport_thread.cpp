@@ -5,6 +5,8 @@
 #include <QEventLoop>
 #include <QMutex>
 
+#include <algorithm>
+
 #include <utility>
 
 namespace transport {
@@ -45,46 +47,64 @@ TransportFactory setTransportFactory(TransportFactory factory)
 
 TransportThread::TransportThread(TransportFactory factory, QObject* parent) : QObject(parent)
 {
-    m_thread.setObjectName(QStringLiteral("transport"));
-    m_context = new QObject;
-    m_context->moveToThread(&m_thread);
-    m_thread.start();
-    QMetaObject::invokeMethod(
-        m_context, [this, factory = std::move(factory)] { m_transport = factory(); },
-        Qt::QueuedConnection);
+    // A plain loop over a queue rather than an event loop: a job starts as soon as the
+    // thread is woken, and the transport's sockets only make blocking calls.
+    m_thread.reset(QThread::create([this, factory = std::move(factory)] { runJobs(factory); }));
+    m_thread->setObjectName(QStringLiteral("transport"));
+    m_thread->start();
 }
 
 TransportThread::~TransportThread()
 {
-    // Queued behind every job handed in: they all run before the transport goes.
-    QMetaObject::invokeMethod(
-        m_context,
-        [this] {
-            m_transport.reset();
-            m_thread.quit();
-        },
-        Qt::QueuedConnection);
-    m_thread.wait();
-    delete m_context;
+    {
+        std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_jobsChanged.notify_one();
+    m_thread->wait();
+}
+
+void TransportThread::runJobs(const TransportFactory& factory)
+{
+    std::shared_ptr<MailTransport> transport = factory();
+    for (;;) {
+        std::pair<quint64, Job> next;
+        {
+            std::unique_lock lock(m_mutex);
+            m_jobsChanged.wait(lock, [this] { return !m_jobs.empty() || m_ending; });
+            // Every job handed in runs before the end.
+            if (m_jobs.empty())
+                break;
+            next = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        next.second(*transport);
+        {
+            std::lock_guard lock(m_mutex);
+            m_doneOnThread = next.first;
+        }
+        m_jobDone.notify_all();
+        // Dropped unseen when this object has gone meanwhile.
+        QMetaObject::invokeMethod(
+            this, [this, ticket = next.first] { noteFinished(ticket); }, Qt::QueuedConnection);
+    }
+    transport.reset();
+}
+
+void TransportThread::noteFinished(quint64 ticket)
+{
+    m_finished = std::max(m_finished, ticket);
+    emit finished(ticket);
 }
 
 quint64 TransportThread::post(Job job)
 {
     const quint64 ticket = ++m_posted;
-    QMetaObject::invokeMethod(
-        m_context,
-        [this, ticket, job = std::move(job)] {
-            job(*m_transport);
-            // Dropped unseen when this object has gone meanwhile.
-            QMetaObject::invokeMethod(
-                this,
-                [this, ticket] {
-                    m_finished = ticket;
-                    emit finished(ticket);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.emplace_back(ticket, std::move(job));
+    }
+    m_jobsChanged.notify_one();
     return ticket;
 }
 
@@ -92,6 +112,13 @@ void TransportThread::wait(quint64 ticket)
 {
     if (isFinished(ticket))
         return;
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_jobDone.wait_for(lock, kQuickWait, [&] { return m_doneOnThread >= ticket; })) {
+            m_finished = std::max(m_finished, ticket);
+            return;
+        }
+    }
     QEventLoop loop;
     connect(this, &TransportThread::finished, &loop, [&loop, ticket](quint64 done) {
         if (done >= ticket)

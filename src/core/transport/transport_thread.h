@@ -5,8 +5,12 @@
 #include <QObject>
 #include <QThread>
 
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace transport {
 
@@ -40,9 +44,11 @@ public:
     // Hands job to the thread; it runs after every job handed in before it. Returns the job's
     // ticket, which finished() names once the job is done.
     quint64 post(Job job);
-    // True once finished(ticket) has been delivered.
+    // True once the job of ticket is known to be done on the owner's thread.
     bool isFinished(quint64 ticket) const { return ticket <= m_finished; }
-    // Processes the calling thread's events in a local loop until the job of ticket is done.
+    // Returns once the job of ticket is done. A job that ends within kQuickWait (a mail to a
+    // server nearby) is waited for directly; after that the calling thread's events are
+    // processed in a local loop until the job is done.
     void wait(quint64 ticket);
 
     // Runs job on the thread, waits for it as wait() does, and returns its result.
@@ -53,16 +59,28 @@ public:
         return std::move(*result);
     }
 
+    // The longest wait() holds the calling thread without processing its events. Short
+    // enough for a window (a frame is 16 ms), long enough that a mail to a local server needs
+    // no trip through the event loop.
+    static constexpr std::chrono::milliseconds kQuickWait{3};
+
 signals:
     // Emitted on the owner's thread, in the order the jobs were handed in.
     void finished(quint64 ticket);
 
 private:
-    QThread m_thread;
-    QObject* m_context = nullptr;               // lives on m_thread; jobs are queued calls on it
-    std::shared_ptr<MailTransport> m_transport; // touched on m_thread only
-    quint64 m_posted = 0;
-    quint64 m_finished = 0;
+    void runJobs(const TransportFactory& factory);
+    void noteFinished(quint64 ticket);
+
+    std::unique_ptr<QThread> m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_jobsChanged; // a job was handed in, or the end has come
+    std::condition_variable m_jobDone;
+    std::deque<std::pair<quint64, Job>> m_jobs; // guarded by m_mutex
+    bool m_ending = false;                      // guarded by m_mutex
+    quint64 m_doneOnThread = 0;                 // guarded by m_mutex
+    quint64 m_posted = 0;                       // owner's thread
+    quint64 m_finished = 0;                     // owner's thread
 };
 
 } // namespace transport

@@ -36,8 +36,9 @@ class RunTitle;
 // write_form_schedule.cpp and write_form_info.cpp.
 //
 // Mails and POP3 logins run on the transport's own thread (transport::TransportThread), made at
-// load and ended at unload. The handler that asked waits for the result in a local event loop,
-// so the window paints and its buttons and timers work while a mail is on its way.
+// load and ended at unload. The handler that asked waits for the result in a local event loop
+// (after at most TransportThread::kQuickWait without one), so the window paints and its buttons
+// and timers work while a mail is on its way.
 //
 // Controls are named as their objectName() so that handlers and tests agree.
 class WriteForm : public QMainWindow
@@ -201,7 +202,7 @@ private:
 
     // The transport's thread, made on first use.
     transport::TransportThread& transportThread();
-    // Runs job on the transport's thread and waits for it in a local event loop; see
+    // Runs job on the transport's thread and waits for it as TransportThread::wait() does; see
     // delivery::RunState::transportWaits for what may and may not run meanwhile.
     template <class Result>
     Result awaitTransport(std::function<Result(transport::MailTransport&)> job);
