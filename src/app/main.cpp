@@ -1,4 +1,5 @@
 #include "core/platform/app_folder.h"
+#include "core/platform/file_size_signal.h"
 #include "core/platform/system_messages.h"
 #include "gui/icon/app_icon.h"
 #include "gui/main_window/write_form.h"
@@ -14,6 +15,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kezmailer_d100"));
     platform::useJapaneseSystemMessages();
+    platform::ignoreFileSizeSignal();
     // Ties the windows to the installed desktop entry (its icon, its launcher entry).
     QApplication::setDesktopFileName(QStringLiteral(KEZ_APP_ID));
     QApplication::setWindowIcon(shell::applicationIcon());
