@@ -26,12 +26,13 @@ public:
     // program's trimming does not.
     static bool isAddressLine(const QString& line);
 
-    // The start test of a run: whether the list holds at least two lines (a one-line or empty
-    // list does not start). Reads the first line and goes back to the start afterwards.
-    // Returns nullopt when the list could not be read, with the reason in *errorText.
+    // Whether the list holds at least two lines. Reads the first line and goes back to the
+    // start afterwards. Returns nullopt when the list could not be read, with the reason in
+    // *errorText.
     std::optional<bool> hasSecondLine(QString* errorText);
-    // Whether the list holds at least one address line. Reads up to the first one and goes
-    // back to the start afterwards. nullopt when the list could not be read (*errorText).
+    // The start test of a run: whether the list holds at least one address line. Reads up to
+    // the first one and goes back to the start afterwards. nullopt when the list could not be
+    // read (*errorText).
     std::optional<bool> hasAddress(QString* errorText);
 
     // True when every line has been read (or reading failed; see hasError()).

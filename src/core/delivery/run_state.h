@@ -22,6 +22,9 @@ struct RunState
     qint16 PopTickCount = 0; // Timer2 ticks since the last POP login
     // The recipient list, open from the start of the run to its end.
     std::unique_ptr<RecipientList> List;
+    // Mails of the run in a row that failed at the connection level; a mail the server
+    // answered, even with a refusal, ends the row. It carries over a pause.
+    int connectionFailures = 0;
 
     // The start has locked the controls: a second start is refused.
     bool started = false;

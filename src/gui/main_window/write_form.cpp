@@ -4,6 +4,7 @@
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
+#include "core/transport/mail_address.h"
 #include "core/transport/transport_thread.h"
 #include "gui/bulk_dialog/frm_bulk_set.h"
 #include "gui/main_window/repaint_pacer.h"
@@ -397,6 +398,17 @@ bool WriteForm::checkComposeInputs(const std::optional<QString>& settingsCaption
     if (aMain_sMail::CheckSettings() == 1) {
         platform::msgBox(this, QStringLiteral("設定ファイルが正しく設定されていません。"),
                          MsgIcon::Exclamation, platform::MsgButtons::Ok, settingsCaption);
+        return false;
+    }
+    // Every mail names its sender as name + "<" + MAIL + ">": a second address or a bracket in
+    // MAIL would send the list's mails from an address nobody chose.
+    if (!transport::isSingleAddress(Settings.MAIL)) {
+        platform::msgBox(
+            this,
+            QStringLiteral("メールアドレスの設定が正しくありません。空白や < > を含まない"
+                           "アドレスを１つだけ設定して下さい。\n%1")
+                .arg(Settings.MAIL),
+            MsgIcon::Exclamation, platform::MsgButtons::Ok, settingsCaption);
         return false;
     }
     const struct

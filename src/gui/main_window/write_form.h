@@ -73,7 +73,8 @@ public:
     void SendCommand_Click();
     void Timer1_Timer();
     void Timer2_Timer();
-    // One POP before SMTP login; the run goes on whatever its outcome.
+    // One POP before SMTP login; the run goes on whatever its outcome. A failure shows in
+    // Label3 (its reason as the tool tip) until a login succeeds, and goes to the error log.
     transport::LoginOutcome Pop3Con();
     void cmdTestSend_Click();
     void cmdSendPouse_Click();
@@ -175,11 +176,11 @@ private:
     // isEnding()), in which case the caller must return at once.
     bool yieldEvents();
 
-    // The four input checks that the send button, the test button and the schedule menu make
-    // before anything else, in their order: settings complete, list path, subject, sender
-    // name. A failed check shows its warning and moves the focus. settingsCaption is the
-    // caption of the settings box (the schedule menu gives it none). False when a check
-    // failed or the window unloaded meanwhile.
+    // The input checks that the send button, the test button and the schedule menu make
+    // before anything else, in their order: settings complete, MAIL one address, list path,
+    // subject, sender name. A failed check shows its warning and moves the focus.
+    // settingsCaption is the caption of the two settings boxes (the schedule menu gives them
+    // none). False when a check failed or the window unloaded meanwhile.
     bool checkComposeInputs(const std::optional<QString>& settingsCaption);
 
     // Delivery internals.
@@ -189,16 +190,34 @@ private:
 
     // delivery
     // One of the three mails to the operator's own address (test, start and end notice).
+    // operatorWatching: a failed POP login before it is shown in a box (the test mail).
     void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
-                          const QString& successText);
+                          const QString& successText, bool operatorWatching);
     // The mail of the window's fields, to the given recipient with the given subject.
     transport::MailRequest composeMail(const QString& to, const QString& subject) const;
+    // No address is left in the list: the run ends, or pauses when the list could not be read.
+    void listDone();
     // The list is done: end notice, completion message, close.
     void finishRun();
     // The list could not be read further: say so and pause the run.
     void listReadFailed();
-    // A log line could not be written: say so (the run is already paused).
-    void logWriteFailed(const QString& path, const QString& reason, const QString& line);
+    // One line for a log: whether it reached the file, and why not.
+    struct LogAppend
+    {
+        QString path;
+        QString line;
+        QString failure;
+        bool written = true;
+    };
+    static LogAppend appendLogLine(const QString& path, const QString& line);
+    // The send log's line for address, when the send log is on (else nothing is written).
+    static LogAppend appendSendLogLine(const QString& address);
+    // The error log's line, when the error log is on (else nothing is written).
+    static LogAppend appendErrorLogLine(const QString& errorText, const QString& address);
+    // A log line could not be written: say so. paused: the run was paused for it.
+    void logWriteFailed(const LogAppend& append, bool paused);
+    // The server failed mail after mail at the connection level: the run is paused; say why.
+    void serverDownPaused(const QString& lastReason);
 
     // The transport's thread, made on first use.
     transport::TransportThread& transportThread();

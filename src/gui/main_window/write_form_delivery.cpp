@@ -8,6 +8,7 @@
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
+#include "core/transport/smtp_server.h"
 #include "core/transport/transport_thread.h"
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
@@ -21,6 +22,7 @@ using aMain_sMail::Settings;
 using platform::MsgAnswer;
 using platform::MsgButtons;
 using platform::MsgIcon;
+using transport::FailureClass;
 using transport::LoginOutcome;
 using transport::MailRequest;
 using transport::MailTransport;
@@ -29,10 +31,28 @@ using transport::SendOutcome;
 namespace {
 
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
+// Label3 after a failed POP login, until one succeeds; the reason is its tool tip.
+const QString kLoginFailedLabel = QStringLiteral("ＰＯＰ３承認エラー");
+// Mails in a row that fail at the connection level before the run takes the server for down.
+constexpr int kServerDownAfter = 3;
 
 QString senderText(const QString& name)
 {
     return name + QLatin1Char('<') + Settings.MAIL + QLatin1Char('>');
+}
+
+// The row of connection-level failures after one more mail. A server that answered, even with a
+// refusal of the recipient, is up; a mail refused before any connection (a bad address) says
+// nothing about the server either way.
+int connectionFailureRow(int row, FailureClass failure)
+{
+    switch (failure) {
+    case FailureClass::Connection: return row + 1;
+    case FailureClass::Local: return row;
+    case FailureClass::None:
+    case FailureClass::Transaction: break;
+    }
+    return 0;
 }
 
 } // namespace
@@ -103,14 +123,14 @@ void WriteForm::SendCommand_Click()
         return;
     const QString listPath = compose::Trim(ToText->text());
 
-    // The probe: a list of fewer than two lines does not start, silently. The list stays open
-    // from here on, so the run reads exactly the file that was probed.
+    // The probe: the list must hold an address; blank lines hold none. The list stays open from
+    // here on, so the run reads exactly the file that was probed.
     QString reason;
     std::unique_ptr<delivery::RecipientList> list =
         delivery::RecipientList::open(listPath, &reason);
     std::optional<bool> startable;
     if (list)
-        startable = list->hasSecondLine(&reason);
+        startable = list->hasAddress(&reason);
     if (!startable) {
         platform::msgBox(
             this,
@@ -120,8 +140,13 @@ void WriteForm::SendCommand_Click()
             ToText->setFocus();
         return;
     }
-    if (!*startable)
+    if (!*startable) {
+        platform::msgBox(this, QStringLiteral("配信先アドレスがありません。\n%1").arg(listPath),
+                         MsgIcon::Exclamation);
+        if (!isEnding())
+            ToText->setFocus();
         return;
+    }
 
     run.started = true;
     for (QWidget* w : runLockedControls())
@@ -164,15 +189,13 @@ void WriteForm::SendNextMail()
         return;
     run.SendFlag = 1;
 
-    const std::optional<QString> line = run.List->readLine();
-    if (!line) {
-        if (run.List->hasError())
-            listReadFailed();
-        else
-            finishRun(); // the file shrank under the run: nothing is left to send
+    // Blank lines hold no recipient: they are passed over, not sent, counted or logged.
+    const std::optional<QString> next = run.List->readAddress();
+    if (!next) {
+        listDone(); // a read error, or the file shrank under the run
         return;
     }
-    run.CurAddress = compose::Trim(*line);
+    run.CurAddress = *next;
     const QString address = run.CurAddress;
 
     const MailRequest mail = composeMail(address, SubjectText->text());
@@ -186,33 +209,31 @@ void WriteForm::SendNextMail()
 
     // The record goes to disk before the yield: the mail has gone out, and closing the window
     // during the yield must not lose its line.
-    QString logPath;
-    QString logLine;
-    QString logFailure;
-    bool logWritten = true;
+    LogAppend logged;
     if (!outcome.ok) {
         ++run.ErrCount;
         lblErrCnt->setText(QString::number(run.ErrCount));
-        if (delivery::LogSwitchOn(Settings.ERRLOG)) {
-            logPath = Settings.ERRLOGPAS;
-            logLine = delivery::ErrorLogLine(outcome.errorText, address, delivery::LogStampNow());
-            logWritten = delivery::AppendLogLine(logPath, logLine, &logFailure);
-        }
-    } else if (delivery::LogSwitchOn(Settings.SENDLOG)) {
-        logPath = Settings.SENDLOGPAS;
-        logLine = delivery::SendLogLine(address, delivery::LogStampNow());
-        logWritten = delivery::AppendLogLine(logPath, logLine, &logFailure);
+        logged = appendErrorLogLine(outcome.errorText, address);
+    } else {
+        logged = appendSendLogLine(address);
     }
-    // A line that could not be written stops the run as the pause button does, so the
-    // operator can mend the path in the settings and go on with "Rtry".
-    if (!logWritten)
+
+    // A server that fails mail after mail at the connection level is down: each further mail
+    // would only cost a time-out and a failure. With nothing left to send the run just ends.
+    run.connectionFailures = connectionFailureRow(run.connectionFailures, outcome.failure);
+    const bool serverDown =
+        run.connectionFailures >= kServerDownAfter && !run.List->noAddressLeft();
+
+    // Either stops the run as the pause button does: the operator can mend the log's path in
+    // the settings, or wait for the server, and go on with "Rtry".
+    if (!logged.written || serverDown)
         cmdSendPouse_Click();
 
     // The operator closed or cancelled while the mail was on its way: its line is written, so
     // the program ends now. A line that could not be written is still reported first.
     if (run.closeRequested) {
-        if (!logWritten)
-            logWriteFailed(logPath, logFailure, logLine);
+        if (!logged.written)
+            logWriteFailed(logged, true);
         closeIfRequested();
         return;
     }
@@ -220,8 +241,8 @@ void WriteForm::SendNextMail()
     if (!yieldEvents())
         return;
 
-    if (!logWritten) {
-        logWriteFailed(logPath, logFailure, logLine);
+    if (!logged.written) {
+        logWriteFailed(logged, true);
         if (isEnding())
             return;
     }
@@ -231,21 +252,71 @@ void WriteForm::SendNextMail()
         if (isEnding())
             return;
     }
-
-    if (run.List->atEnd()) {
-        if (run.List->hasError())
-            listReadFailed();
-        else
-            finishRun();
+    if (serverDown) {
+        serverDownPaused(outcome.errorText);
+        if (isEnding())
+            return;
     }
+
+    if (run.List->noAddressLeft())
+        listDone();
 }
 
-void WriteForm::logWriteFailed(const QString& path, const QString& reason, const QString& line)
+void WriteForm::listDone()
 {
+    if (run.List->hasError())
+        listReadFailed();
+    else
+        finishRun();
+}
+
+WriteForm::LogAppend WriteForm::appendLogLine(const QString& path, const QString& line)
+{
+    LogAppend append{path, line, QString(), true};
+    append.written = delivery::AppendLogLine(path, line, &append.failure);
+    return append;
+}
+
+WriteForm::LogAppend WriteForm::appendSendLogLine(const QString& address)
+{
+    if (!delivery::LogSwitchOn(Settings.SENDLOG))
+        return {};
+    return appendLogLine(Settings.SENDLOGPAS,
+                         delivery::SendLogLine(address, delivery::LogStampNow()));
+}
+
+WriteForm::LogAppend WriteForm::appendErrorLogLine(const QString& errorText, const QString& address)
+{
+    if (!delivery::LogSwitchOn(Settings.ERRLOG))
+        return {};
+    return appendLogLine(Settings.ERRLOGPAS,
+                         delivery::ErrorLogLine(errorText, address, delivery::LogStampNow()));
+}
+
+void WriteForm::logWriteFailed(const LogAppend& append, bool paused)
+{
+    const QString pause = paused ? QStringLiteral("配信を一時停止します。") : QString();
     platform::msgBox(this,
-                     QStringLiteral("ログファイルに書き込めませんでした。配信を一時停止しま"
-                                    "す。\nファイル: %1\n理由: %2\n書き込めなかった行: %3")
-                         .arg(path, reason, line),
+                     QStringLiteral("ログファイルに書き込めませんでした。%1\nファイル: %2\n理由: "
+                                    "%3\n書き込めなかった行: %4")
+                         .arg(pause, append.path, append.failure, append.line),
+                     MsgIcon::Critical);
+}
+
+void WriteForm::serverDownPaused(const QString& lastReason)
+{
+    // The server as the error texts name it; never the password of an SMTP URL.
+    QString ignored;
+    const std::optional<transport::SmtpServer> server =
+        transport::parseSmtpServer(Settings.SMTP, &ignored);
+    const QString name = server ? server->displayName() : QString();
+    platform::msgBox(this,
+                     QStringLiteral("SMTPサーバー %1 との通信に%2通続けて失敗しました。配信を一時"
+                                    "停止します。\n最後のエラー: %3\nサーバーを確認してから"
+                                    "「Rtry」を押すと、配信を再開します。")
+                         .arg(name)
+                         .arg(run.connectionFailures)
+                         .arg(lastReason),
                      MsgIcon::Critical);
 }
 
@@ -258,7 +329,16 @@ void WriteForm::finishRun()
     SendEndNotice();
     if (isEnding())
         return;
-    platform::msgBox(this, QStringLiteral("送信が完了しました。"), MsgIcon::Information);
+    // With failures the box says how many, with the window's own captions: the window closes
+    // with it and takes the counters along.
+    if (run.ErrCount > 0)
+        platform::msgBox(this,
+                         QStringLiteral("送信が完了しました。\n送信件数：%1　配信エラー件数：%2")
+                             .arg(run.SendCount)
+                             .arg(run.ErrCount),
+                         MsgIcon::Exclamation);
+    else
+        platform::msgBox(this, QStringLiteral("送信が完了しました。"), MsgIcon::Information);
     if (isEnding())
         return;
     run.SendFlag = 0;
@@ -331,21 +411,51 @@ LoginOutcome WriteForm::Pop3Con()
     login.apop = Settings.APOP != 0;
     const LoginOutcome outcome =
         awaitTransport<LoginOutcome>([login](MailTransport& t) { return t.pop3Login(login); });
+
+    // A failed login is no longer silent: it goes to the error log with no address (it was no
+    // mail), and Label3 shows it until a login succeeds.
+    const LogAppend logged = outcome.ok ? LogAppend() : appendErrorLogLine(outcome.errorText, {});
+    // An unwritable log pauses the run as a mail's line does, while there is a run to pause.
+    const bool pause = !logged.written && run.List;
+    if (pause)
+        cmdSendPouse_Click();
+    if (run.closeRequested && !logged.written)
+        logWriteFailed(logged, pause);
     // Label3 keeps saying that the window waits to close.
     if (closeIfRequested())
         return outcome;
-    Label3->clear();
+    if (outcome.ok) {
+        Label3->clear();
+        Label3->setToolTip(QString());
+    } else {
+        Label3->setText(kLoginFailedLabel);
+        Label3->setToolTip(outcome.errorText);
+    }
+    if (!logged.written) {
+        logWriteFailed(logged, pause);
+        if (isEnding())
+            return outcome;
+    }
     yieldEvents();
     return outcome;
 }
 
 void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
-                                 const QString& successText)
+                                 const QString& successText, bool operatorWatching)
 {
     if (Settings.POP3TIME != 0) {
-        Pop3Con();
+        const LoginOutcome login = Pop3Con();
         if (isEnding())
             return;
+        // The mail may still go out (the server may not need the login), so it is tried all
+        // the same; but the operator learns why it may be refused.
+        if (!login.ok && operatorWatching) {
+            platform::msgBox(this,
+                             login.errorText + QStringLiteral("\nこのままテスト配信を送信します。"),
+                             MsgIcon::Critical, MsgButtons::Ok, kLoginFailedLabel);
+            if (isEnding())
+                return;
+        }
     }
     const MailRequest mail = composeMail(Settings.MAIL, subjectPrefix + SubjectText->text());
     const SendOutcome outcome =
@@ -372,19 +482,19 @@ void WriteForm::cmdTestSend_Click()
     if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
     sendOperatorMail(QStringLiteral("[テスト配信] "), QStringLiteral("テスト配信の送信エラー "),
-                     QStringLiteral("テスト配信が正常に行われました。"));
+                     QStringLiteral("テスト配信が正常に行われました。"), true);
 }
 
 void WriteForm::SendStartNotice()
 {
     sendOperatorMail(QStringLiteral("[開始] "), QStringLiteral("開始通知メール送信エラー"),
-                     QString());
+                     QString(), false);
 }
 
 void WriteForm::SendEndNotice()
 {
     sendOperatorMail(QStringLiteral("[終了] "), QStringLiteral("終了通知メール送信エラー"),
-                     QString());
+                     QString(), false);
 }
 
 void WriteForm::cmdSendPouse_Click()
@@ -423,6 +533,10 @@ void WriteForm::cmdSendRtry_Click()
             Timer2->setEnabled(true);
             Pop3Con();
             if (isEnding())
+                return;
+            // A pause pressed during the login stands, as it does for Timer2's login: the run
+            // stays paused and the interval field open.
+            if (run.PauseFlag != 0)
                 return;
         }
         Timer1->setInterval(delivery::ResumeIntervalMs(value));

@@ -1,7 +1,9 @@
 // Pause, resume and cancel during a run, ticks that never overlap, and a log line that cannot
-// be written.
+// be written (a missing folder, the file-size limit).
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
+
+#include "core/platform/file_size_signal.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,6 +11,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#endif
 
 using Harness = testing_support::MainWindowFixture;
 using platform::MsgAnswer;
@@ -251,6 +262,85 @@ private slots:
         QCOMPARE(noticed,
                  QStringList({"a@example.jp", "b@example.jp", "c@example.jp", "d@example.jp"}));
         QCOMPARE(h.form->lblSndRec->text(), QString("4"));
+    }
+
+    void pousePressedDuringRtrysLogin()
+    {
+        // Rtry's own login lets the window take events: a Pouse pressed then stands, as it
+        // does for Timer2's login. No mail goes out and the interval field stays open.
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.POP3TIME = 1; });
+        startPausedRun(h, "a@example.jp\r\nb@example.jp\r\nc@example.jp");
+        QTRY_COMPARE_WITH_TIMEOUT(h.transport->sends().size(), 2, kRunTimeout);
+        h.transport->setLoginDelayMs(300);
+        const qsizetype logins = h.transport->logins().size();
+        QString labelAtPouse;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (h.transport->logins().size() == logins)
+                return;
+            poll.stop();
+            labelAtPouse = h.form->Label3->text();
+            h.form->cmdSendPouse->click();
+        });
+        poll.start(5);
+        h.form->txtTimerTime->setText("100");
+        h.form->cmdSendRtry->click();
+        QCOMPARE(labelAtPouse, QString("ＰＯＰ３承認中"));
+        QCOMPARE(h.form->run.PauseFlag, qint16(1));
+        QVERIFY(!h.form->Timer1->isEnabled());
+        QVERIFY(!h.form->Timer2->isEnabled());
+        QVERIFY(h.form->txtTimerTime->isEnabled());
+        QTest::qWait(250);
+        QCOMPARE(h.transport->sends().size(), 2);
+
+        // The next Rtry, with no pause during it, goes on.
+        h.transport->setLoginDelayMs(0);
+        h.form->cmdSendRtry->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.recipients(), QStringList({kOperator, "a@example.jp", "b@example.jp",
+                                              "c@example.jp", kOperator}));
+    }
+
+    void fileSizeLimitPausesTheRun()
+    {
+        // A send log that reaches the file-size limit (ulimit -f): with SIGXFSZ ignored, as
+        // the program does at start-up, the write fails instead of the process being killed,
+        // and the run pauses with the system's reason. The log keeps whole lines only.
+#ifdef Q_OS_UNIX
+        // Left at its default, the signal would end this test's process at the first write.
+        std::signal(SIGXFSZ, SIG_DFL);
+        platform::ignoreFileSizeSignal();
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.SENDLOG = 1; });
+        const QByteArray earlier = "earlier,26/01/01 00:00:00\r\n";
+        const QString log = h.app.write("log/send.log", earlier);
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp");
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        rlimit capped = saved;
+        capped.rlim_cur = rlim_t(earlier.size() + 10);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!h.fakes.boxes().shown.empty(), kRunTimeout);
+        setrlimit(RLIMIT_FSIZE, &saved);
+
+        QCOMPARE(h.app.read("log/send.log"), earlier);
+        const QString box = h.boxTexts().front();
+        QVERIFY2(box.startsWith("ログファイルに書き込めませんでした。配信を一時停止します。\n"
+                                "ファイル: " +
+                                log + "\n理由: " + QString::fromLocal8Bit(std::strerror(EFBIG))),
+                 qPrintable(box));
+        QCOMPARE(h.form->run.PauseFlag, qint16(1));
+
+        h.form->txtTimerTime->setText("100");
+        h.form->cmdSendRtry->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.app.read("log/send.log"),
+                 earlier +
+                     ("b@example.jp," + kStamp + "\r\nc@example.jp," + kStamp + "\r\n").toLatin1());
+#else
+        QSKIP("no file-size limit signal on this system");
+#endif
     }
 
     void logLineThatCannotBeWrittenPauses()

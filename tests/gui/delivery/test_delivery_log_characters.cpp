@@ -41,7 +41,8 @@ private slots:
         h.form->SendCommand->click();
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
 
-        QCOMPARE(h.boxTexts(), QStringList({"送信が完了しました。"}));
+        QCOMPARE(h.boxTexts(),
+                 QStringList({"送信が完了しました。\n送信件数：5　配信エラー件数：2"}));
         QCOMPARE(h.form->run.PauseFlag, qint16(0));
         QCOMPARE(h.recipients(),
                  QStringList({kOperator, "info@müller.de", "a@example.jp", "b@example.jp",

@@ -1,6 +1,6 @@
-// A whole run against the real servers started by scripts/servers: the aiosmtpd sink, which
-// stores what it receives and refuses local parts starting with "reject", and Dovecot for the
-// POP logins before the notices.
+// Runs and test mails against the real servers started by scripts/servers: the aiosmtpd sink,
+// which stores what it receives and refuses local parts starting with "reject", and Dovecot for
+// the POP logins before them.
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
 #include "servers_env.h"
@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -92,6 +93,64 @@ private slots:
         // One POP login before each notice.
         const QByteArray popLogLines = integration::tail(popLog, popLogStart);
         QCOMPARE(popLogLines.count("Login: user=<" + env.value("KEZ_POP3_USER").toUtf8() + ">"), 2);
+    }
+
+    // A wrong POP3 password, as Dovecot answers it: the operator sees the server's own reason
+    // before the test mail and in Label3, and the error log keeps it. The mail is tried all the
+    // same (the sink needs no login), and the next good login clears Label3.
+    void wrongPop3PasswordIsReported()
+    {
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QString popLog = env.value("KEZ_POP3_LOG");
+        const QStringList before = integration::filesIn(store, "*.eml");
+        const qint64 popLogStart = integration::fileSize(popLog);
+        const QString wrong = "not-the-password";
+
+        testing_support::WindowOptions options;
+        options.realTransport = true;
+        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = env.smtpServer();
+            s.POP3 = env.pop3Server();
+            s.USERID = env.value("KEZ_POP3_USER");
+            s.IDPAS = wrong;
+            s.POP3TIME = 30;
+            s.ERRLOG = 1;
+        };
+        Harness h(options);
+        h.fillMessage();
+        h.form->ToText->setText("list.csv");
+        h.form->cmdTestSend->click();
+
+        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３承認エラー", "KEZ-MAILER"}));
+        const QString box = h.boxTexts().front();
+        // Dovecot's own refusal, never the password.
+        QVERIFY2(box.contains("-ERR") && box.contains(env.value("KEZ_POP3_USER")), qPrintable(box));
+        QVERIFY2(!box.contains(wrong), qPrintable(box));
+        QVERIFY2(box.endsWith("\nこのままテスト配信を送信します。"), qPrintable(box));
+        const QString reason = box.section('\n', 0, 0);
+        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(h.form->Label3->toolTip(), reason);
+        QCOMPARE(h.logLines("log/error.log"), QStringList({reason + ",," + kStamp}));
+        QCOMPARE(h.boxTexts().at(1), QString("テスト配信が正常に行われました。"));
+        QStringList stored = integration::filesIn(store, "*.eml");
+        for (const QString& name : before)
+            stored.removeOne(name);
+        QCOMPARE(stored.size(), 1);
+        // Dovecot saw the login fail.
+        QVERIFY2(integration::tail(popLog, popLogStart).contains("auth failed"),
+                 integration::tail(popLog, popLogStart).constData());
+
+        // The right password: the next login succeeds and Label3 is empty again.
+        aMain_sMail::Settings.IDPAS = env.value("KEZ_POP3_PASSWORD");
+        h.fakes.boxes().shown.clear();
+        h.form->cmdTestSend->click();
+        QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
+        QVERIFY(h.form->Label3->text().isEmpty());
+        QCOMPARE(h.logLines("log/error.log").size(), 1);
     }
 };
 

@@ -135,17 +135,40 @@ private slots:
         QVERIFY(h.transport->logins().isEmpty());
     }
 
-    void unreachablePopServerIsSilent()
+    // The operator watches a test mail: a failed login before it is shown in a box with its
+    // reason, and the mail is tried all the same. Label3 says so until a login succeeds.
+    void failedPopLoginBeforeTheTestMail()
     {
-        Harness h([](aMain_sMail::SettingsRecord& s) { s.POP3TIME = 1; });
-        h.transport->setLoginOutcome(
-            {false, "POP3サーバーに接続できません (pop.example.jp:110): 接続が拒否されました"});
+        Harness h([](aMain_sMail::SettingsRecord& s) {
+            s.POP3TIME = 1;
+            s.ERRLOG = 1;
+        });
+        const QString reason = "POP3サーバー pop.example.jp:110 に接続できませんでした: "
+                               "接続が拒否されました";
+        h.transport->setLoginOutcome({false, reason});
         h.form->ToText->setText("list.csv");
         h.fillMessage();
         h.form->cmdTestSend->click();
+        QCOMPARE(h.boxTexts(), QStringList({reason + "\nこのままテスト配信を送信します。",
+                                            "テスト配信が正常に行われました。"}));
+        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３承認エラー", "KEZ-MAILER"}));
+        QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Critical);
+        QCOMPARE(h.transport->log(), QStringList({"login user", "send " + kOperator}));
+        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(h.form->Label3->toolTip(), reason);
+        QCOMPARE(h.form->Label3->palette().color(QPalette::WindowText), QColor(Qt::red));
+        // The error log has the login's reason and no address: it was no mail.
+        QCOMPARE(h.logLines("log/error.log"),
+                 QStringList({reason + ",," + testing_support::kStamp}));
+
+        // The next login succeeds: the status line is empty again.
+        h.fakes.boxes().shown.clear();
+        h.transport->setLoginOutcome({true, {}});
+        h.form->cmdTestSend->click();
         QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
         QVERIFY(h.form->Label3->text().isEmpty());
-        QCOMPARE(h.transport->log(), QStringList({"login user", "send " + kOperator}));
+        QVERIFY(h.form->Label3->toolTip().isEmpty());
+        QCOMPARE(h.logLines("log/error.log").size(), 1);
     }
 
     void periodicLogin()

@@ -102,7 +102,7 @@ private slots:
         ScopedLauncher launcher;
         Harness h;
         h.fillMessage();
-        h.useList("a@example.jp\r\n"); // one line does not start
+        h.useList("\r\n \r\n"); // no address: the start is refused
         h.form->SendCommand->click();
         QCOMPARE(h.form->windowTitle(), kCaption);
         QVERIFY(launcher.calls.shown.isEmpty());
