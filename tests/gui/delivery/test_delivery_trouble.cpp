@@ -169,9 +169,11 @@ private slots:
         QCOMPARE(h.logLines("log/send.log"),
                  QStringList({"d@example.jp," + kStamp, "e@example.jp," + kStamp}));
         for (int i = 0; i < 3; ++i)
-            QVERIFY2(errors.at(i).endsWith(QString(",%1@example.jp,").arg(QChar(char16_t(u'a' + i))) + kStamp),
+            QVERIFY2(errors.at(i).endsWith(
+                         QString(",%1@example.jp,").arg(QChar(char16_t(u'a' + i))) + kStamp),
                      qPrintable(errors.at(i)));
-        QCOMPARE(h.boxTexts().last(), QString("送信が完了しました。\n送信件数：5　配信エラー件数：3"));
+        QCOMPARE(h.boxTexts().last(),
+                 QString("送信が完了しました。\n送信件数：5　配信エラー件数：3"));
     }
 
     // A failed login during a run shows in Label3 and the error log, and stops nothing: the
@@ -187,8 +189,7 @@ private slots:
                                "Authentication failed.";
         h.transport->setLoginOutcome({false, reason});
         QString labelAtFirstMail;
-        h.transport->holdSend("a@example.jp",
-                              [&] { labelAtFirstMail = h.form->Label3->text(); });
+        h.transport->holdSend("a@example.jp", [&] { labelAtFirstMail = h.form->Label3->text(); });
         h.fillMessage();
         h.useList("a@example.jp\r\nb@example.jp");
         h.form->SendCommand->click();
@@ -221,8 +222,8 @@ private slots:
         h.useList("a@example.jp\r\nb@example.jp");
         h.form->SendCommand->click();
         QCOMPARE(h.boxTexts().size(), 1);
-        QVERIFY2(h.boxTexts().front().startsWith("ログファイルに書き込めませんでした。\nファイル: " +
-                                                 badPath + "\n"),
+        QVERIFY2(h.boxTexts().front().startsWith(
+                     "ログファイルに書き込めませんでした。\nファイル: " + badPath + "\n"),
                  qPrintable(h.boxTexts().front()));
         QVERIFY(h.form->Timer1->isEnabled());
 
@@ -260,9 +261,10 @@ private slots:
         h.fillMessage();
         h.useList("a@example.jp\r\nb@example.jp");
         aMain_sMail::Settings.MAIL = mail;
-        const QString refusal = "メールアドレスの設定が正しくありません。空白や < > を含まないアドレス"
-                                "を１つだけ設定して下さい。\n" +
-                                mail;
+        const QString refusal =
+            "メールアドレスの設定が正しくありません。空白や < > を含まないアドレス"
+            "を１つだけ設定して下さい。\n" +
+            mail;
         for (QAbstractButton* button : {static_cast<QAbstractButton*>(h.form->SendCommand),
                                         static_cast<QAbstractButton*>(h.form->cmdTestSend)}) {
             h.fakes.boxes().shown.clear();
