@@ -209,6 +209,7 @@ private:
         QString failure;
         bool written = true;
     };
+    // Appends line to the log at path (delivery::AppendLogLine: the whole line or nothing).
     static LogAppend appendLogLine(const QString& path, const QString& line);
     // The send log's line for address, when the send log is on (else nothing is written).
     static LogAppend appendSendLogLine(const QString& address);
