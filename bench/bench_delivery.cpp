@@ -320,6 +320,16 @@ RunResult windowRun(const QString& appDir, const RunSetup& setup)
         form.txtFrom->setText(kName);
         form.BodyText->setPlainText(kBody);
         form.AttachText->setText(setup.attachment);
+        // Three mails in a row that fail at the connection level pause the run (a silent server
+        // of more than three mails); the benchmark resumes it as an operator would, with Rtry.
+        QTimer resume;
+        QObject::connect(&resume, &QTimer::timeout, &form, [&form, &setup] {
+            if (form.run.PauseFlag == 0 || !form.txtTimerTime->isEnabled())
+                return;
+            form.txtTimerTime->setText(QString::number(std::max(100, setup.intervalMs)));
+            form.cmdSendRtry->click();
+        });
+        resume.start(50);
         StallProbe probe;
         QElapsedTimer timer;
         QTimer::singleShot(0, &form, [&] {
