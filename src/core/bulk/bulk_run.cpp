@@ -29,15 +29,10 @@ std::optional<RunOptions> RunOptions::prepareTestMail(const QString& appDir, QSt
 std::optional<RunOptions> RunOptions::prepare(const QString& appDir, bool withSuppression,
                                               QString* refusal)
 {
-    const LoadedBulkSettings loaded = LoadBulkSettings(appDir);
-    // Whether the operator had switched on the suppression list or signing is unknown, so a
-    // file that cannot be read stops the start rather than count as "everything off".
-    if (loaded.state == BulkFileState::Unreadable) {
-        *refusal = UnreadableMessage(appDir, loaded.reason);
-        return std::nullopt;
-    }
+    // A file that cannot be read counts as no file: everything off. The dialog says so when it
+    // opens; the run and the test mail go on as they did before the options existed.
     RunOptions options;
-    options.m_settings = loaded.settings;
+    options.m_settings = LoadBulkSettings(appDir).settings;
     const BulkSettings& s = options.m_settings;
 
     // The dialog refuses such templates; a file edited by hand can still hold them.
@@ -75,9 +70,15 @@ void RunOptions::decorate(transport::MailRequest& request, MailKind kind) const
 
 std::optional<QString> RunOptions::skipReason(const QString& address) const
 {
-    if (m_settings.suppress && m_suppression.contains(address))
+    if (!m_settings.suppress && !m_settings.oncePerRun)
+        return std::nullopt;
+    const QByteArray key = AddressKey(address);
+    // A blank line names nobody: whatever the run does with it, it is never "already sent".
+    if (key.isEmpty())
+        return std::nullopt;
+    if (m_settings.suppress && m_suppression.containsKey(key))
         return SuppressedText();
-    if (m_settings.oncePerRun && m_sent.contains(address))
+    if (m_settings.oncePerRun && m_sent.containsKey(key))
         return AlreadySentText();
     return std::nullopt;
 }

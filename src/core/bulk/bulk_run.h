@@ -35,12 +35,11 @@ QString AlreadySentText(); // sent earlier in the same run
 class RunOptions
 {
 public:
-    // Reads bulk.ini, the DKIM key and the suppression list. A missing bulk.ini means
-    // everything off. Returns nullopt, with a message naming the file and the reason in
-    // *refusal, when bulk.ini exists but cannot be read, when an unsubscribe template is
-    // unusable, when the DKIM key cannot be read or used, or when the suppression list cannot
-    // be read: the run must not start, since it would send unsigned or to addresses that opted
-    // out.
+    // Reads bulk.ini, the DKIM key and the suppression list. A missing bulk.ini, or one that
+    // cannot be read, means everything off. Returns nullopt, with a message naming the file and
+    // the reason in *refusal, when an unsubscribe template is unusable, when the DKIM key
+    // cannot be read or used, or when the suppression list cannot be read: the run must not
+    // start, since it would send unsigned or to addresses that opted out.
     static std::optional<RunOptions> prepareRun(const QString& appDir, QString* refusal);
     // The same for the test mail, without the suppression list, which only a run consults.
     static std::optional<RunOptions> prepareTestMail(const QString& appDir, QString* refusal);

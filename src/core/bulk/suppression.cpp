@@ -72,7 +72,9 @@ bool SentAddresses::contains(const QString& address) const
 
 void SentAddresses::remember(const QString& address)
 {
-    m_keys.insert(AddressKey(address));
+    QByteArray key = AddressKey(address);
+    if (!key.isEmpty())
+        m_keys.insert(std::move(key));
 }
 
 } // namespace bulk

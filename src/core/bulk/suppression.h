@@ -27,6 +27,8 @@ public:
     static std::optional<SuppressionList> read(const QString& path, QString* error);
 
     bool contains(const QString& address) const;
+    // The same for an address already in its comparison form (AddressKey).
+    bool containsKey(const QByteArray& key) const { return m_keys.contains(key); }
     qsizetype size() const { return m_keys.size(); }
 
 private:
@@ -38,6 +40,8 @@ class SentAddresses
 {
 public:
     bool contains(const QString& address) const;
+    bool containsKey(const QByteArray& key) const { return m_keys.contains(key); }
+    // A blank address is not remembered.
     void remember(const QString& address);
 
 private:

@@ -218,10 +218,10 @@ void frmBulkSet::Form_Load()
         break;
     case bulk::BulkFileState::Unreadable:
         m_loadProblem = bulk::UnreadableMessage(m_appDir, loaded.reason) +
-                        QStringLiteral("\n読み込めるようになるまで、配信とテスト送信は開始できま"
-                                       "せん。「設　定」で保存し直して下さい。");
-        lblFileState->setText(QStringLiteral("配信オプションのファイルを読み込めません。"
-                                             "「設　定」で保存し直して下さい。"));
+                        QStringLiteral("\n読み込めるようになるまで、配信オプションはすべてオフ"
+                                       "です。「設　定」で保存し直して下さい。");
+        lblFileState->setText(QStringLiteral("配信オプションのファイルを読み込めないため、今はす"
+                                             "べてオフです。「設　定」で保存し直して下さい。"));
         shell::setForeground(lblFileState, Qt::red);
         break;
     }

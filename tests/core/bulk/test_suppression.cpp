@@ -30,7 +30,8 @@ private slots:
     void readsListsLikeRecipientLists();
     void unreadableListNamesFileAndReason();
     void runSkipsWithTheLogTexts();
-    void everythingOffWithoutBulkIni();
+    void everythingOffWithoutReadableBulkIni_data();
+    void everythingOffWithoutReadableBulkIni();
     void refusedStarts_data();
     void refusedStarts();
     void testMailDoesNotReadTheList();
@@ -164,6 +165,9 @@ void TestSuppression::runSkipsWithTheLogTexts()
     QCOMPARE(run->skipReason(QStringLiteral(" go@Example.JP ")),
              std::optional<QString>(QStringLiteral("同じ配信で送信済みのため送信しませんでした")));
     QCOMPARE(run->skipReason(QStringLiteral("Go@example.jp")), std::nullopt);
+    // A blank line names nobody, so a second one is not "already sent".
+    run->noteSent(QStringLiteral(" "));
+    QCOMPARE(run->skipReason(QString()), std::nullopt);
     // The suppression list wins over the memory of the run.
     run->noteSent(QStringLiteral("stop@example.jp"));
     QCOMPARE(run->skipReason(QStringLiteral("stop@example.jp")),
@@ -177,12 +181,30 @@ void TestSuppression::runSkipsWithTheLogTexts()
     QCOMPARE(run->skipReason(QStringLiteral("go@example.jp")), std::nullopt);
 }
 
-void TestSuppression::everythingOffWithoutBulkIni()
+void TestSuppression::everythingOffWithoutReadableBulkIni_data()
 {
+    QTest::addColumn<int>("kind"); // 0 no file, 1 a file in code page 932, 2 a folder
+    QTest::newRow("no bulk.ini") << 0;
+    // Switched on in it, with a list and a key that do not exist: unread, so not refused.
+    QTest::newRow("bulk.ini not UTF-8") << 1;
+    QTest::newRow("bulk.ini a folder") << 2;
+}
+
+void TestSuppression::everythingOffWithoutReadableBulkIni()
+{
+    QFETCH(int, kind);
     TempAppDir app;
+    if (kind == 1)
+        app.write(QStringLiteral("ini/bulk.ini"),
+                  "SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\nDKIM=1\r\n"
+                  "DKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\nDKIMKEY=none.pem\r\n"
+                  "UNSUBURL=https://example.jp/stop?a={address}\r\n");
+    if (kind == 2)
+        QVERIFY(QDir().mkpath(app.file(QStringLiteral("ini/bulk.ini"))));
     QString refusal;
     std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
+    QVERIFY2(bulk::RunOptions::prepareTestMail(app.path(), &refusal), qPrintable(refusal));
     run->noteSent(QStringLiteral("taro@example.jp"));
     QCOMPARE(run->skipReason(QStringLiteral("taro@example.jp")), std::nullopt);
     QVERIFY(!run->signer());
@@ -219,9 +241,6 @@ void TestSuppression::refusedStarts_data()
     QTest::newRow("a template edited by hand")
         << QByteArray("UNSUBURL=http://example.jp/stop\r\n") << QStringLiteral("ini/bulk.ini")
         << QStringLiteral("https://");
-    QTest::newRow("bulk.ini not UTF-8")
-        << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\n")
-        << QStringLiteral("ini/bulk.ini") << QStringLiteral("UTF-8");
 }
 
 void TestSuppression::refusedStarts()

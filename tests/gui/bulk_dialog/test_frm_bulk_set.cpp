@@ -223,6 +223,8 @@ void TestFrmBulkSet::unreadableFileIsReportedWhenOpened()
     QCOMPARE(box.caption, std::optional<QString>(QStringLiteral("KEZ-MAILER")));
     QVERIFY2(box.text.contains(QDir::toNativeSeparators(app.file(kIni))), qPrintable(box.text));
     QVERIFY2(box.text.contains(QStringLiteral("UTF-8")), qPrintable(box.text));
+    // Off, not refused: the run goes on without the options, so the box must say so.
+    QVERIFY2(box.text.contains(QStringLiteral("すべてオフ")), qPrintable(box.text));
     dialog.hide();
     QVERIFY(showActive(dialog));
     QCOMPARE(fakes.boxes().shown.size(), size_t(1));
