@@ -42,6 +42,10 @@ struct RunState
     // The operator closed or cancelled while a request was on its way: the program ends as soon
     // as that request's results are written.
     bool closeRequested = false;
+
+    // List addresses the delivery options passed over (on the suppression list, or already
+    // sent in this run). They are in neither counter, but done for the run's progress.
+    qint32 SkipCount = 0;
 };
 
 } // namespace delivery

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/bulk/bulk_run.h"
 #include "core/delivery/run_state.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
@@ -189,12 +190,17 @@ private:
     void SendEndNotice();
 
     // delivery
-    // One of the three mails to the operator's own address (test, start and end notice).
-    // operatorWatching: a failed POP login before it is shown in a box (the test mail).
+    // One of the three mails to the operator's own address (test, start and end notice),
+    // with what the delivery options add to that kind of mail. A failed POP login before the
+    // test mail is shown in a box: the operator is watching.
     void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
-                          const QString& successText, bool operatorWatching);
+                          const QString& successText, const bulk::RunOptions& options,
+                          bulk::MailKind kind);
     // The mail of the window's fields, to the given recipient with the given subject.
     transport::MailRequest composeMail(const QString& to, const QString& subject) const;
+    // The delivery options (ini/bulk.ini) for a run, or for the test mail, read at its start.
+    // nullopt when they refuse the start; the refusal has been shown.
+    std::optional<bulk::RunOptions> readBulkOptions(bool forRun);
     // No address is left in the list: the run ends, or pauses when the list could not be read.
     void listDone();
     // The list is done: end notice, completion message, close.
@@ -238,6 +244,9 @@ private:
     std::unique_ptr<transport::TransportThread> m_transport;
     // The run's progress in the caption and on the launcher entry.
     std::unique_ptr<shell::RunTitle> m_runTitle;
+    // The delivery options of the run, read at its start: the headers and signer of its mails,
+    // the suppression list and the addresses it has sent to.
+    std::optional<bulk::RunOptions> m_bulk;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

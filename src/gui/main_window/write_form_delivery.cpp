@@ -147,6 +147,12 @@ void WriteForm::SendCommand_Click()
             ToText->setFocus();
         return;
     }
+    // Last of the checks, before anything is locked or sent: a suppression list or a DKIM key
+    // that cannot be used stops the start.
+    std::optional<bulk::RunOptions> options = readBulkOptions(true);
+    if (!options)
+        return;
+    m_bulk = std::move(options);
 
     run.started = true;
     for (QWidget* w : runLockedControls())
@@ -159,6 +165,7 @@ void WriteForm::SendCommand_Click()
 
     run.ErrCount = 0;
     run.SendCount = 0;
+    run.SkipCount = 0;
     run.List = std::move(list);
     Timer1->setEnabled(true);
     if (Settings.POP3TIME != 0)
@@ -198,19 +205,33 @@ void WriteForm::SendNextMail()
     run.CurAddress = *next;
     const QString address = run.CurAddress;
 
-    const MailRequest mail = composeMail(address, SubjectText->text());
-    const SendOutcome outcome =
-        awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
-
-    ++run.SendCount;
-    lblSndRec->setText(QString::number(run.SendCount));
+    // An address on the suppression list, or one this run has already sent to, gets no mail:
+    // it shows and has its error-log line, but counts in neither counter and raises no notice.
+    const std::optional<QString> skipped = m_bulk->skipReason(address);
+    SendOutcome outcome;
+    if (skipped) {
+        ++run.SkipCount;
+    } else {
+        MailRequest mail = composeMail(address, SubjectText->text());
+        m_bulk->decorate(mail, bulk::MailKind::Delivery);
+        outcome = awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
+        // A mail that may have arrived is never sent twice either.
+        if (outcome.ok || outcome.mayHaveArrived)
+            m_bulk->noteSent(address);
+        ++run.SendCount;
+        lblSndRec->setText(QString::number(run.SendCount));
+    }
     lblAdres->setText(address);
-    m_runTitle->mailSent(run.SendCount, Timer1->interval());
+    // The caption counts list addresses: a skipped one is done as well.
+    m_runTitle->mailSent(run.SendCount + run.SkipCount, Timer1->interval());
 
     // The record goes to disk before the yield: the mail has gone out, and closing the window
     // during the yield must not lose its line.
     LogAppend logged;
-    if (!outcome.ok) {
+    const bool failed = !skipped && !outcome.ok;
+    if (skipped) {
+        logged = appendErrorLogLine(*skipped, address);
+    } else if (failed) {
         ++run.ErrCount;
         lblErrCnt->setText(QString::number(run.ErrCount));
         logged = appendErrorLogLine(outcome.errorText, address);
@@ -219,8 +240,10 @@ void WriteForm::SendNextMail()
     }
 
     // A server that fails mail after mail at the connection level is down: each further mail
-    // would only cost a time-out and a failure. With nothing left to send the run just ends.
-    run.connectionFailures = connectionFailureRow(run.connectionFailures, outcome.failure);
+    // would only cost a time-out and a failure. With nothing left to send the run just ends. A
+    // skipped address never met the server and leaves the row as it was.
+    if (!skipped)
+        run.connectionFailures = connectionFailureRow(run.connectionFailures, outcome.failure);
     const bool serverDown =
         run.connectionFailures >= kServerDownAfter && !run.List->noAddressLeft();
 
@@ -246,7 +269,7 @@ void WriteForm::SendNextMail()
         if (isEnding())
             return;
     }
-    if (!outcome.ok && delivery::LogSwitchOn(Settings.ERRLOGMSG)) {
+    if (failed && delivery::LogSwitchOn(Settings.ERRLOGMSG)) {
         platform::msgBox(this, address + QLatin1Char('\r') + outcome.errorText, MsgIcon::Critical,
                          MsgButtons::Ok, QStringLiteral("KEZ-MAILER 配信エラー"));
         if (isEnding())
@@ -260,6 +283,17 @@ void WriteForm::SendNextMail()
 
     if (run.List->noAddressLeft())
         listDone();
+}
+
+std::optional<bulk::RunOptions> WriteForm::readBulkOptions(bool forRun)
+{
+    QString refusal;
+    std::optional<bulk::RunOptions> options =
+        forRun ? bulk::RunOptions::prepareRun(m_appDir, &refusal)
+               : bulk::RunOptions::prepareTestMail(m_appDir, &refusal);
+    if (!options)
+        platform::msgBox(this, refusal, MsgIcon::Exclamation);
+    return options;
 }
 
 void WriteForm::listDone()
@@ -441,7 +475,8 @@ LoginOutcome WriteForm::Pop3Con()
 }
 
 void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
-                                 const QString& successText, bool operatorWatching)
+                                 const QString& successText, const bulk::RunOptions& options,
+                                 bulk::MailKind kind)
 {
     if (Settings.POP3TIME != 0) {
         const LoginOutcome login = Pop3Con();
@@ -449,7 +484,8 @@ void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& fa
             return;
         // The mail may still go out (the server may not need the login), so it is tried all
         // the same; but the operator learns why it may be refused.
-        if (!login.ok && operatorWatching) {
+        // Only the test mail has the operator watching; a notice's failure shows as a notice does.
+        if (!login.ok && kind == bulk::MailKind::Test) {
             platform::msgBox(this,
                              login.errorText + QStringLiteral("\nこのままテスト配信を送信します。"),
                              MsgIcon::Critical, MsgButtons::Ok, kLoginFailedLabel);
@@ -457,7 +493,8 @@ void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& fa
                 return;
         }
     }
-    const MailRequest mail = composeMail(Settings.MAIL, subjectPrefix + SubjectText->text());
+    MailRequest mail = composeMail(Settings.MAIL, subjectPrefix + SubjectText->text());
+    options.decorate(mail, kind);
     const SendOutcome outcome =
         awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
     if (closeIfRequested())
@@ -481,20 +518,25 @@ void WriteForm::cmdTestSend_Click()
         return;
     if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
+    const std::optional<bulk::RunOptions> options = readBulkOptions(false);
+    if (!options)
+        return;
+    // Made as a delivery mail for the operator's own address, so it shows what recipients get.
     sendOperatorMail(QStringLiteral("[テスト配信] "), QStringLiteral("テスト配信の送信エラー "),
-                     QStringLiteral("テスト配信が正常に行われました。"), true);
+                     QStringLiteral("テスト配信が正常に行われました。"), *options,
+                     bulk::MailKind::Test);
 }
 
 void WriteForm::SendStartNotice()
 {
     sendOperatorMail(QStringLiteral("[開始] "), QStringLiteral("開始通知メール送信エラー"),
-                     QString(), false);
+                     QString(), *m_bulk, bulk::MailKind::Notice);
 }
 
 void WriteForm::SendEndNotice()
 {
     sendOperatorMail(QStringLiteral("[終了] "), QStringLiteral("終了通知メール送信エラー"),
-                     QString(), false);
+                     QString(), *m_bulk, bulk::MailKind::Notice);
 }
 
 void WriteForm::cmdSendPouse_Click()

@@ -1,0 +1,253 @@
+// The delivery options in a run of the main window, through the recording transport: which
+// list addresses get no mail and what the window and the logs show for them, which mails carry
+// what, and the starts that the options refuse.
+#include "bulk_test_tools.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Harness = testing_support::MainWindowFixture;
+using platform::MsgIcon;
+using testing_support::failedSend;
+using testing_support::kOperator;
+using testing_support::kRunTimeout;
+using testing_support::kStamp;
+using transport::FailureClass;
+
+namespace {
+
+const QString kSuppressed = QStringLiteral("配信停止リストに登録されているため送信しませんでした");
+const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
+
+// Writes ini/bulk.ini; "@APP@" stands for the application folder.
+void writeBulkIni(const Harness& h, const QByteArray& lines)
+{
+    h.app.write(QStringLiteral("ini/bulk.ini"),
+                QByteArray(lines).replace("@APP@", h.app.path().toUtf8()));
+}
+
+void withLogsAndNotices(aMain_sMail::SettingsRecord& s)
+{
+    s.SENDLOG = 1;
+    s.ERRLOG = 1;
+    s.ERRLOGMSG = 1;
+}
+
+} // namespace
+
+class TestDeliveryBulk : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
+    void suppressedAndRepeatedAddresses()
+    {
+        Harness h(withLogsAndNotices);
+        h.app.write("csv/stop.csv", "\xEF\xBB\xBFstop@example.jp\r\nhanako@例え.jp\r\n");
+        writeBulkIni(h, "SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/stop.csv\r\n");
+        h.transport->setSendOutcome("reject@example.jp", failedSend("550 5.1.1 User unknown"));
+        h.transport->setSendOutcome("lost@example.jp",
+                                    failedSend("タイムアウトしました。届いている可能性があります。",
+                                               FailureClass::Connection, true));
+        h.fillMessage();
+        h.useList(QStringLiteral("a@example.jp\r\n"
+                                 "stop@EXAMPLE.JP\r\n"       // listed: the domain in any case
+                                 "Stop@example.jp\r\n"       // not listed: the local part is exact
+                                 "hanako@XN--R8JZ45G.jp\r\n" // listed in its Japanese form
+                                 " a@Example.jp \r\n"        // sent already in this run
+                                 "reject@example.jp\r\n"     // refused: may be tried again
+                                 "reject@example.jp\r\n"
+                                 "lost@example.jp\r\n" // may have arrived: never sent twice
+                                 "lost@example.jp\r\n"
+                                 "stop@example.jp")
+                      .toUtf8()
+                      .prepend("\xEF\xBB\xBF"));
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+
+        QCOMPARE(h.recipients(),
+                 QStringList({kOperator, "a@example.jp", "Stop@example.jp", "reject@example.jp",
+                              "reject@example.jp", "lost@example.jp", kOperator}));
+        // Skipped addresses count in neither counter and raise no error notice.
+        QCOMPARE(h.form->lblSndRec->text(), QString("5"));
+        QCOMPARE(h.form->lblErrCnt->text(), QString("3"));
+        QCOMPARE(h.form->run.SkipCount, 5);
+        QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER 配信エラー", "KEZ-MAILER 配信エラー",
+                                               "KEZ-MAILER 配信エラー", "KEZ-MAILER"}));
+        QCOMPARE(h.boxTexts().last(), QString("送信が完了しました。"));
+        // The last line was skipped, and the window shows it.
+        QCOMPARE(h.form->lblAdres->text(), QString("stop@example.jp"));
+
+        QCOMPARE(h.logLines("log/send.log"),
+                 QStringList({"a@example.jp," + kStamp, "Stop@example.jp," + kStamp}));
+        QCOMPARE(h.logLines("log/error.log"),
+                 QStringList({
+                     kSuppressed + ",stop@EXAMPLE.JP," + kStamp,
+                     kSuppressed + ",hanako@XN--R8JZ45G.jp," + kStamp,
+                     kAlreadySent + ",a@Example.jp," + kStamp,
+                     "550 5.1.1 User unknown,reject@example.jp," + kStamp,
+                     "550 5.1.1 User unknown,reject@example.jp," + kStamp,
+                     "タイムアウトしました。届いている可能性があります。,lost@example.jp," + kStamp,
+                     kAlreadySent + ",lost@example.jp," + kStamp,
+                     kSuppressed + ",stop@example.jp," + kStamp,
+                 }));
+    }
+
+    void repeatsGoOutWhenSwitchedOff()
+    {
+        Harness h;
+        writeBulkIni(h, "ONCEPERRUN=0\r\n");
+        h.fillMessage();
+        h.useList("a@example.jp\r\na@example.jp\r\n");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.recipients(),
+                 QStringList({kOperator, "a@example.jp", "a@example.jp", kOperator}));
+    }
+
+    void captionCountsSkippedAddressesAsDone()
+    {
+        Harness h;
+        h.app.write("csv/stop.csv", "b@example.jp\r\n");
+        writeBulkIni(h, "SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/stop.csv\r\n");
+        QStringList counts;
+        connect(h.form.get(), &QWidget::windowTitleChanged, this,
+                [&](const QString& title) { counts << title.section(QChar(u'　'), 2, 2); });
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\n");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(counts, QStringList({"0/3", "1/3", "2/3", "3/3", ""}));
+    }
+
+    // The kind of each mail: delivery mails for their own recipient, the notices without the
+    // unsubscribe fields, and the test mail made as a delivery mail for the operator.
+    void eachMailCarriesItsKindsFieldsAndTheSigner()
+    {
+        QTemporaryDir keys;
+        const QString key = bulk_testing::makeKey(keys.path(), "rsa:2048");
+        QVERIFY(!key.isEmpty());
+        Harness h;
+        writeBulkIni(h, "UNSUBURL=https://example.jp/stop?a={address}\r\nDKIM=1\r\n"
+                        "DKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\nDKIMKEY=" +
+                            key.toUtf8() + "\r\n");
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb+x@example.jp\r\n");
+        h.form->cmdTestSend->click();
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+
+        const QList<transport::MailRequest> sends = h.transport->sends();
+        QCOMPARE(h.subjects(), QStringList({"[テスト配信] Hello", "[開始] Hello", "Hello", "Hello",
+                                            "[終了] Hello"}));
+        const QString post = "\r\nList-Unsubscribe-Post: List-Unsubscribe=One-Click"
+                             "\r\nPrecedence: bulk";
+        QCOMPARE(sends.at(0).headers,
+                 "List-Unsubscribe: <https://example.jp/stop?a=op%40example.jp>" + post);
+        QCOMPARE(sends.at(2).headers,
+                 "List-Unsubscribe: <https://example.jp/stop?a=a%40example.jp>" + post);
+        QCOMPARE(sends.at(3).headers,
+                 "List-Unsubscribe: <https://example.jp/stop?a=b%2Bx%40example.jp>" + post);
+        for (int notice : {1, 4})
+            QCOMPARE(sends.at(notice).headers, QString("Auto-Submitted: auto-generated"));
+        // Every mail, the test mail included, is signed.
+        for (const transport::MailRequest& m : sends)
+            QVERIFY2(m.signer, qPrintable(m.subject));
+    }
+
+    void withoutAReadableBulkIniNothingIsAdded_data()
+    {
+        QTest::addColumn<QByteArray>("bulkIni"); // empty: no file
+        QTest::newRow("no bulk.ini") << QByteArray();
+        // Code page 932: not read, so its switches count for nothing, and nothing is said.
+        QTest::newRow("bulk.ini not UTF-8")
+            << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/\x92\xE2\x8E\x7E.csv\r\n"
+                          "UNSUBURL=https://example.jp/stop\r\n");
+    }
+
+    void withoutAReadableBulkIniNothingIsAdded()
+    {
+        QFETCH(QByteArray, bulkIni);
+        Harness h;
+        if (!bulkIni.isEmpty())
+            writeBulkIni(h, bulkIni);
+        h.fillMessage();
+        h.useList("a@example.jp\r\na@example.jp\r\n");
+        h.form->cmdTestSend->click();
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+        QCOMPARE(h.recipients(),
+                 QStringList({kOperator, kOperator, "a@example.jp", "a@example.jp", kOperator}));
+        QCOMPARE(h.boxTexts(),
+                 QStringList({"テスト配信が正常に行われました。", "送信が完了しました。"}));
+        for (const transport::MailRequest& m : h.transport->sends()) {
+            QVERIFY2(m.headers.isEmpty(), qPrintable(m.headers));
+            QVERIFY(!m.signer);
+        }
+    }
+
+    void refusedStartsSendNothing_data()
+    {
+        QTest::addColumn<QByteArray>("bulkIni");
+        QTest::addColumn<QString>("firstLine");
+        QTest::addColumn<QString>("named"); // below the application folder
+        QTest::addColumn<bool>("testMailRefused");
+        QTest::newRow("suppression list missing")
+            << QByteArray("SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/stop.csv\r\n")
+            << "配信停止リストを読み込めませんでした。"
+            << "csv/stop.csv" << false;
+        QTest::newRow("DKIM key missing")
+            << QByteArray("DKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\n"
+                          "DKIMKEY=@APP@/ini/dkim.pem\r\n")
+            << "DKIMの秘密鍵ファイルを使えません。"
+            << "ini/dkim.pem" << true;
+    }
+
+    void refusedStartsSendNothing()
+    {
+        QFETCH(QByteArray, bulkIni);
+        QFETCH(QString, firstLine);
+        QFETCH(QString, named);
+        QFETCH(bool, testMailRefused);
+        Harness h;
+        writeBulkIni(h, bulkIni);
+        h.fillMessage();
+        h.useList("a@example.jp\r\nb@example.jp\r\n");
+
+        h.form->SendCommand->click();
+        QCOMPARE(h.fakes.boxes().shown.size(), size_t(1));
+        const QStringList lines = h.boxTexts().first().split('\n');
+        QCOMPARE(lines.first(), firstLine);
+        QVERIFY2(lines.contains(QDir::toNativeSeparators(h.app.file(named))),
+                 qPrintable(h.boxTexts().first()));
+        QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Exclamation);
+        QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER"}));
+        // Nothing went out and nothing is locked: the operator mends the options and starts again.
+        QVERIFY(h.transport->requests().isEmpty());
+        QVERIFY(!h.form->run.started);
+        for (QWidget* w : h.form->runLockedControls())
+            QVERIFY2(w->isEnabled(), qPrintable(w->objectName()));
+
+        // The test mail reads the key, but not the suppression list, which only a run consults.
+        h.fakes.boxes().shown.clear();
+        h.form->cmdTestSend->click();
+        if (testMailRefused) {
+            QCOMPARE(h.boxTexts().size(), 1);
+            QCOMPARE(h.boxTexts().first().section('\n', 0, 0), firstLine);
+            QVERIFY(h.transport->requests().isEmpty());
+        } else {
+            QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
+            QCOMPARE(h.recipients(), QStringList({kOperator}));
+        }
+        QVERIFY(!h.ended());
+    }
+};
+
+QTEST_MAIN(TestDeliveryBulk)
+#include "test_delivery_bulk.moc"
