@@ -1,0 +1,173 @@
+// A run with the delivery options against the real SMTP sink of scripts/servers, through the
+// real transport: the sink must not receive the suppressed and repeated addresses, the error
+// log must name them, and every mail it stored is read back by Python's email package and
+// verified by dkimpy (tests/integration/bulk_mail.py).
+#include "bulk_test_tools.h"
+#include "core/bulk/dkim_signer.h"
+#include "main_window_fixture.h"
+#include "modal_dialogs.h"
+#include "servers_env.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using Harness = testing_support::MainWindowFixture;
+using testing_support::kOperator;
+using testing_support::kStamp;
+
+namespace {
+
+const QString kSuppressed = QStringLiteral("配信停止リストに登録されているため送信しませんでした");
+const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
+
+QStringList strings(const QJsonValue& value)
+{
+    QStringList out;
+    for (const QJsonValue& v : value.toArray())
+        out << v.toString();
+    return out;
+}
+
+} // namespace
+
+class TestDeliveryBulkServers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup() { testing_support::verifyNoWindowsLeft(); }
+
+    void suppressedAndRepeatedAddressesNeverReachTheServer()
+    {
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QStringList before = integration::filesIn(store, "*.json");
+        QTemporaryDir keys;
+        const QString key = bulk_testing::makeKey(keys.path(), "rsa:2048");
+        QVERIFY(!key.isEmpty());
+
+        testing_support::WindowOptions options;
+        options.realTransport = true;
+        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = env.smtpServer();
+            s.SENDLOG = 1;
+            s.ERRLOG = 1;
+        };
+        Harness h(options);
+        // Listed as the operator typed them: the domain's case does not matter, the local
+        // part's does ("user4" is listed, "User4" is another mailbox).
+        const QString stopList = h.app.write(
+            "csv/stop.csv", "user3@example.jp\r\nuser4@example.jp\r\nuser5@example.jp\r\n"
+                            "user8@Example.Jp\r\n");
+        h.app.write("ini/bulk.ini",
+                    "UNSUBMAILTO=mailto:stop@example.jp?subject=stop%20{address}\r\n"
+                    "UNSUBURL=https://example.jp/stop?a={address}\r\n"
+                    "SUPPRESS=1\r\nSUPPRESSPATH=" +
+                        stopList.toUtf8() +
+                        "\r\nDKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez2025\r\n"
+                        "DKIMKEY=" +
+                        key.toUtf8() + "\r\n");
+        h.fillMessage();
+        h.useList("user1@example.jp\r\nuser2@example.jp\r\nuser3@example.jp\r\n"
+                  "User4@example.jp\r\nuser5@EXAMPLE.JP\r\nuser6@example.jp\r\n"
+                  "reject7@example.jp\r\nuser8@example.jp\r\nuser9@example.jp\r\n"
+                  "user1@Example.JP\r\nreject7@example.jp\r\nuser10@example.jp\r\n"
+                  "user2@example.jp\r\n");
+        h.form->cmdTestSend->click();
+        QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 60000);
+
+        // Two refusals by the server; the five skipped lines count nowhere.
+        QCOMPARE(h.form->lblSndRec->text(), QString("8"));
+        QCOMPARE(h.form->lblErrCnt->text(), QString("2"));
+        QCOMPARE(h.boxTexts().last(), QString("送信が完了しました。"));
+        const QStringList delivered = {"user1@example.jp", "user2@example.jp", "User4@example.jp",
+                                       "user6@example.jp", "user9@example.jp", "user10@example.jp"};
+        QStringList sendLines;
+        for (const QString& address : delivered)
+            sendLines << address + "," + kStamp;
+        QCOMPARE(h.logLines("log/send.log"), sendLines);
+        const QStringList errors = h.logLines("log/error.log");
+        QCOMPARE(errors.size(), 7);
+        QCOMPARE(errors.at(0), kSuppressed + ",user3@example.jp," + kStamp);
+        QCOMPARE(errors.at(1), kSuppressed + ",user5@EXAMPLE.JP," + kStamp);
+        QVERIFY2(errors.at(2).contains("550") &&
+                     errors.at(2).endsWith(",reject7@example.jp," + kStamp),
+                 qPrintable(errors.at(2)));
+        QCOMPARE(errors.at(3), kSuppressed + ",user8@example.jp," + kStamp);
+        QCOMPARE(errors.at(4), kAlreadySent + ",user1@Example.JP," + kStamp);
+        // A refused address went nowhere, so its second line is tried again.
+        QVERIFY2(errors.at(5).contains("550") &&
+                     errors.at(5).endsWith(",reject7@example.jp," + kStamp),
+                 qPrintable(errors.at(5)));
+        QCOMPARE(errors.at(6), kAlreadySent + ",user2@example.jp," + kStamp);
+
+        // What the server stored, in order: the test mail, the start notice, six mails, the end
+        // notice.
+        QStringList stored = integration::filesIn(store, "*.json");
+        for (const QString& name : before)
+            stored.removeOne(name);
+        QStringList recipients;
+        QStringList emls;
+        for (const QString& name : stored) {
+            const QString path = QDir(store).filePath(name);
+            const QJsonObject meta = QJsonDocument::fromJson(integration::readAll(path)).object();
+            recipients << meta.value("rcpt_tos").toArray().at(0).toString();
+            emls << path.chopped(5) + ".eml";
+        }
+        const QStringList expected =
+            QStringList{kOperator, kOperator} + delivered + QStringList{kOperator};
+        QCOMPARE(recipients, expected);
+
+        // Read back: each delivery mail (and the test mail) offers the unsubscribe of its own
+        // recipient; the notices carry none and say they were generated.
+        for (int i = 0; i < emls.size(); ++i) {
+            const QJsonObject mail = bulk_testing::mailScript({"headers", emls.at(i)});
+            const QByteArray dump = QJsonDocument(mail).toJson();
+            QVERIFY2(mail.value("defects").toArray().isEmpty(), dump.constData());
+            const bool notice = i == 1 || i == emls.size() - 1;
+            if (notice) {
+                QVERIFY2(mail.value("list_unsubscribe").isNull(), dump.constData());
+                QVERIFY2(mail.value("precedence").isNull(), dump.constData());
+                QCOMPARE(strings(mail.value("auto_submitted")), QStringList{"auto-generated"});
+                continue;
+            }
+            const QJsonArray uris = mail.value("uris").toArray();
+            QCOMPARE(uris.size(), 2);
+            QVERIFY2(strings(uris.at(0).toObject().value("query").toObject().value("a")) ==
+                         QStringList{recipients.at(i)},
+                     dump.constData());
+            QVERIFY2(strings(uris.at(1).toObject().value("query").toObject().value("subject")) ==
+                         QStringList{"stop " + recipients.at(i)},
+                     dump.constData());
+            QCOMPARE(strings(mail.value("list_unsubscribe_post")),
+                     QStringList{"List-Unsubscribe=One-Click"});
+            QCOMPARE(strings(mail.value("precedence")), QStringList{"bulk"});
+            QVERIFY2(mail.value("auto_submitted").isNull(), dump.constData());
+        }
+
+        // Every stored mail verifies against the record the dialog tells the operator to
+        // publish.
+        QString error;
+        const std::optional<bulk::DkimKey> dkimKey = bulk::ReadDkimKey(key, &error);
+        QVERIFY2(dkimKey, qPrintable(error));
+        const QString record = bulk::DnsRecordValue(*dkimKey);
+        const QString name = bulk::DnsRecordName("kez2025", "example.jp");
+        for (const QString& eml : emls) {
+            const QJsonObject result = bulk_testing::mailScript({"dkim", eml, record, name});
+            QVERIFY2(result.value("verified").toBool(), QJsonDocument(result).toJson().constData());
+        }
+    }
+};
+
+QTEST_MAIN(TestDeliveryBulkServers)
+#include "test_delivery_bulk_servers.moc"
