@@ -115,7 +115,10 @@ std::optional<QString> CrLineReader::readLine()
         return std::nullopt;
     if (m_encoding == TextEncoding::Utf8)
         return QString::fromUtf8(line);
-    return decodeCp932(line);
+    // Each line on its own, as decodeCp932 takes it: a lead byte at a line's end is not
+    // carried over into the next.
+    m_cp932.resetState();
+    return m_cp932.decode(line);
 }
 
 ListFileReader::ListFileReader(const QString& path) : m_file(path) {}

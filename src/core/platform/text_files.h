@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QIODevice>
 #include <QString>
+#include <QStringDecoder>
 
 #include <functional>
 #include <memory>
@@ -61,6 +62,8 @@ private:
     QIODevice* m_device;
     TextEncoding m_encoding;
     LineEnds m_lineEnds;
+    // Made once: making a decoder costs more than decoding a line of a list.
+    QStringDecoder m_cp932{kCp932};
     QByteArray m_buffer;
     qsizetype m_pos = 0;
     bool m_error = false;

@@ -169,6 +169,11 @@ private slots:
             << QByteArray("\xEF\xBB\xBF") + QStringLiteral("先頭@例.jp\n\nb@x.jp\n").toUtf8()
             << QStringList{QStringLiteral("先頭@例.jp"), "", "b@x.jp"};
         QTest::newRow("empty") << QByteArray() << QStringList{};
+        // One decoder serves every line: a lead byte cut off at a line's end must not take the
+        // next line's first byte as its trail ("\x82A" would be a character of its own).
+        QTest::newRow("cp932, a line ending in a lead byte")
+            << QByteArray("x\x82\r\nA@x.jp\r\n\x93\xfa\x96\x7b@x.jp")
+            << QStringList{"x", "A@x.jp", QStringLiteral("日本@x.jp")};
     }
     void listFiles()
     {

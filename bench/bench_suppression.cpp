@@ -1,0 +1,271 @@
+// The suppression list (配信停止リスト) in a run: what reading a list of a million addresses at
+// the start costs in time and memory, and what it adds to each tick of the run.
+//
+//   bench_suppression [--list N] [--ticks T] [--rounds R]
+//
+// Writes a suppression list of N addresses (code page 932, CR LF; one in a hundred has a
+// Japanese domain) to a temporary folder, then:
+//   - reads it R times the way a run starts (bulk::RunOptions::prepareRun over a bulk.ini that
+//     switches it on), and prints the median time and the resident memory the options hold;
+//   - looks up 1,000,000 list addresses, half of them on the list, as a tick does (skipReason,
+//     then noteSent for the ones that go out), and prints the time per address;
+//   - runs the main window (offscreen) over T list addresses with a transport that answers at
+//     once, and times each tick (Timer1_Timer, driven directly so no timer wait is counted) in
+//     three setups: no bulk.ini, the list switched on with every address going out, and the
+//     list switched on with every address on it. The send and error logs are on, as in
+//     bench_delivery. R rounds, the setups taking turns; medians over the rounds.
+#include "core/bulk/bulk_run.h"
+#include "core/platform/process_end.h"
+#include "core/platform/text_files.h"
+#include "core/transport/transport_thread.h"
+#include "gui/main_window/write_form.h"
+#include "gui/platform/message_boxes.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// The addresses of the suppression list; listedAddress(i) for i >= N is not on it.
+QString listedAddress(int i)
+{
+    if (i % 100 == 99)
+        return QStringLiteral("kaiin%1@例え.jp").arg(i);
+    static const char* const domains[] = {"example.jp", "mail.example.co.jp", "example.com"};
+    return QStringLiteral("user%1@%2").arg(i).arg(QLatin1String(domains[i % 3]));
+}
+
+// Resident memory of the process now, from /proc/self/status.
+long rssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Sends nothing and answers at once, so that a tick costs only the program's own work.
+class InstantTransport final : public transport::MailTransport
+{
+public:
+    transport::SendOutcome send(const transport::MailRequest&) override
+    {
+        return {true, {}, transport::FailureClass::None, false};
+    }
+    transport::LoginOutcome pop3Login(const transport::Pop3Request&) override { return {true, {}}; }
+    void closeSession() override {}
+};
+
+class SilentBoxes final : public platform::MessageBoxes
+{
+public:
+    platform::MsgAnswer show(QWidget*, const platform::MessageBoxRequest& request) override
+    {
+        if (request.text != QStringLiteral("送信が完了しました。"))
+            std::fprintf(stderr, "box: %s\n", qPrintable(request.text));
+        return platform::MsgAnswer::Ok;
+    }
+};
+
+class NoEnd final : public platform::ProcessEnd
+{
+public:
+    void endProcess() override {}
+};
+
+enum class Setup { NoBulkIni, ListAllSent, ListAllSkipped };
+
+// One window run over `ticks` list addresses; the time of each tick but the last (which ends
+// the run) in microseconds.
+std::vector<double> windowTicks(const QString& appDir, const QString& stopList, Setup setup,
+                                int listSize, int ticks)
+{
+    QDir(appDir).mkpath(QStringLiteral("ini"));
+    QDir(appDir).mkpath(QStringLiteral("csv"));
+    QDir(appDir).mkpath(QStringLiteral("log"));
+    // A long interval: the timer never fires by itself, the benchmark drives every tick.
+    const QString settings =
+        QStringLiteral("EDITPATH=\r\nSMTP=127.0.0.1:25\r\nPOP3=\r\nMAIL=bench@example.jp\r\n"
+                       "USERID=\r\nIDPAS=\r\nAPOP=0\r\nSENDLOG=1\r\nSENDLOGPAS=%1\r\nERRLOG=1\r\n"
+                       "ERRLOGMSG=0\r\nERRLOGPAS=%2\r\nSENDSPAN=600000\r\nPOP3TIME=0\r\n")
+            .arg(appDir + QStringLiteral("/log/send.log"), appDir + QStringLiteral("/log/error.log"));
+    writeFile(appDir + QStringLiteral("/ini/kezmail.ini"), *platform::encodeCp932(settings));
+    QFile::remove(appDir + QStringLiteral("/ini/bulk.ini"));
+    if (setup != Setup::NoBulkIni)
+        writeFile(appDir + QStringLiteral("/ini/bulk.ini"),
+                  "SUPPRESS=1\r\nSUPPRESSPATH=" + stopList.toUtf8() + "\r\n");
+    QByteArray list;
+    for (int i = 0; i < ticks; ++i) {
+        // Spread over the whole list, so the look-ups do not stay in one corner of the set.
+        const int n = int((qint64(i) * 7919) % listSize);
+        list += *platform::encodeCp932(listedAddress(setup == Setup::ListAllSkipped ? n
+                                                                                   : listSize + i)) +
+                "\r\n";
+    }
+    const QString listPath = appDir + QStringLiteral("/csv/list.csv");
+    writeFile(listPath, list);
+
+    std::vector<double> micros;
+    WriteForm form(appDir);
+    form.Form_Load();
+    form.show();
+    form.ToText->setText(listPath);
+    form.SubjectText->setText(QStringLiteral("配信停止リストの試験"));
+    form.txtFrom->setText(QStringLiteral("配信テスト"));
+    form.BodyText->setPlainText(QStringLiteral("本文です。\r\n"));
+    form.SendCommand->click();
+    for (int i = 0; i < ticks && form.run.List; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        form.Timer1_Timer();
+        if (i + 1 < ticks)
+            micros.push_back(double(timer.nsecsElapsed()) / 1e3);
+    }
+    const int skipped = form.run.SkipCount;
+    const int sent = form.run.SendCount;
+    if (skipped + sent != ticks || (setup == Setup::ListAllSkipped) != (skipped == ticks))
+        std::fprintf(stderr, "unexpected run: %d sent, %d skipped of %d\n", sent, skipped, ticks);
+    return micros;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    int listSize = 1'000'000;
+    int ticks = 20'000;
+    int rounds = 3;
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--list"))
+            listSize = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--ticks"))
+            ticks = std::max(2, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--rounds"))
+            rounds = std::max(1, args[i + 1].toInt());
+    }
+
+    QTemporaryDir dir;
+    const QString stopList = dir.filePath(QStringLiteral("stop.csv"));
+    {
+        QByteArray bytes;
+        for (int i = 0; i < listSize; ++i)
+            bytes += *platform::encodeCp932(listedAddress(i)) + "\r\n";
+        writeFile(stopList, bytes);
+    }
+    const QString readDir = dir.filePath(QStringLiteral("read"));
+    QDir().mkpath(readDir + QStringLiteral("/ini"));
+    writeFile(readDir + QStringLiteral("/ini/bulk.ini"),
+              "SUPPRESS=1\r\nSUPPRESSPATH=" + stopList.toUtf8() + "\r\n");
+    std::printf("suppression list: %d addresses, %.1f MiB\n", listSize,
+                double(QFile(stopList).size()) / (1 << 20));
+
+    // Reading at the start of a run.
+    std::vector<double> readMs;
+    long heldKiB = 0;
+    for (int r = 0; r < rounds; ++r) {
+        const long before = rssKiB();
+        QElapsedTimer timer;
+        timer.start();
+        QString refusal;
+        std::optional<bulk::RunOptions> options = bulk::RunOptions::prepareRun(readDir, &refusal);
+        readMs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        if (!options || options->suppressedCount() != listSize) {
+            std::fprintf(stderr, "read failed: %s\n", qPrintable(refusal));
+            return 1;
+        }
+        heldKiB = rssKiB() - before;
+    }
+    std::printf("read at the start: median %.0f ms (first %.0f ms), holding %.1f MiB\n",
+                median(readMs), readMs.front(), double(heldKiB) / 1024);
+
+    // The decision of a tick on its own.
+    {
+        QString refusal;
+        std::optional<bulk::RunOptions> options = bulk::RunOptions::prepareRun(readDir, &refusal);
+        const int probes = 1'000'000;
+        std::vector<QString> addresses;
+        addresses.reserve(probes);
+        for (int i = 0; i < probes; ++i)
+            addresses.push_back(listedAddress(i % 2 ? (i * 7919) % listSize : listSize + i));
+        QElapsedTimer timer;
+        timer.start();
+        int skipped = 0;
+        for (const QString& address : addresses) {
+            if (options->skipReason(address))
+                ++skipped;
+            else
+                options->noteSent(address);
+        }
+        std::printf("look-up and memory of the run: %.2f µs per address (%d of %d on the list)\n",
+                    double(timer.nsecsElapsed()) / 1e3 / probes, skipped, probes);
+    }
+
+    // Whole ticks of the window.
+    const std::shared_ptr<transport::MailTransport> instant = std::make_shared<InstantTransport>();
+    transport::TransportFactory previous =
+        transport::setTransportFactory([instant] { return instant; });
+    auto previousBoxes = platform::setMessageBoxes(std::make_unique<SilentBoxes>());
+    auto previousEnd = platform::setProcessEnd(std::make_unique<NoEnd>());
+    struct Row
+    {
+        Setup setup;
+        const char* name;
+        std::vector<double> medians, means;
+    };
+    Row rows[] = {{Setup::NoBulkIni, "no bulk.ini", {}, {}},
+                  {Setup::ListAllSent, "list on, every address sent", {}, {}},
+                  {Setup::ListAllSkipped, "list on, every address on the list", {}, {}}};
+    for (int r = 0; r < rounds; ++r) {
+        for (Row& row : rows) {
+            QTemporaryDir appDir;
+            const std::vector<double> micros =
+                windowTicks(appDir.path(), stopList, row.setup, listSize, ticks);
+            double sum = 0;
+            for (double m : micros)
+                sum += m;
+            row.means.push_back(sum / double(micros.size()));
+            row.medians.push_back(median(micros));
+        }
+    }
+    platform::setProcessEnd(std::move(previousEnd));
+    platform::setMessageBoxes(std::move(previousBoxes));
+    transport::setTransportFactory(std::move(previous));
+
+    std::printf("window ticks (%d per run, %d rounds), instant transport, both logs on:\n", ticks,
+                rounds);
+    for (const Row& row : rows)
+        std::printf("  %-38s median %6.1f µs per tick, mean %6.1f µs\n", row.name,
+                    median(row.medians), median(row.means));
+    return 0;
+}
