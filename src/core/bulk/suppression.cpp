@@ -12,21 +12,36 @@ QByteArray AddressKey(const QString& address)
 {
     const QString plain = PlainAddress(address);
     const qsizetype at = plain.lastIndexOf(QLatin1Char('@'));
+    bool ascii = true;
+    for (const QChar c : plain)
+        ascii = ascii && c.unicode() < 0x80;
+    // Nearly every address: its bytes as they are, the domain lowered in place. A list of a
+    // million addresses makes a million keys at the start of a run, so this path allocates once
+    // and exactly (a key lives as long as the run).
+    if (ascii) {
+        QByteArray key = plain.toLatin1();
+        char* bytes = key.data();
+        for (qsizetype i = at + 1; at >= 0 && i < key.size(); ++i) {
+            if (bytes[i] >= 'A' && bytes[i] <= 'Z')
+                bytes[i] = char(bytes[i] + ('a' - 'A'));
+        }
+        return key;
+    }
     if (at < 0)
         return plain.toUtf8();
     const QStringView domain = QStringView(plain).mid(at + 1);
-    QByteArray key = QStringView(plain).left(at + 1).toUtf8();
-    bool ascii = true;
+    const QByteArray local = QStringView(plain).left(at + 1).toUtf8();
+    ascii = true;
     for (const QChar c : domain)
         ascii = ascii && c.unicode() < 0x80;
     if (ascii)
-        return key + domain.toLatin1().toLower();
+        return local + domain.toLatin1().toLower();
     // toAce folds case (and full-width letters) as IDNA does; a domain it refuses is still
     // compared, in lower case.
     QByteArray ace = QUrl::toAce(domain.toString());
     if (ace.isEmpty())
         ace = domain.toString().toLower().toUtf8();
-    return key + ace.toLower();
+    return local + ace.toLower();
 }
 
 std::optional<SuppressionList> SuppressionList::read(const QString& path, QString* error)

@@ -62,6 +62,13 @@ void TestSuppression::comparison_data()
                                                        << "taro@example.jp" << true;
     QTest::newRow("Japanese domain and its punycode")
         << QStringLiteral("hanako@例え.jp") << QStringLiteral("hanako@XN--R8JZ45G.jp") << true;
+    QTest::newRow("Japanese local part, domain in any case")
+        << QStringLiteral("山田@Example.JP") << QStringLiteral("山田@example.jp") << true;
+    QTest::newRow("Japanese local part is exact")
+        << QStringLiteral("山田@example.jp") << QStringLiteral("山本@example.jp") << false;
+    QTest::newRow("full-width letters in a Japanese domain")
+        << QStringLiteral("taro@ＥＸＡＭＰＬＥ.例え.jp") << QStringLiteral("taro@example.例え.jp")
+        << true;
     QTest::newRow("a longer domain is another domain") << "taro@example.jp"
                                                        << "taro@example.jp.evil.example" << false;
     QTest::newRow("a sub-domain is another domain") << "taro@example.jp"
