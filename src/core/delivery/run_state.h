@@ -11,8 +11,8 @@ namespace delivery {
 
 // The state of one delivery run, kept by the main window from its load to its unload: the six
 // values every handler of the run knows by name, the open list, the row of mails the server
-// failed, and the guards that keep the handlers from running into each other while one of them
-// waits.
+// failed, the count of addresses the delivery options passed over, and the guards that keep the
+// handlers from running into each other while one of them waits.
 struct RunState
 {
     qint16 SendFlag = 0;     // 1 from the first tick of a run on, 0 again at its end
