@@ -16,6 +16,7 @@
 #include <QTest>
 
 using bulk::MailKind;
+using bulk_testing::strings;
 using integration::ServersEnv;
 using testing_support::TempAppDir;
 
@@ -45,14 +46,6 @@ QByteArray withoutVaryingParts(QByteArray mail)
     if (boundary.hasMatch())
         text.replace(boundary.captured(1), QStringLiteral("BOUNDARY"));
     return text.toLatin1();
-}
-
-QStringList strings(const QJsonValue& value)
-{
-    QStringList out;
-    for (const QJsonValue& v : value.toArray())
-        out << v.toString();
-    return out;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 // mails are read by tests/integration/bulk_mail.py (Python's email package, urllib, dkimpy).
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -11,6 +12,11 @@
 #include <QtDebug>
 
 namespace bulk_testing {
+
+// The error log's texts of a skipped list address, as the operator reads them.
+inline const QString kSuppressed =
+    QStringLiteral("配信停止リストに登録されているため送信しませんでした");
+inline const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
 
 // Runs a program to its end; its standard output, or nothing (with a warning) when it failed.
 inline std::optional<QByteArray> run(const QString& program, const QStringList& args,
@@ -74,6 +80,15 @@ inline QByteArray withOneBodyByteChanged(QByteArray mail)
         }
     }
     return QByteArray();
+}
+
+// The strings of a JSON array (bulk_mail.py gives each header's values as one).
+inline QStringList strings(const QJsonValue& value)
+{
+    QStringList out;
+    for (const QJsonValue& v : value.toArray())
+        out << v.toString();
+    return out;
 }
 
 // Runs bulk_mail.py and returns its JSON; empty when it failed.

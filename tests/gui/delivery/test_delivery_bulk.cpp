@@ -12,6 +12,8 @@
 #include <QTest>
 
 using Harness = testing_support::MainWindowFixture;
+using bulk_testing::kAlreadySent;
+using bulk_testing::kSuppressed;
 using platform::MsgIcon;
 using testing_support::failedSend;
 using testing_support::kOperator;
@@ -20,9 +22,6 @@ using testing_support::kStamp;
 using transport::FailureClass;
 
 namespace {
-
-const QString kSuppressed = QStringLiteral("配信停止リストに登録されているため送信しませんでした");
-const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
 
 // Writes ini/bulk.ini; "@APP@" stands for the application folder.
 void writeBulkIni(const Harness& h, const QByteArray& lines)

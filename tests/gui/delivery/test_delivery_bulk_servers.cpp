@@ -18,23 +18,11 @@
 #include <QTest>
 
 using Harness = testing_support::MainWindowFixture;
+using bulk_testing::kAlreadySent;
+using bulk_testing::kSuppressed;
+using bulk_testing::strings;
 using testing_support::kOperator;
 using testing_support::kStamp;
-
-namespace {
-
-const QString kSuppressed = QStringLiteral("配信停止リストに登録されているため送信しませんでした");
-const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
-
-QStringList strings(const QJsonValue& value)
-{
-    QStringList out;
-    for (const QJsonValue& v : value.toArray())
-        out << v.toString();
-    return out;
-}
-
-} // namespace
 
 class TestDeliveryBulkServers : public QObject
 {
