@@ -31,10 +31,10 @@ QByteArray AddressKey(const QString& address)
         return plain.toUtf8();
     const QStringView domain = QStringView(plain).mid(at + 1);
     const QByteArray local = QStringView(plain).left(at + 1).toUtf8();
-    ascii = true;
+    bool asciiDomain = true;
     for (const QChar c : domain)
-        ascii = ascii && c.unicode() < 0x80;
-    if (ascii)
+        asciiDomain = asciiDomain && c.unicode() < 0x80;
+    if (asciiDomain)
         return local + domain.toLatin1().toLower();
     // toAce folds case (and full-width letters) as IDNA does; a domain it refuses is still
     // compared, in lower case.
