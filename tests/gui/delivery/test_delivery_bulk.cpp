@@ -79,7 +79,8 @@ private slots:
         QCOMPARE(h.form->run.SkipCount, 5);
         QCOMPARE(h.boxCaptions(), QStringList({"KEZ-MAILER 配信エラー", "KEZ-MAILER 配信エラー",
                                                "KEZ-MAILER 配信エラー", "KEZ-MAILER"}));
-        QCOMPARE(h.boxTexts().last(), QString("送信が完了しました。"));
+        QCOMPARE(h.boxTexts().last(),
+                 QString("送信が完了しました。\n送信件数：5　配信エラー件数：3"));
         // The last line was skipped, and the window shows it.
         QCOMPARE(h.form->lblAdres->text(), QString("stop@example.jp"));
 

@@ -77,7 +77,8 @@ private slots:
         // Two refusals by the server; the five skipped lines count nowhere.
         QCOMPARE(h.form->lblSndRec->text(), QString("8"));
         QCOMPARE(h.form->lblErrCnt->text(), QString("2"));
-        QCOMPARE(h.boxTexts().last(), QString("送信が完了しました。"));
+        QCOMPARE(h.boxTexts().last(),
+                 QString("送信が完了しました。\n送信件数：8　配信エラー件数：2"));
         const QStringList delivered = {"user1@example.jp", "user2@example.jp", "User4@example.jp",
                                        "user6@example.jp", "user9@example.jp", "user10@example.jp"};
         QStringList sendLines;
