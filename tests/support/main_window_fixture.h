@@ -34,6 +34,8 @@ namespace testing_support {
 // The stamp every log line gets from the fixture's clock, and the operator's own address.
 inline const QString kStamp = QStringLiteral("26/12/06 01:56:16");
 inline const QString kOperator = QStringLiteral("op@example.jp");
+// The question 中　止 asks while a run is on.
+inline const QString kCancelQuestion = QStringLiteral("配信を中止しますか？");
 // How long a test waits for a run of a few mails to end.
 inline constexpr int kRunTimeout = 15000;
 

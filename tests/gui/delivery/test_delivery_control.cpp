@@ -25,6 +25,7 @@ using Harness = testing_support::MainWindowFixture;
 using platform::MsgAnswer;
 using platform::MsgIcon;
 using testing_support::failedSend;
+using testing_support::kCancelQuestion;
 using testing_support::kOperator;
 using testing_support::kRunTimeout;
 using testing_support::kStamp;
@@ -34,7 +35,6 @@ namespace {
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
 const QString kAskInterval = QStringLiteral("タイマーインターバルを入力して下さい");
 const QString kTooSmall = QStringLiteral("値が少なすぎます。もっと大きな値を入力して下さい");
-const QString kCancelQuestion = QStringLiteral("配信を中止しますか？");
 
 int openHandlesOn(const QString& path)
 {

@@ -14,6 +14,7 @@
 using Harness = testing_support::MainWindowFixture;
 using platform::MsgAnswer;
 using testing_support::failedSend;
+using testing_support::kCancelQuestion;
 using testing_support::kOperator;
 using testing_support::kRunTimeout;
 using testing_support::kStamp;
@@ -21,7 +22,6 @@ using testing_support::kStamp;
 namespace {
 
 const QString kClosing = QStringLiteral("送信終了待ち");
-const QString kCancelQuestion = QStringLiteral("配信を中止しますか？");
 const QByteArray kThree = "a@example.jp\r\nb@example.jp\r\nc@example.jp";
 
 std::function<void(aMain_sMail::SettingsRecord&)> withLogs(qint16 pop3Time = 0)
