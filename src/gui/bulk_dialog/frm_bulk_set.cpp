@@ -399,15 +399,12 @@ void frmBulkSet::OkCommand_Click()
     bulk::BulkSaveError error;
     if (!bulk::SaveBulkSettings(m_appDir, s, &error)) {
         platform::msgBox(this, error.message, platform::MsgIcon::Critical);
-        const std::pair<const char*, QLineEdit*> boxes[] = {
-            {"UNSUBMAILTO", txtUnsubMailto},   {"UNSUBURL", txtUnsubUrl},
-            {"SUPPRESSPATH", txtSuppressPath}, {"DKIMDOMAIN", txtDkimDomain},
-            {"DKIMSELECTOR", txtDkimSelector}, {"DKIMKEY", txtDkimKey},
-        };
-        for (const auto& [key, box] : boxes) {
-            if (error.key == QLatin1String(key) && box->isEnabled())
-                box->setFocus();
-        }
+        shell::focusBoxOfKey(error.key, {{"UNSUBMAILTO", txtUnsubMailto},
+                                         {"UNSUBURL", txtUnsubUrl},
+                                         {"SUPPRESSPATH", txtSuppressPath},
+                                         {"DKIMDOMAIN", txtDkimDomain},
+                                         {"DKIMSELECTOR", txtDkimSelector},
+                                         {"DKIMKEY", txtDkimKey}});
         return;
     }
     accept();
@@ -420,11 +417,6 @@ void frmBulkSet::CancelCommand_Click()
 
 void frmBulkSet::keyPressEvent(QKeyEvent* event)
 {
-    // The dialog has no default button: Enter in a box does nothing. A focused button takes
-    // Enter itself (shell::CommandButton).
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!shell::takeEnterInBox(event))
+        QDialog::keyPressEvent(event);
 }

@@ -387,15 +387,14 @@ void frmOpSet1::OkCommand_Click()
         // The dialog stays open with what was typed, so the operator can mend it or cancel.
         platform::msgBox(this, error.message, platform::MsgIcon::Critical, platform::MsgButtons::Ok,
                          caption);
-        const std::pair<const char*, QLineEdit*> boxes[] = {
-            {"EDITPATH", txtEditPath},  {"SMTP", txtSmtp},        {"POP3", txtPop3},
-            {"MAIL", txtMail},          {"USERID", txtUserID},    {"IDPAS", txtPassWord},
-            {"SENDLOGPAS", txtSendLog}, {"ERRLOGPAS", txtErrLog},
-        };
-        for (const auto& [key, box] : boxes) {
-            if (error.key == QLatin1String(key) && box->isEnabled())
-                box->setFocus();
-        }
+        shell::focusBoxOfKey(error.key, {{"EDITPATH", txtEditPath},
+                                         {"SMTP", txtSmtp},
+                                         {"POP3", txtPop3},
+                                         {"MAIL", txtMail},
+                                         {"USERID", txtUserID},
+                                         {"IDPAS", txtPassWord},
+                                         {"SENDLOGPAS", txtSendLog},
+                                         {"ERRLOGPAS", txtErrLog}});
         return;
     }
     accept();
@@ -408,10 +407,6 @@ void frmOpSet1::CancelCommand_Click()
 
 void frmOpSet1::keyPressEvent(QKeyEvent* event)
 {
-    // The dialog has no default button: Enter in a box does nothing.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!shell::takeEnterInBox(event))
+        QDialog::keyPressEvent(event);
 }

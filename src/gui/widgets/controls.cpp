@@ -230,4 +230,21 @@ void setTabChain(std::initializer_list<QWidget*> widgets)
     }
 }
 
+bool takeEnterInBox(QKeyEvent* event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    event->accept();
+    return true;
+}
+
+void focusBoxOfKey(const QString& key,
+                   std::initializer_list<std::pair<const char*, QLineEdit*>> boxes)
+{
+    for (const auto& [name, box] : boxes) {
+        if (key == QLatin1String(name) && box->isEnabled())
+            box->setFocus();
+    }
+}
+
 } // namespace shell

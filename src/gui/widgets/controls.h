@@ -5,6 +5,7 @@
 #include <QValidator>
 
 #include <initializer_list>
+#include <utility>
 
 class QCheckBox;
 class QColor;
@@ -88,5 +89,14 @@ void fixWindowSize(QWidget* window);
 
 // Chains the focus order through the widgets in the given order.
 void setTabChain(std::initializer_list<QWidget*> widgets);
+
+// For a dialog's keyPressEvent: the dialog has no default button, so Enter in one of its boxes
+// is taken and presses nothing (a focused button takes Enter itself). True when it was taken.
+bool takeEnterInBox(QKeyEvent* event);
+
+// After a save refused a value: the focus goes to the box of the refused key (as the file
+// names it), when that box can take it.
+void focusBoxOfKey(const QString& key,
+                   std::initializer_list<std::pair<const char*, QLineEdit*>> boxes);
 
 } // namespace shell
