@@ -29,22 +29,6 @@ bool RecipientList::rewind()
     return m_reader->rewind();
 }
 
-std::optional<bool> RecipientList::hasSecondLine(QString* errorText)
-{
-    auto fail = [&]() -> std::optional<bool> {
-        if (errorText)
-            *errorText = m_reader->errorString();
-        return std::nullopt;
-    };
-    (void)m_reader->readLine();
-    const bool atEndAfterOne = m_reader->atEnd();
-    if (m_reader->hasError())
-        return fail();
-    if (!rewind())
-        return fail();
-    return !atEndAfterOne;
-}
-
 std::optional<bool> RecipientList::hasAddress(QString* errorText)
 {
     const bool found = readAddress().has_value();

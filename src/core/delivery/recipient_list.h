@@ -14,8 +14,8 @@ namespace delivery {
 // (spreadsheets' "CSV UTF-8") is not part of the first address and switches the list to UTF-8;
 // otherwise it is code page 932.
 //
-// Read it either by lines (readLine, atEnd, hasSecondLine) or by addresses (readAddress,
-// noAddressLeft, hasAddress), not both in one pass.
+// Read it either by lines (readLine, atEnd) or by addresses (readAddress, noAddressLeft,
+// hasAddress), not both in one pass.
 class RecipientList
 {
 public:
@@ -26,10 +26,6 @@ public:
     // program's trimming does not.
     static bool isAddressLine(const QString& line);
 
-    // Whether the list holds at least two lines. Reads the first line and goes back to the
-    // start afterwards. Returns nullopt when the list could not be read, with the reason in
-    // *errorText.
-    std::optional<bool> hasSecondLine(QString* errorText);
     // The start test of a run: whether the list holds at least one address line. Reads up to
     // the first one and goes back to the start afterwards. nullopt when the list could not be
     // read (*errorText).

@@ -116,38 +116,6 @@ private slots:
         QCOMPARE(app.read("log/err.log"), QByteArray("&#128512;@example.jp,26/12/06 01:56:16\r\n"));
     }
 
-    void listStartTest_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("empty file") << QByteArray() << false;
-        QTest::newRow("one line, no break") << QByteArray("a@x.jp") << false;
-        QTest::newRow("one line with CR LF") << QByteArray("a@x.jp\r\n") << false;
-        QTest::newRow("two lines") << QByteArray("a@x.jp\r\nb@x.jp") << true;
-        QTest::newRow("one line and an empty one") << QByteArray("a@x.jp\r\n\r\n") << true;
-        QTest::newRow("LF ends a line") << QByteArray("a@x.jp\nb@x.jp\nc@x.jp\n") << true;
-        QTest::newRow("CR only") << QByteArray("a@x.jp\rb@x.jp\r") << true;
-        QTest::newRow("BOM and one line") << QByteArray("\xEF\xBB\xBF"
-                                                        "a@x.jp\r\n")
-                                          << false;
-    }
-
-    void listStartTest()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, starts);
-        TempAppDir app;
-        const QString path = app.write("csv/list.csv", bytes);
-        QString reason;
-        auto list = delivery::RecipientList::open(path, &reason);
-        QVERIFY2(list, qPrintable(reason));
-        QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(starts));
-        // The test leaves the list at its first line, so the run reads it whole.
-        QVERIFY(!list->hasError());
-        if (starts)
-            QVERIFY(readAll(*list).size() >= 2);
-    }
-
     void listLines()
     {
         TempAppDir app;
@@ -159,7 +127,7 @@ private slots:
                           QByteArray("\xEF\xBB\xBF") + QString("先頭@x.jp\r\nb@x.jp").toUtf8());
             auto list = delivery::RecipientList::open(path, &reason);
             QVERIFY(list);
-            QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(true));
+            QCOMPARE(list->hasAddress(&reason), std::optional<bool>(true));
             QCOMPARE(readAll(*list), QStringList({"先頭@x.jp", "b@x.jp"}));
         }
         {
@@ -168,7 +136,7 @@ private slots:
             const QString path = app.write("csv/sjis.csv", bytes);
             auto list = delivery::RecipientList::open(path, &reason);
             QVERIFY(list);
-            QCOMPARE(list->hasSecondLine(&reason), std::optional<bool>(true));
+            QCOMPARE(list->hasAddress(&reason), std::optional<bool>(true));
             QCOMPARE(readAll(*list), QStringList({" 山田 <y@x.jp>, 様 ", "", "c@x.jp", ""}));
             QVERIFY(list->atEnd());
             QCOMPARE(list->readLine(), std::nullopt);
@@ -258,7 +226,7 @@ private slots:
         reason.clear();
         auto list = delivery::RecipientList::open(app.file("csv"), &reason);
         if (list) {
-            QCOMPARE(list->hasSecondLine(&reason), std::nullopt);
+            QCOMPARE(list->hasAddress(&reason), std::nullopt);
         }
         QVERIFY(!reason.isEmpty());
     }
