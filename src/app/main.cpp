@@ -27,8 +27,10 @@ int main(int argc, char* argv[])
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 
-    const platform::AppFolder folder =
-        platform::chooseAppFolder(QApplication::applicationDirPath(), platform::perUserAppFolder());
+    const platform::AppFolder folder = platform::chooseAppFolder(
+        QApplication::applicationDirPath(), platform::perUserAppFolder(),
+        platform::canCreateFilesIn,
+        QStringLiteral(KEZ_INSTALLED_BINDIRS).split(QLatin1Char('|'), Qt::SkipEmptyParts));
     QString failure;
     if (!platform::createAppSubfolders(folder.path, &failure))
         platform::msgBox(nullptr,

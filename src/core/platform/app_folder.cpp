@@ -21,10 +21,30 @@ bool canCreateFilesIn(const QString& folder)
     return probe.open(); // removed again when probe goes
 }
 
-AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUserFolder,
-                          const std::function<bool(const QString&)>& writable)
+namespace {
+
+bool isInstalledCopy(const QString& executableFolder, const QStringList& installedFolders)
 {
-    if (perUserFolder.isEmpty() || writable(executableFolder))
+    // Canonical paths, so that /bin and /usr/bin (one folder on a merged-/usr system) match.
+    const QString here = QFileInfo(executableFolder).canonicalFilePath();
+    if (here.isEmpty() || QFileInfo(QDir(here).filePath(QStringLiteral("ini"))).exists())
+        return false;
+    for (const QString& folder : installedFolders) {
+        if (QFileInfo(folder).canonicalFilePath() == here)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUserFolder,
+                          const std::function<bool(const QString&)>& writable,
+                          const QStringList& installedFolders)
+{
+    if (perUserFolder.isEmpty())
+        return {executableFolder, AppFolderLayout::Portable};
+    if (!isInstalledCopy(executableFolder, installedFolders) && writable(executableFolder))
         return {executableFolder, AppFolderLayout::Portable};
     return {perUserFolder, AppFolderLayout::PerUser};
 }

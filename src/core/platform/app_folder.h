@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -30,8 +31,13 @@ bool canCreateFilesIn(const QString& folder);
 // The executable's folder while it is writable (every existing setup keeps working there),
 // otherwise perUserFolder. An empty perUserFolder (the system named none) keeps the
 // executable's folder.
+// A copy in one of installedFolders (where a package or `cmake --install` puts the program,
+// such as /usr/bin) uses perUserFolder even when it could write beside itself, as root can:
+// settings, lists and logs never land among the system's programs. An ini/ folder already
+// beside it (a setup made there by hand) keeps it where it is.
 AppFolder chooseAppFolder(const QString& executableFolder, const QString& perUserFolder,
-                          const std::function<bool(const QString&)>& writable = canCreateFilesIn);
+                          const std::function<bool(const QString&)>& writable = canCreateFilesIn,
+                          const QStringList& installedFolders = {});
 
 // The per-user data folder of this program (~/.local/share/<name> on Linux,
 // %LOCALAPPDATA%\<name> on Windows); empty when the system names none.

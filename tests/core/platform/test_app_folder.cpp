@@ -47,6 +47,19 @@ private slots:
         // Without a per-user folder the executable's folder is all there is.
         folder = platform::chooseAppFolder(exe.path(), QString(), never);
         QCOMPARE(folder.path, exe.path());
+
+        // An installed copy keeps nothing beside itself, even where it could write (root in
+        // /usr/bin); the folder is matched through its canonical path.
+        const auto always = [](const QString&) { return true; };
+        QVERIFY(QFile::link(exe.path(), home.filePath("bin-link")));
+        folder = platform::chooseAppFolder(exe.path(), perUser, always,
+                                           {home.filePath("elsewhere"), home.filePath("bin-link")});
+        QCOMPARE(folder.layout, AppFolderLayout::PerUser);
+        QCOMPARE(folder.path, perUser);
+        // A setup someone made beside an installed copy stays where it is.
+        QVERIFY(QDir(exe.path()).mkdir("ini"));
+        folder = platform::chooseAppFolder(exe.path(), perUser, always, {exe.path()});
+        QCOMPARE(folder.layout, AppFolderLayout::Portable);
     }
 
     void probesForWriting()
