@@ -1,5 +1,7 @@
 #include "core/bulk/dkim_signer.h"
 
+#include "core/platform/text_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -146,16 +148,18 @@ bool isDnsName(const QString& name, bool needsDot)
 
 std::optional<DkimKey> ReadDkimKey(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = keyFileMessage(path, file.errorString());
+    QFile file;
+    QString openError;
+    if (!platform::openRegularFile(file, path, &openError)) {
+        *error = keyFileMessage(path, openError);
         return std::nullopt;
     }
-    if (file.size() > kMaxKeyFileSize) {
+    // At most the limit and one byte more, whatever size the file claims or grows to.
+    const QByteArray pem = file.read(kMaxKeyFileSize + 1);
+    if (pem.size() > kMaxKeyFileSize) {
         *error = keyFileMessage(path, QStringLiteral("鍵のファイルとしては大きすぎます。"));
         return std::nullopt;
     }
-    const QByteArray pem = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         *error = keyFileMessage(path, file.errorString());
         return std::nullopt;

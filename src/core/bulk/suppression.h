@@ -7,32 +7,44 @@
 #include <optional>
 
 // The suppression list (配信停止リスト) and the memory of the addresses a run has already sent
-// to. Both compare addresses the same way: after the trimming of list lines, the domain (after
-// the last "@") in any case, the local part exactly as written.
+// to. Both compare addresses after the trimming of list lines, with the domain (after the last
+// "@") in any case. They differ in the local part: the suppression list takes it in any case,
+// since providers treat "A5@" and "a5@" as one mailbox and an opt-out must never be missed over
+// letter case; the memory of one mail per address takes it exactly as written.
 namespace bulk {
 
-// The comparison form of an address: the plain address (bulk::PlainAddress), its domain in
+// The comparison form of an address for one mail per address: the plain address
+// (bulk::PlainAddress), split at its last "@", the local part exactly as written, the domain in
 // lower case and, for a Japanese domain, in its ASCII (punycode) form, so that "例え.jp" and
 // "XN--R8JZ45G.JP" meet. Empty for a blank line.
 QByteArray AddressKey(const QString& address);
+
+// The comparison form of the suppression list, made from an AddressKey: the local part in any
+// case too.
+QByteArray SuppressionKey(QByteArray addressKey);
 
 class SuppressionList
 {
 public:
     SuppressionList() = default;
 
-    // Reads the whole file once, as a recipient list is read (code page 932, or UTF-8 with a
-    // byte-order mark; one address per line); blank lines are skipped. On failure nullopt and,
-    // in *error, a message that names the file and the reason.
+    // Reads the whole file once, one address per line, lines ending at CR, LF or CR LF. The
+    // file is UTF-16 with a byte-order mark (what Notepad saves as "Unicode"), UTF-8 with or
+    // without one, or code page 932; each is read strictly. Blank lines and comment lines (the
+    // first character after the trimming is "#") are skipped. Refused, so that no run starts
+    // believing it has a list that matches nobody: a file that is not a regular file, one
+    // holding NUL bytes or bytes that none of the encodings reads, and a non-empty one in which
+    // no line looks like an address (an "@" with something on both sides). On refusal nullopt
+    // and, in *error, a message that names the file and the reason.
     static std::optional<SuppressionList> read(const QString& path, QString* error);
 
     bool contains(const QString& address) const;
-    // The same for an address already in its comparison form (AddressKey).
-    bool containsKey(const QByteArray& key) const { return m_keys.contains(key); }
+    // The same for an address already in its AddressKey form.
+    bool containsKey(const QByteArray& addressKey) const;
     qsizetype size() const { return m_keys.size(); }
 
 private:
-    QSet<QByteArray> m_keys;
+    QSet<QByteArray> m_keys; // SuppressionKey forms
 };
 
 // The addresses one run has already sent to.
@@ -45,7 +57,7 @@ public:
     void remember(const QString& address);
 
 private:
-    QSet<QByteArray> m_keys;
+    QSet<QByteArray> m_keys; // AddressKey forms
 };
 
 } // namespace bulk

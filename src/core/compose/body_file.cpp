@@ -7,18 +7,30 @@
 #include <QFile>
 
 namespace compose {
+namespace {
+
+// Every mail of a run carries the body, and the editor holds it as well. Mail servers commonly
+// refuse messages beyond 10 to 25 MB, so a body file larger than this is a wrong choice of file
+// (an archive, a disk image), not a letter.
+constexpr qint64 kMaxBodyFileSize = 16 << 20;
+
+} // namespace
 
 std::optional<QString> loadBodyFile(const QString& path, QString* errorText)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!platform::openRegularFile(file, path, errorText))
+        return std::nullopt;
+    // The whole file first: the encoding is decided on all of it, and a read that fails
+    // half-way must leave the body as it was. Read only up to the limit and one byte more, so
+    // a file that grows meanwhile is refused all the same.
+    QByteArray bytes = file.read(kMaxBodyFileSize + 1);
+    if (bytes.size() > kMaxBodyFileSize) {
         if (errorText)
-            *errorText = file.errorString();
+            *errorText = QStringLiteral("本文のファイルとしては大きすぎます（%1 MiB まで）。")
+                             .arg(kMaxBodyFileSize >> 20);
         return std::nullopt;
     }
-    // The whole file first: the encoding is decided on all of it, and a read that fails
-    // half-way must leave the body as it was.
-    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         if (errorText)
             *errorText = file.errorString();

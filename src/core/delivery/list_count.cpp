@@ -218,8 +218,12 @@ std::optional<qint64> CountRecipients(const QString& path, QString* errorText)
             *errorText = file.errorString();
         return std::nullopt;
     };
-    if (!file.open(QIODevice::ReadOnly))
-        return fail();
+    QString refusal;
+    if (!platform::openRegularFile(file, path, &refusal)) {
+        if (errorText)
+            *errorText = refusal;
+        return std::nullopt;
+    }
     RecipientCounter counter;
     QByteArray chunk(1 << 20, Qt::Uninitialized);
     for (;;) {

@@ -7,6 +7,10 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace platform {
 
 std::optional<QByteArray> encodeCp932(const QString& text)
@@ -30,6 +34,55 @@ bool isValidUtf8(const QByteArray& bytes)
     const QString decoded = decoder.decode(bytes); // decode() is lazy until converted
     Q_UNUSED(decoded);
     return !decoder.hasError();
+}
+
+bool openRegularFile(QFile& file, const QString& path, QString* errorText)
+{
+    auto fail = [errorText](const QString& reason) {
+        if (errorText)
+            *errorText = reason;
+        return false;
+    };
+    // Without O_NONBLOCK, opening a FIFO for reading waits for a writer, which may never come.
+    // The kind is then asked of what was opened, not of the name, which may change meanwhile.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return fail(systemErrorText(errno));
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(systemErrorText(error));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        if (S_ISDIR(status.st_mode))
+            return fail(QStringLiteral("フォルダーです。ファイルを指定して下さい。"));
+        QString kind;
+        if (S_ISFIFO(status.st_mode))
+            kind = QStringLiteral("名前付きパイプ（FIFO）");
+        else if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode))
+            kind = QStringLiteral("デバイス");
+        else if (S_ISSOCK(status.st_mode))
+            kind = QStringLiteral("ソケット");
+        else
+            kind = QStringLiteral("特殊なファイル");
+        return fail(QStringLiteral("%1です。通常のファイルを指定して下さい。").arg(kind));
+    }
+    // A regular file never blocks; the flag only goes so that reads behave as they always do.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(systemErrorText(error));
+    }
+    file.setFileName(path);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(fileErrorText(file));
+    }
+    return true;
 }
 
 CrLineReader::CrLineReader(QIODevice* device, TextEncoding encoding, LineEnds lineEnds)
@@ -126,7 +179,9 @@ ListFileReader::ListFileReader(const QString& path) : m_file(path) {}
 std::unique_ptr<ListFileReader> ListFileReader::open(const QString& path, QString* errorText)
 {
     std::unique_ptr<ListFileReader> list(new ListFileReader(path));
-    if (!list->m_file.open(QIODevice::ReadOnly) || !list->rewind()) {
+    if (!openRegularFile(list->m_file, path, errorText))
+        return nullptr;
+    if (!list->rewind()) {
         if (errorText)
             *errorText = list->errorString();
         return nullptr;

@@ -24,6 +24,12 @@ QString decodeCp932(const QByteArray& bytes);
 // True when bytes are well-formed UTF-8 (a byte-order mark is allowed).
 bool isValidUtf8(const QByteArray& bytes);
 
+// Opens path for reading, but only when it is a regular file (or a symbolic link to one). A FIFO
+// would hold the open until some other program writes to it, a device such as /dev/zero never
+// ends, and neither is a file an operator meant to choose; both are refused at once, as is a
+// folder. On refusal false, with the reason in *errorText.
+bool openRegularFile(QFile& file, const QString& path, QString* errorText);
+
 enum class TextEncoding { Cp932, Utf8 };
 
 enum class LineEnds {

@@ -512,10 +512,12 @@ std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* erro
             *error = QStringLiteral("添付ファイルがファイルではありません: %1").arg(path);
             return std::nullopt;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("添付ファイルを読み込めません: %1 (%2)")
-                         .arg(path, file.errorString());
+        // Checked again on what is opened: the name may have become a FIFO since, and opening
+        // one would hold the transport's thread.
+        QFile file;
+        QString reason;
+        if (!platform::openRegularFile(file, path, &reason)) {
+            *error = QStringLiteral("添付ファイルを読み込めません: %1 (%2)").arg(path, reason);
             return std::nullopt;
         }
         QByteArray data = file.readAll();

@@ -6,6 +6,7 @@
 #include "fakes.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTest>
 
 using testing_support::TempAppDir;
@@ -15,6 +16,19 @@ namespace {
 QByteArray cp932(const QString& text)
 {
     return *platform::encodeCp932(text);
+}
+
+// UTF-16 as Notepad saves "Unicode" (little endian) or "Unicode big endian", with the mark.
+QByteArray utf16(const QString& text, bool bigEndian)
+{
+    QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
+    for (const QChar c : text) {
+        const char high = char(c.unicode() >> 8);
+        const char low = char(c.unicode() & 0xFF);
+        bytes += bigEndian ? QByteArray{&high, 1} + QByteArray{&low, 1}
+                           : QByteArray{&low, 1} + QByteArray{&high, 1};
+    }
+    return bytes;
 }
 
 } // namespace
@@ -28,6 +42,8 @@ private slots:
     void comparison();
     void readsListsLikeRecipientLists_data();
     void readsListsLikeRecipientLists();
+    void listFormats_data();
+    void listFormats();
     void unreadableListNamesFileAndReason();
     void runSkipsWithTheLogTexts();
     void everythingOffWithoutReadableBulkIni_data();
@@ -41,64 +57,78 @@ void TestSuppression::comparison_data()
 {
     QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("probe");
-    QTest::addColumn<bool>("same");
+    QTest::addColumn<bool>("suppressed"); // the suppression list: local part in any case
+    QTest::addColumn<bool>("sameForSent"); // one mail per address: local part exact
 
     QTest::newRow("identical") << "taro@example.jp"
-                               << "taro@example.jp" << true;
+                               << "taro@example.jp" << true << true;
     QTest::newRow("domain in any case") << "taro@Example.JP"
-                                        << "taro@example.jp" << true;
-    QTest::newRow("local part is exact") << "Taro@example.jp"
-                                         << "taro@example.jp" << false;
+                                        << "taro@example.jp" << true << true;
+    QTest::newRow("local part case") << "Taro@example.jp"
+                                     << "taro@example.jp" << true << false;
     QTest::newRow("local part dots and case") << "taro.yamada@example.jp"
-                                              << "Taro.Yamada@EXAMPLE.JP" << false;
+                                              << "Taro.Yamada@EXAMPLE.JP" << true << false;
+    QTest::newRow("non-ASCII local part case") << QStringLiteral("Ämi@example.jp")
+                                               << QStringLiteral("ämi@example.jp") << true
+                                               << false;
     QTest::newRow("blanks and controls around a line") << "taro@example.jp"
-                                                       << " \ttaro@EXAMPLE.jp\x01 " << true;
+                                                       << " \ttaro@EXAMPLE.jp\x01 " << true
+                                                       << true;
     QTest::newRow("ideographic space around a line")
         << QStringLiteral("\u3000taro@example.jp") << QStringLiteral("taro@example.jp\u3000")
-        << true;
+        << true << true;
     QTest::newRow("inner blank is kept") << "taro@example.jp"
-                                         << "taro @example.jp" << false;
+                                         << "taro @example.jp" << false << false;
     QTest::newRow("angle brackets around the address") << "<taro@example.jp>"
-                                                       << "taro@example.jp" << true;
+                                                       << "taro@example.jp" << true << true;
     QTest::newRow("Japanese domain and its punycode")
-        << QStringLiteral("hanako@例え.jp") << QStringLiteral("hanako@XN--R8JZ45G.jp") << true;
+        << QStringLiteral("hanako@例え.jp") << QStringLiteral("hanako@XN--R8JZ45G.jp") << true
+        << true;
     QTest::newRow("Japanese local part, domain in any case")
-        << QStringLiteral("山田@Example.JP") << QStringLiteral("山田@example.jp") << true;
-    QTest::newRow("Japanese local part is exact")
-        << QStringLiteral("山田@example.jp") << QStringLiteral("山本@example.jp") << false;
+        << QStringLiteral("山田@Example.JP") << QStringLiteral("山田@example.jp") << true << true;
+    QTest::newRow("another Japanese local part")
+        << QStringLiteral("山田@example.jp") << QStringLiteral("山本@example.jp") << false
+        << false;
     QTest::newRow("full-width letters in a Japanese domain")
         << QStringLiteral("taro@ＥＸＡＭＰＬＥ.例え.jp") << QStringLiteral("taro@example.例え.jp")
-        << true;
+        << true << true;
     QTest::newRow("a longer domain is another domain") << "taro@example.jp"
-                                                       << "taro@example.jp.evil.example" << false;
+                                                       << "taro@example.jp.evil.example" << false
+                                                       << false;
     QTest::newRow("a sub-domain is another domain") << "taro@example.jp"
-                                                    << "taro@mail.example.jp" << false;
+                                                    << "taro@mail.example.jp" << false << false;
     QTest::newRow("the last @ splits") << "a@b@Example.jp"
-                                       << "a@b@example.JP" << true;
-    QTest::newRow("no @: exact") << "Postmaster"
-                                 << "postmaster" << false;
+                                       << "a@b@example.JP" << true << true;
+    // Split at the first "@", "B@example.jp" would be a domain in any case and the two one
+    // mailbox for one mail per address too.
+    QTest::newRow("the last @ splits: local parts a@B and a@b") << "a@B@example.jp"
+                                                                << "a@b@example.jp" << true
+                                                                << false;
+    QTest::newRow("no @") << "Postmaster"
+                          << "postmaster" << true << false;
     QTest::newRow("plus tag is part of the local part") << "taro+news@example.jp"
-                                                        << "taro@example.jp" << false;
+                                                        << "taro@example.jp" << false << false;
 }
 
 void TestSuppression::comparison()
 {
     QFETCH(QString, listed);
     QFETCH(QString, probe);
-    QFETCH(bool, same);
+    QFETCH(bool, suppressed);
+    QFETCH(bool, sameForSent);
 
     TempAppDir app;
-    const QString path =
-        app.write(QStringLiteral("csv/stop.csv"), "\xEF\xBB\xBF" + listed.toUtf8() + "\r\n");
+    // A second line that is an address, so that a listed line without "@" is read too.
+    const QString path = app.write(QStringLiteral("csv/stop.csv"),
+                                   "\xEF\xBB\xBF" + listed.toUtf8() + "\r\nother@example.org\r\n");
     QString error;
     const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
     QVERIFY2(list, qPrintable(error));
-    QCOMPARE(list->contains(probe), same);
+    QCOMPARE(list->contains(probe), suppressed);
 
-    // The run's memory of sent addresses compares the same way.
     bulk::SentAddresses sent;
     sent.remember(listed);
-    QCOMPARE(sent.contains(probe), same);
+    QCOMPARE(sent.contains(probe), sameForSent);
 }
 
 void TestSuppression::readsListsLikeRecipientLists_data()
@@ -132,6 +162,89 @@ void TestSuppression::readsListsLikeRecipientLists()
     const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
     QVERIFY2(list, qPrintable(error));
     QCOMPARE(list->size(), listed.size());
+    for (const QString& address : listed)
+        QVERIFY2(list->contains(address), qPrintable(address));
+    for (const QString& address : notListed)
+        QVERIFY2(!list->contains(address), qPrintable(address));
+}
+
+void TestSuppression::listFormats_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("refusal"); // part of the reason; empty: the list is read
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QStringList>("notListed");
+
+    const QString text = QStringLiteral("# 配信停止の申し出（2025年）\r\nTaro@Example.JP\r\n\r\n"
+                                        "hanako@例え.jp\r\n#club@example.jp\r\n");
+    const QStringList listed = {"taro@example.jp", "TARO@EXAMPLE.JP", "Hanako@xn--r8jz45g.jp",
+                                "#club@example.jp"};
+    const QStringList notListed = {"jiro@example.jp", "club@example.jp", QString()};
+    QTest::newRow("UTF-16 LE with its mark")
+        << utf16(text, false) << QString() << listed << notListed;
+    QTest::newRow("UTF-16 BE with its mark")
+        << utf16(text, true) << QString() << listed << notListed;
+    QTest::newRow("UTF-8 with its mark") << "\xEF\xBB\xBF" + text.toUtf8() << QString() << listed
+                                         << notListed;
+    QTest::newRow("UTF-8 without a mark, LF ends")
+        << QString(text).replace("\r\n", "\n").toUtf8() << QString() << listed << notListed;
+    QTest::newRow("code page 932") << cp932(text) << QString() << listed << notListed;
+    // Past the first piece the reader takes at a time (1 MiB), a character cut between two.
+    QTest::newRow("code page 932, a long list")
+        << cp932(QString(QStringLiteral("filler@example.jp\r\n")).repeated(60000) +
+                 QStringLiteral("山田@例え.jp\r\n"))
+        << QString() << QStringList{"山田@xn--r8jz45g.jp", "FILLER@example.jp"}
+        << QStringList{"山本@例え.jp"};
+
+    QTest::newRow("UTF-16 without a mark: NUL bytes")
+        << utf16(text, false).mid(2) << "NUL" << QStringList() << QStringList();
+    QTest::newRow("UTF-32 with its mark: NUL characters")
+        << QByteArray("\xFF\xFE\0\0t\0\0\0@\0\0\0x\0\0\0", 16) << "NUL" << QStringList()
+        << QStringList();
+    QByteArray random(4096, Qt::Uninitialized);
+    QRandomGenerator generator(20251207);
+    for (char& c : random)
+        c = char(generator.bounded(1, 256)); // no NUL: the encodings have to refuse them
+    QTest::newRow("random bytes") << random << "文字コードが分かりません" << QStringList()
+                                  << QStringList();
+    QTest::newRow("UTF-16 cut in the middle of a character")
+        << utf16(text, false).chopped(1) << "UTF-16 として読めない" << QStringList()
+        << QStringList();
+    QTest::newRow("UTF-8 mark, then a byte UTF-8 does not have")
+        << QByteArray("\xEF\xBB\xBFtaro@example.jp\r\n\xFF\r\n") << "UTF-8 として読めない"
+        << QStringList() << QStringList();
+    QTest::newRow("code page 932 cut after a lead byte")
+        << cp932(QStringLiteral("taro@example.jp\r\n山")).chopped(1) << "文字コードが分かりません"
+        << QStringList() << QStringList();
+    QTest::newRow("no line looks like an address")
+        << cp932(QStringLiteral("氏名,電話\r\n山田,03-0000-0000\r\n@\r\nx@\r\n"))
+        << "メールアドレスの行がありません" << QStringList() << QStringList();
+    QTest::newRow("comments only") << QByteArray("# nobody yet\r\n# see a@b.example\r\n")
+                                   << "メールアドレスの行がありません" << QStringList()
+                                   << QStringList();
+    QTest::newRow("blank lines only: nothing listed")
+        << QByteArray("\r\n \t\r\n") << QString() << QStringList() << QStringList{"a@b.example"};
+}
+
+void TestSuppression::listFormats()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, refusal);
+    QFETCH(QStringList, listed);
+    QFETCH(QStringList, notListed);
+    TempAppDir app;
+    const QString path = app.write(QStringLiteral("csv/stop.csv"), content);
+    QString error;
+    const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
+    if (!refusal.isEmpty()) {
+        QVERIFY2(!list, "read as a list");
+        const QStringList lines = error.split(QLatin1Char('\n'));
+        QCOMPARE(lines.value(0), QStringLiteral("配信停止リストを読み込めませんでした。"));
+        QCOMPARE(lines.value(1), QDir::toNativeSeparators(path));
+        QVERIFY2(lines.value(2).contains(refusal), qPrintable(error));
+        return;
+    }
+    QVERIFY2(list, qPrintable(error));
     for (const QString& address : listed)
         QVERIFY2(list->contains(address), qPrintable(address));
     for (const QString& address : notListed)
