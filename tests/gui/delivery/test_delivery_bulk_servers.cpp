@@ -9,13 +9,17 @@
 #include "servers_env.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using Harness = testing_support::MainWindowFixture;
 using bulk_testing::kAlreadySent;
@@ -50,8 +54,8 @@ private slots:
             s.ERRLOG = 1;
         };
         Harness h(options);
-        // Listed as the operator typed them: the domain's case does not matter, the local
-        // part's does ("user4" is listed, "User4" is another mailbox).
+        // Listed as the operator typed them: neither the domain's case nor the local part's
+        // matters ("user4" is listed, so "User4" is not sent either).
         const QString stopList = h.app.write(
             "csv/stop.csv", "user3@example.jp\r\nuser4@example.jp\r\nuser5@example.jp\r\n"
                             "user8@Example.Jp\r\n");
@@ -74,31 +78,32 @@ private slots:
         h.form->SendCommand->click();
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 60000);
 
-        // Two refusals by the server; the five skipped lines count nowhere.
-        QCOMPARE(h.form->lblSndRec->text(), QString("8"));
+        // Two refusals by the server; the six skipped lines count nowhere.
+        QCOMPARE(h.form->lblSndRec->text(), QString("7"));
         QCOMPARE(h.form->lblErrCnt->text(), QString("2"));
         QCOMPARE(h.boxTexts().last(),
-                 QString("送信が完了しました。\n送信件数：8　配信エラー件数：2"));
-        const QStringList delivered = {"user1@example.jp", "user2@example.jp", "User4@example.jp",
-                                       "user6@example.jp", "user9@example.jp", "user10@example.jp"};
+                 QString("送信が完了しました。\n送信件数：7　配信エラー件数：2"));
+        const QStringList delivered = {"user1@example.jp", "user2@example.jp", "user6@example.jp",
+                                       "user9@example.jp", "user10@example.jp"};
         QStringList sendLines;
         for (const QString& address : delivered)
             sendLines << address + "," + kStamp;
         QCOMPARE(h.logLines("log/send.log"), sendLines);
         const QStringList errors = h.logLines("log/error.log");
-        QCOMPARE(errors.size(), 7);
+        QCOMPARE(errors.size(), 8);
         QCOMPARE(errors.at(0), kSuppressed + ",user3@example.jp," + kStamp);
-        QCOMPARE(errors.at(1), kSuppressed + ",user5@EXAMPLE.JP," + kStamp);
-        QVERIFY2(errors.at(2).contains("550") &&
-                     errors.at(2).endsWith(",reject7@example.jp," + kStamp),
-                 qPrintable(errors.at(2)));
-        QCOMPARE(errors.at(3), kSuppressed + ",user8@example.jp," + kStamp);
-        QCOMPARE(errors.at(4), kAlreadySent + ",user1@Example.JP," + kStamp);
+        QCOMPARE(errors.at(1), kSuppressed + ",User4@example.jp," + kStamp);
+        QCOMPARE(errors.at(2), kSuppressed + ",user5@EXAMPLE.JP," + kStamp);
+        QVERIFY2(errors.at(3).contains("550") &&
+                     errors.at(3).endsWith(",reject7@example.jp," + kStamp),
+                 qPrintable(errors.at(3)));
+        QCOMPARE(errors.at(4), kSuppressed + ",user8@example.jp," + kStamp);
+        QCOMPARE(errors.at(5), kAlreadySent + ",user1@Example.JP," + kStamp);
         // A refused address went nowhere, so its second line is tried again.
-        QVERIFY2(errors.at(5).contains("550") &&
-                     errors.at(5).endsWith(",reject7@example.jp," + kStamp),
-                 qPrintable(errors.at(5)));
-        QCOMPARE(errors.at(6), kAlreadySent + ",user2@example.jp," + kStamp);
+        QVERIFY2(errors.at(6).contains("550") &&
+                     errors.at(6).endsWith(",reject7@example.jp," + kStamp),
+                 qPrintable(errors.at(6)));
+        QCOMPARE(errors.at(7), kAlreadySent + ",user2@example.jp," + kStamp);
 
         // What the server stored, in order: the test mail, the start notice, six mails, the end
         // notice.
@@ -155,6 +160,102 @@ private slots:
             const QJsonObject result = bulk_testing::mailScript({"dkim", eml, record, name});
             QVERIFY2(result.value("verified").toBool(), QJsonDocument(result).toJson().constData());
         }
+    }
+
+    // The list as the run reads it: a list it cannot read stops the start with a box and
+    // nothing reaches the sink; a UTF-16 list (Notepad's "Unicode") is read, in any case.
+    void suppressionListFormats_data()
+    {
+        QTest::addColumn<QByteArray>("stopList"); // "FIFO": a named pipe instead
+        QTest::addColumn<QString>("refusal");     // part of the reason; empty: the run goes on
+        QByteArray random(2048, Qt::Uninitialized);
+        QRandomGenerator generator(4242);
+        for (char& c : random)
+            c = char(generator.bounded(1, 256));
+        QTest::newRow("random bytes") << random << "文字コードが分かりません";
+        QTest::newRow("NUL bytes") << QByteArray("u\0s\0e\0r\0002\0@\0x\0.\0j\0p\0", 20)
+                                   << "NUL";
+        QTest::newRow("no line looks like an address")
+            << QByteArray("name,mail\r\nTaro,none\r\n") << "メールアドレスの行がありません";
+        QTest::newRow("FIFO") << QByteArray("FIFO") << "FIFO";
+        QByteArray utf16("\xFF\xFE");
+        for (const QChar c : QStringLiteral("# 停止\r\nUser2@Example.JP\r\nUSER4@example.jp\r\n")) {
+            utf16.append(char(c.unicode() & 0xFF));
+            utf16.append(char(c.unicode() >> 8));
+        }
+        QTest::newRow("UTF-16 with its mark, mixed case") << utf16 << QString();
+    }
+
+    void suppressionListFormats()
+    {
+        QFETCH(QByteArray, stopList);
+        QFETCH(QString, refusal);
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QStringList before = integration::filesIn(store, "*.json");
+
+        testing_support::WindowOptions options;
+        options.realTransport = true;
+        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = env.smtpServer();
+            s.SENDLOG = 1;
+            s.ERRLOG = 1;
+        };
+        Harness h(options);
+        h.fillMessage();
+        h.useList("user1@example.jp\r\nuser2@example.jp\r\nuser3@example.jp\r\n"
+                  "user4@example.jp\r\nuser5@example.jp\r\n");
+        QString path = h.app.file("csv/stop.csv");
+        if (stopList == "FIFO")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else
+            path = h.app.write("csv/stop.csv", stopList);
+        h.app.write("ini/bulk.ini", "SUPPRESS=1\r\nSUPPRESSPATH=" + path.toUtf8() + "\r\n");
+
+        h.form->SendCommand->click();
+        QStringList stored;
+        if (!refusal.isEmpty()) {
+            QCOMPARE(h.boxTexts().size(), 1);
+            const QStringList lines = h.boxTexts().first().split('\n');
+            QCOMPARE(lines.value(0), QString("配信停止リストを読み込めませんでした。"));
+            QCOMPARE(lines.value(1), QDir::toNativeSeparators(path));
+            QVERIFY2(lines.value(2).contains(refusal), qPrintable(h.boxTexts().first()));
+            QVERIFY(!h.form->run.started);
+            QVERIFY(!h.ended());
+            QCOMPARE(h.logLines("log/send.log"), QStringList());
+            stored = integration::filesIn(store, "*.json");
+            for (const QString& name : before)
+                stored.removeOne(name);
+            QCOMPARE(stored, QStringList());
+            return;
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(h.ended(), qPrintable(h.boxTexts().join(" / ")), 60000);
+        const QStringList delivered = {"user1@example.jp", "user3@example.jp", "user5@example.jp"};
+        QStringList sendLines;
+        for (const QString& address : delivered)
+            sendLines << address + "," + kStamp;
+        QCOMPARE(h.logLines("log/send.log"), sendLines);
+        QCOMPARE(h.logLines("log/error.log"),
+                 QStringList({kSuppressed + ",user2@example.jp," + kStamp,
+                              kSuppressed + ",user4@example.jp," + kStamp}));
+        // What the sink stored: the start notice, the three mails, the end notice.
+        stored = integration::filesIn(store, "*.json");
+        for (const QString& name : before)
+            stored.removeOne(name);
+        QStringList recipients;
+        for (const QString& name : stored) {
+            const QString meta = QDir(store).filePath(name);
+            recipients << QJsonDocument::fromJson(integration::readAll(meta))
+                              .object()
+                              .value("rcpt_tos")
+                              .toArray()
+                              .at(0)
+                              .toString();
+        }
+        QCOMPARE(recipients, QStringList{kOperator} + delivered + QStringList{kOperator});
     }
 };
 
