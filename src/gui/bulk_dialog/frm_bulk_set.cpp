@@ -224,9 +224,9 @@ void frmBulkSet::Form_Load()
     switch (loaded.state) {
     case bulk::BulkFileState::Loaded: break;
     case bulk::BulkFileState::Missing:
-        lblFileState->setText(QStringLiteral("配信オプションはまだ保存されていないため、今は"
-                                             "「同じアドレスに１通だけ送る」のほかはオフです。"
-                                             "「設　定」で保存すると、この内容で有効になります。"));
+        lblFileState->setText(QStringLiteral("配信オプションは未保存です（今は同じアドレスへの"
+                                             "１通だけが有効）。「設　定」で保存すると、この内容"
+                                             "で有効になります。"));
         break;
     case bulk::BulkFileState::Unreadable:
         m_damaged = true;
@@ -236,9 +236,8 @@ void frmBulkSet::Form_Load()
                            "配信とテスト送信はできません。")
                 .arg(QDir::toNativeSeparators(bulk::BulkFilePath(m_appDir)), loaded.reason);
         lblFileState->setText(
-            QStringLiteral("配信オプションのファイルが壊れています（%1件の問題）。"
-                           "読み込めた値だけを表示しています。確かめてから"
-                           "「設　定」で保存して下さい。")
+            QStringLiteral("ファイルが壊れています（問題%1件）。読み込めた値だけを表示して"
+                           "います。確かめて「設　定」で保存して下さい。")
                 .arg(loaded.problems.size()));
         shell::setForeground(lblFileState, Qt::red);
         break;
