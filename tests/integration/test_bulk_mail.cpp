@@ -153,8 +153,9 @@ void TestBulkMail::unsubscribeHeaders()
     QFETCH(bool, https);
     QFETCH(QString, address);
     TempAppDir app;
-    app.write(QStringLiteral("ini/bulk.ini"), (mailto ? "UNSUBMAILTO=" + kMailto + "\r\n" : "") +
-                                                  (https ? "UNSUBURL=" + kUrl + "\r\n" : ""));
+    app.write(QStringLiteral("ini/bulk.ini"),
+              bulk_testing::completeBulkIni((mailto ? "UNSUBMAILTO=" + kMailto + "\r\n" : "") +
+                                            (https ? "UNSUBURL=" + kUrl + "\r\n" : "")));
     QString refusal;
     const std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
@@ -201,7 +202,7 @@ void TestBulkMail::operatorMails()
 {
     TempAppDir app;
     app.write(QStringLiteral("ini/bulk.ini"),
-              "UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl + "\r\n");
+              bulk_testing::completeBulkIni("UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl));
     QString refusal;
     const std::optional<bulk::RunOptions> test =
         bulk::RunOptions::prepareTestMail(app.path(), &refusal);
@@ -242,7 +243,8 @@ void TestBulkMail::operatorMails()
 void TestBulkMail::bulkHeadersSwitchedOff()
 {
     TempAppDir app;
-    app.write(QStringLiteral("ini/bulk.ini"), "PRECEDENCE=0\r\nAUTOSUBMITTED=0\r\n");
+    app.write(QStringLiteral("ini/bulk.ini"),
+              bulk_testing::completeBulkIni("PRECEDENCE=0\r\nAUTOSUBMITTED=0"));
     QString refusal;
     const std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
@@ -338,11 +340,13 @@ void TestBulkMail::dkim()
     const QString keyPath = ed25519 ? m_ed25519Key : m_rsaKey;
     TempAppDir app;
     app.write(QStringLiteral("ini/bulk.ini"),
-              "UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl +
+              bulk_testing::completeBulkIni(
+                  "UNSUBMAILTO=" + kMailto + "\r\nUNSUBURL=" + kUrl +
                   "\r\nDKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez2025\r\nDKIMKEY=" +
-                  keyPath.toUtf8() + "\r\n");
+                  keyPath.toUtf8()));
     QString refusal;
-    const std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
+    const std::optional<bulk::RunOptions> run =
+        bulk::RunOptions::prepareRun(app.path(), &refusal, kOperator);
     QVERIFY2(run, qPrintable(refusal));
     QVERIFY(run->signer());
 

@@ -7,9 +7,15 @@ platform::MsgAnswer ScriptedMessageBoxes::show(QWidget*, const platform::Message
     shown.push_back(request);
     if (onShow)
         onShow(request);
-    if (answers.empty())
-        return request.buttons == platform::MsgButtons::YesNo ? platform::MsgAnswer::Yes
-                                                              : platform::MsgAnswer::Ok;
+    // Unscripted, a box answers as Enter would: its default button.
+    if (answers.empty()) {
+        switch (request.buttons) {
+        case platform::MsgButtons::Ok: return platform::MsgAnswer::Ok;
+        case platform::MsgButtons::YesNo: return platform::MsgAnswer::Yes;
+        case platform::MsgButtons::YesNoDefaultNo: return platform::MsgAnswer::No;
+        }
+        return platform::MsgAnswer::Ok;
+    }
     const platform::MsgAnswer answer = answers.front();
     answers.pop_front();
     return answer;

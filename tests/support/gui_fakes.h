@@ -19,8 +19,8 @@ struct ShownBox
                         // by the test if it cares
 };
 
-// Records every box and answers from a queue; an empty queue answers Ok / Yes. onShow, when
-// set, runs while the box is "open", in place of the modal loop: a test can process events
+// Records every box and answers from a queue; an empty queue answers the default button. onShow,
+// when set, runs while the box is "open", in place of the modal loop: a test can process events
 // there to see what a real modal box would let run.
 class ScriptedMessageBoxes : public platform::MessageBoxes
 {

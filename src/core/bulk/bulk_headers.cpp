@@ -2,6 +2,7 @@
 
 #include "core/text/trim.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace bulk {
@@ -48,6 +49,23 @@ bool checkCharacters(const QString& expanded, const QString& what, QString* prob
     return true;
 }
 
+// False, with the message in *problem, when the template holds a "{...}" other than the
+// placeholder: a misspelt one ("{Address}", "{adress}") would reach every recipient as typed.
+bool checkPlaceholders(const QString& text, const QString& what, QString* problem)
+{
+    static const QRegularExpression braces(QStringLiteral("\\{[^{}]*\\}"));
+    for (const QRegularExpressionMatch& m : braces.globalMatch(text)) {
+        if (m.captured() == kPlaceholder)
+            continue;
+        if (problem)
+            *problem = QStringLiteral("%1の「%2」は使えません。宛先のアドレスは %3 と"
+                                      "（半角小文字で）書いて下さい。")
+                           .arg(what, m.captured(), kPlaceholder);
+        return false;
+    }
+    return true;
+}
+
 // The template as it will be sent to a stand-in recipient, still as text, so that a character
 // of the template itself is shown as typed.
 QString withSample(const QString& urlTemplate)
@@ -87,18 +105,41 @@ QByteArray ExpandTemplate(const QString& urlTemplate, const QString& address)
     }
 }
 
-bool CheckMailtoTemplate(const QString& mailtoTemplate, QString* problem)
+QString MailtoTemplate(const QString& typed)
+{
+    QString text = typed;
+    if (!text.isEmpty() && !text.contains(QLatin1Char(':')) && text.contains(QLatin1Char('@')))
+        text.prepend(QLatin1String("mailto:"));
+    QString out;
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.at(i).unicode() < 0x80) {
+            out += text.at(i++);
+            continue;
+        }
+        qsizetype end = i;
+        while (end < text.size() && text.at(end).unicode() >= 0x80)
+            ++end;
+        out += QString::fromLatin1(QUrl::toPercentEncoding(text.mid(i, end - i)));
+        i = end;
+    }
+    return out;
+}
+
+bool CheckMailtoTemplate(const QString& typed, QString* problem)
 {
     auto refuse = [problem](const QString& message) {
         if (problem)
             *problem = message;
         return false;
     };
-    if (mailtoTemplate.isEmpty())
+    if (typed.isEmpty())
         return true;
     const QString what = QStringLiteral("配信停止用メール");
+    const QString mailtoTemplate = MailtoTemplate(typed);
     if (!mailtoTemplate.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
         return refuse(QStringLiteral("配信停止用メールは「mailto:」で始めて下さい。"));
+    if (!checkPlaceholders(typed, what, problem))
+        return false;
     const QString expanded = withSample(mailtoTemplate);
     if (!checkCharacters(expanded, what, problem))
         return false;
@@ -118,14 +159,21 @@ bool CheckUrlTemplate(const QString& urlTemplate, QString* problem)
     };
     if (urlTemplate.isEmpty())
         return true;
+    const QString what = QStringLiteral("配信停止用URL");
     if (!urlTemplate.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
         return refuse(QStringLiteral("配信停止用URLは「https://」で始めて下さい。"));
+    if (!checkPlaceholders(urlTemplate, what, problem))
+        return false;
     const QString expanded = withSample(urlTemplate);
-    if (!checkCharacters(expanded, QStringLiteral("配信停止用URL"), problem))
+    if (!checkCharacters(expanded, what, problem))
         return false;
     const QUrl url(expanded, QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty())
         return refuse(QStringLiteral("配信停止用URLのホスト名が正しくありません。"));
+    if (!urlTemplate.contains(kPlaceholder))
+        return refuse(QStringLiteral("配信停止用URLに %1 がありません。%1 がないと、どの宛先が"
+                                     "配信停止を求めたのか分かりません。")
+                          .arg(kPlaceholder));
     return true;
 }
 
@@ -148,7 +196,8 @@ QString ExtraHeaders(const BulkSettings& settings, MailKind kind, const QString&
                     QLatin1Char('>');
     if (!settings.unsubscribeMailto.isEmpty())
         uris << QLatin1Char('<') +
-                    QString::fromLatin1(ExpandTemplate(settings.unsubscribeMailto, address)) +
+                    QString::fromLatin1(
+                        ExpandTemplate(MailtoTemplate(settings.unsubscribeMailto), address)) +
                     QLatin1Char('>');
     if (!uris.isEmpty()) {
         QString field = QStringLiteral("List-Unsubscribe: ") + uris.join(QLatin1String(", "));

@@ -31,8 +31,15 @@ QByteArray PercentEncodedAddress(const QString& address);
 // The template with every "{address}" replaced by the encoded address.
 QByteArray ExpandTemplate(const QString& urlTemplate, const QString& address);
 
-// The checks the dialog makes before it saves: true when the template is usable (an empty one
-// is), else false with the message to show in *problem.
+// The mailto template as it is sent: a bare address ("stop@example.jp") gets "mailto:" in
+// front, and a character outside ASCII (a Japanese subject) is written as the %XX of its UTF-8
+// octets, which a URI must use. The dialog keeps the template as the operator typed it.
+QString MailtoTemplate(const QString& typed);
+
+// The checks the dialog makes before it saves, and the start of a run again: true when the template
+// is usable (an empty one is), else false with the message to show in *problem. A placeholder other
+// than "{address}" is named; an https template must hold "{address}", or the one-click POST could
+// not say who left.
 bool CheckMailtoTemplate(const QString& mailtoTemplate, QString* problem);
 bool CheckUrlTemplate(const QString& urlTemplate, QString* problem);
 

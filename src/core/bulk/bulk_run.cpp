@@ -16,37 +16,49 @@ QString AlreadySentText()
     return QStringLiteral("同じ配信で送信済みのため送信しませんでした");
 }
 
-std::optional<RunOptions> RunOptions::prepareRun(const QString& appDir, QString* refusal)
+std::optional<RunOptions> RunOptions::prepareRun(const QString& appDir, QString* refusal,
+                                                 const QString& senderAddress)
 {
-    return prepare(appDir, true, refusal);
+    return prepare(appDir, senderAddress, true, refusal);
 }
 
-std::optional<RunOptions> RunOptions::prepareTestMail(const QString& appDir, QString* refusal)
+std::optional<RunOptions> RunOptions::prepareTestMail(const QString& appDir, QString* refusal,
+                                                      const QString& senderAddress)
 {
-    return prepare(appDir, false, refusal);
+    return prepare(appDir, senderAddress, false, refusal);
 }
 
-std::optional<RunOptions> RunOptions::prepare(const QString& appDir, bool withSuppression,
-                                              QString* refusal)
+std::optional<RunOptions> RunOptions::prepare(const QString& appDir, const QString& senderAddress,
+                                              bool withSuppression, QString* refusal)
 {
-    // A file that cannot be read counts as no file: everything off. The dialog says so when it
-    // opens; the run and the test mail go on as they did before the options existed.
+    // A file that exists but cannot be read whole may hold a suppression list or a signature
+    // the operator counts on: nothing is sent until it is mended.
+    const LoadedBulkSettings loaded = LoadBulkSettings(appDir);
+    if (loaded.state == BulkFileState::Unreadable) {
+        *refusal = UnreadableMessage(appDir, loaded.reason);
+        return std::nullopt;
+    }
     RunOptions options;
-    options.m_settings = LoadBulkSettings(appDir).settings;
+    options.m_settings = loaded.settings;
     const BulkSettings& s = options.m_settings;
 
-    // The dialog refuses such templates; a file edited by hand can still hold them.
+    // The dialog refuses such values; a file edited by hand, or a MAIL changed since, can
+    // still hold them.
     QString problem;
-    if (!CheckMailtoTemplate(s.unsubscribeMailto, &problem) ||
-        !CheckUrlTemplate(s.unsubscribeUrl, &problem)) {
+    auto wrongSetting = [&]() {
         *refusal = QStringLiteral("配信オプションの設定が正しくありません。\n%1\n%2")
                        .arg(QDir::toNativeSeparators(BulkFilePath(appDir)), problem);
         return std::nullopt;
-    }
+    };
+    if (!CheckMailtoTemplate(s.unsubscribeMailto, &problem) ||
+        !CheckUrlTemplate(s.unsubscribeUrl, &problem))
+        return wrongSetting();
     if (s.dkim) {
         options.m_signer = DkimSigner::create(s.dkimDomain, s.dkimSelector, s.dkimKeyPath, refusal);
         if (!options.m_signer)
             return std::nullopt;
+        if (!CheckDkimAlignment(s.dkimDomain, senderAddress, &problem))
+            return wrongSetting();
     }
     if (withSuppression && s.suppress) {
         std::optional<SuppressionList> list = SuppressionList::read(s.suppressionPath, refusal);

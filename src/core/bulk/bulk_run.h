@@ -16,7 +16,8 @@
 //
 // At the start of a run:
 //     QString refusal;
-//     std::optional<bulk::RunOptions> bulk = bulk::RunOptions::prepareRun(appDir, &refusal);
+//     std::optional<bulk::RunOptions> bulk =
+//         bulk::RunOptions::prepareRun(appDir, &refusal, Settings.MAIL);
 //     if (!bulk) -> show refusal (exclamation, "KEZ-MAILER"); the run does not start.
 // For each list address, before the mail:
 //     if (std::optional<QString> skip = bulk->skipReason(address)) -> no mail; lblAdres shows
@@ -35,14 +36,18 @@ QString AlreadySentText(); // sent earlier in the same run
 class RunOptions
 {
 public:
-    // Reads bulk.ini, the DKIM key and the suppression list. A missing bulk.ini, or one that
-    // cannot be read, means everything off. Returns nullopt, with a message naming the file and
-    // the reason in *refusal, when an unsubscribe template is unusable, when the DKIM key
-    // cannot be read or used, or when the suppression list cannot be read: the run must not
-    // start, since it would send unsigned or to addresses that opted out.
-    static std::optional<RunOptions> prepareRun(const QString& appDir, QString* refusal);
+    // Reads bulk.ini, the DKIM key and the suppression list. A missing bulk.ini means no
+    // options set (BulkSettings{}). Returns nullopt, with a message naming the file and the
+    // reason in *refusal, when bulk.ini exists but cannot be read whole, when an unsubscribe
+    // template is unusable, when d= does not align with the sender (the settings' MAIL; none
+    // given aligns with nothing), when the DKIM key cannot be read or used, or when the
+    // suppression list cannot be read: the run must not start, since it would send unsigned
+    // or to addresses that opted out.
+    static std::optional<RunOptions> prepareRun(const QString& appDir, QString* refusal,
+                                                const QString& senderAddress = QString());
     // The same for the test mail, without the suppression list, which only a run consults.
-    static std::optional<RunOptions> prepareTestMail(const QString& appDir, QString* refusal);
+    static std::optional<RunOptions> prepareTestMail(const QString& appDir, QString* refusal,
+                                                     const QString& senderAddress = QString());
 
     const BulkSettings& settings() const { return m_settings; }
     // The header slot's text for one mail (empty when it carries none).
@@ -60,8 +65,8 @@ public:
     qsizetype suppressedCount() const { return m_suppression.size(); }
 
 private:
-    static std::optional<RunOptions> prepare(const QString& appDir, bool withSuppression,
-                                             QString* refusal);
+    static std::optional<RunOptions> prepare(const QString& appDir, const QString& senderAddress,
+                                             bool withSuppression, QString* refusal);
 
     BulkSettings m_settings;
     std::shared_ptr<const transport::MessageSigner> m_signer;

@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+#include <QSet>
 
 namespace bulk {
 namespace {
@@ -45,12 +45,11 @@ const SwitchKey kSwitchKeys[] = {
 
 } // namespace
 
-BulkSettings DefaultsOfExistingFile()
+BulkSettings DialogDefaults()
 {
     BulkSettings s;
     s.precedenceBulk = true;
     s.autoSubmitted = true;
-    s.oncePerRun = true;
     return s;
 }
 
@@ -61,57 +60,153 @@ QString BulkFilePath(const QString& appDir)
 
 QString UnreadableMessage(const QString& appDir, const QString& reason)
 {
-    return QStringLiteral("配信オプションのファイルを読み込めませんでした。\n%1\n%2")
+    return QStringLiteral("配信オプションのファイルを読み込めませんでした。\n%1\n%2\n"
+                          "メニューの「設定」→「配信オプション」で内容を確かめて下さい。")
         .arg(QDir::toNativeSeparators(BulkFilePath(appDir)), reason);
 }
+
+namespace {
+
+// Larger than any file the program writes by far; a bigger one is not its file.
+constexpr qint64 kMaxFileSize = 1 << 20;
+// The message shows this many of the problems; the dialog's note counts the rest.
+constexpr qsizetype kShownProblems = 5;
+
+// Reads the lines of the file into result; every line that fails adds a problem, and the
+// lines that can be read still give their values (the dialog shows them).
+void parseLines(QByteArray bytes, LoadedBulkSettings& result)
+{
+    auto problem = [&result](const QString& text) { result.problems << text; };
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    if (bytes.isEmpty()) {
+        problem(QStringLiteral("ファイルが空です。"));
+        return;
+    }
+    BulkSettings& s = result.settings;
+    QList<QByteArray> lines = bytes.split('\n');
+    // Every line ends with its line feed, so the last piece is empty; anything else is a
+    // line cut short, whose value may be cut as well.
+    const QByteArray unfinished = lines.takeLast();
+    QSet<QString> seen;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int number = int(i) + 1;
+        QByteArray line = lines.at(i);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        if (!platform::isValidUtf8(line)) {
+            problem(QStringLiteral("%1行目が UTF-8 のテキストではありません。").arg(number));
+            continue;
+        }
+        const QString text = QString::fromUtf8(line);
+        const qsizetype eq = text.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            problem(QStringLiteral("%1行目が「キー=値」の形ではありません。").arg(number));
+            continue;
+        }
+        const QString key = text.left(eq);
+        const QString value = text.mid(eq + 1);
+        const TextKey* textKey = nullptr;
+        for (const TextKey& k : kTextKeys)
+            if (key == QLatin1String(k.key))
+                textKey = &k;
+        const SwitchKey* switchKey = nullptr;
+        for (const SwitchKey& k : kSwitchKeys)
+            if (key == QLatin1String(k.key))
+                switchKey = &k;
+        if (!textKey && !switchKey) {
+            problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
+                        .arg(number)
+                        .arg(key));
+            continue;
+        }
+        if (seen.contains(key)) {
+            problem(QStringLiteral("%1行目: 「%2」が２度書かれています。").arg(number).arg(key));
+            continue;
+        }
+        seen.insert(key);
+        if (transport::hasControlCharacter(value)) {
+            problem(QStringLiteral("%1行目: 「%2」の値に制御文字が含まれています。")
+                        .arg(number)
+                        .arg(key));
+            continue;
+        }
+        if (textKey) {
+            s.*textKey->field = value;
+            continue;
+        }
+        const QString number01 = value.trimmed();
+        if (number01 != u"0" && number01 != u"1") {
+            problem(QStringLiteral("%1行目: 「%2」の値は 0 か 1 です（「%3」と書かれています）。")
+                        .arg(number)
+                        .arg(key, value));
+            continue;
+        }
+        s.*switchKey->field = number01 == u"1";
+    }
+    if (!unfinished.isEmpty())
+        problem(QStringLiteral("%1行目が改行で終わっていません（ファイルが途中で切れています）。")
+                    .arg(lines.size() + 1));
+
+    QStringList missing;
+    for (const TextKey& k : kTextKeys)
+        if (!seen.contains(QLatin1String(k.key)))
+            missing << QLatin1String(k.key);
+    for (const SwitchKey& k : kSwitchKeys)
+        if (!seen.contains(QLatin1String(k.key)))
+            missing << QLatin1String(k.key);
+    // Said only when every line was read: a line that failed may have held the key, and its
+    // own problem says more.
+    if (!missing.isEmpty() && result.problems.isEmpty())
+        problem(QStringLiteral("%1 の行がありません（ファイルが途中で切れているか、書き換えられて"
+                               "います）。")
+                    .arg(missing.join(QStringLiteral("、"))));
+}
+
+} // namespace
 
 LoadedBulkSettings LoadBulkSettings(const QString& appDir)
 {
     LoadedBulkSettings result;
     const QString path = BulkFilePath(appDir);
-    if (!QFileInfo::exists(path))
+    const QFileInfo info(path);
+    // A link whose target is gone still says the operator meant to have options.
+    if (!info.exists() && !info.isSymLink())
         return result;
-    auto unreadable = [&result](const QString& reason) {
-        result.state = BulkFileState::Unreadable;
-        result.reason = reason;
+    result.state = BulkFileState::Unreadable;
+    result.settings = DialogDefaults();
+    auto finish = [&result]() {
+        QStringList shown = result.problems.mid(0, kShownProblems);
+        if (result.problems.size() > kShownProblems)
+            shown << QStringLiteral("（ほかに%1件）").arg(result.problems.size() - kShownProblems);
+        result.reason = shown.join(QLatin1Char('\n'));
+        if (result.problems.isEmpty())
+            result.state = BulkFileState::Loaded;
         return result;
     };
-    if (!QFileInfo(path).isFile())
-        return unreadable(QStringLiteral("ファイルではありません。"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return unreadable(file.errorString());
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return unreadable(file.errorString());
-    if (!platform::isValidUtf8(bytes))
-        return unreadable(QStringLiteral("UTF-8 のテキストではありません。"));
-
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    BulkSettings& s = result.settings;
-    s = DefaultsOfExistingFile();
-    static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
-    for (const QString& line : text.split(lineEnd)) {
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
-        const QString key = line.left(eq);
-        const QString value = line.mid(eq + 1);
-        for (const TextKey& k : kTextKeys) {
-            if (key == QLatin1String(k.key))
-                s.*k.field = value;
-        }
-        // A switch is 1 or 0; anything else keeps what a file without the key means.
-        const QString number = value.trimmed();
-        for (const SwitchKey& k : kSwitchKeys) {
-            if (key == QLatin1String(k.key) && (number == u"0" || number == u"1"))
-                s.*k.field = number == u"1";
-        }
+    // A folder, a FIFO or a device: opening one could hang or never end.
+    if (info.exists() && !info.isFile()) {
+        result.problems << QStringLiteral("ファイルではありません。");
+        return finish();
     }
-    result.state = BulkFileState::Loaded;
-    return result;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.problems << file.errorString();
+        return finish();
+    }
+    if (file.size() > kMaxFileSize) {
+        result.problems << QStringLiteral("ファイルが大きすぎます（%1バイト）。").arg(file.size());
+        return finish();
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        result.problems << file.errorString();
+        return finish();
+    }
+    parseLines(bytes, result);
+    return finish();
 }
 
 bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkSaveError* error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -17,20 +18,23 @@ struct BulkSettings
     QString unsubscribeUrl;      // UNSUBURL, "https://..."
     bool precedenceBulk = false; // PRECEDENCE: "Precedence: bulk" on delivery and test mails
     bool autoSubmitted = false;  // AUTOSUBMITTED: "Auto-Submitted: auto-generated" on notices
-    bool oncePerRun = false;     // ONCEPERRUN: one mail per address per run
-    bool suppress = false;       // SUPPRESS: skip the addresses of the suppression list
-    QString suppressionPath;     // SUPPRESSPATH
-    bool dkim = false;           // DKIM: sign every mail
-    QString dkimDomain;          // DKIMDOMAIN, d=
-    QString dkimSelector;        // DKIMSELECTOR, s=
-    QString dkimKeyPath;         // DKIMKEY, PEM private key
+    // ONCEPERRUN: one mail per address per run. On unless the operator switched it off: a
+    // repeated list line must not send a person the same mail twice.
+    bool oncePerRun = true;
+    bool suppress = false;   // SUPPRESS: skip the addresses of the suppression list
+    QString suppressionPath; // SUPPRESSPATH
+    bool dkim = false;       // DKIM: sign every mail
+    QString dkimDomain;      // DKIMDOMAIN, d=
+    QString dkimSelector;    // DKIMSELECTOR, s=
+    QString dkimKeyPath;     // DKIMKEY, PEM private key
 
     bool operator==(const BulkSettings&) const = default;
 };
 
-// What an existing bulk.ini means for a key it lacks: the bulk headers and the one mail per
-// address are on, everything that needs a value of the operator's is off.
-BulkSettings DefaultsOfExistingFile();
+// What the dialog proposes for a key it has no value for: the bulk headers and the one mail
+// per address are on, everything that needs a value of the operator's is off. A missing file
+// means BulkSettings{}: only the one mail per address is on, so mails stay as they were.
+BulkSettings DialogDefaults();
 
 // appDir + "/ini/bulk.ini".
 QString BulkFilePath(const QString& appDir);
@@ -39,17 +43,24 @@ enum class BulkFileState { Loaded, Missing, Unreadable };
 
 struct LoadedBulkSettings
 {
-    BulkSettings settings; // everything off unless state is Loaded
+    // Loaded: the file's values. Missing: BulkSettings{}. Unreadable: what could be read,
+    // line by line, over DialogDefaults(); for the dialog to show, never for a run.
+    BulkSettings settings;
     BulkFileState state = BulkFileState::Missing;
-    QString reason; // why an existing file could not be read (Unreadable only)
+    QStringList problems; // why the file is Unreadable, one line each, in file order
+    QString reason;       // the problems as the message shows them
 };
 
-// Reads bulk.ini: UTF-8 (a byte-order mark is allowed), KEY=value lines ending in CR LF, LF
-// or CR; unknown keys are ignored and the last of a repeated key wins. A missing file, or one
-// that cannot be read or is not UTF-8, leaves everything off.
+// Reads bulk.ini as the program writes it, and nothing else: UTF-8 (a byte-order mark is
+// allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
+// passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
+// repeated key, a switch of another value, a control character in a value, a last line without
+// its line end or a missing key make it Unreadable: the options protect recipients, so a file
+// read in part must never count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
-// The message for a file that exists but could not be read, naming it and the reason.
+// The message for a file that exists but could not be read, naming it and the reason and
+// where to mend it.
 QString UnreadableMessage(const QString& appDir, const QString& reason);
 
 struct BulkSaveError

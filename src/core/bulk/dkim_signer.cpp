@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <opendkim/dkim.h>
 #include <openssl/bio.h>
@@ -221,6 +222,33 @@ bool CheckDkimSelector(const QString& selector, QString* problem)
     if (problem)
         *problem = QStringLiteral("DKIMのセレクターが正しくありません。半角英数字とハイフンで"
                                   "入力して下さい。");
+    return false;
+}
+
+bool CheckDkimAlignment(const QString& domain, const QString& senderAddress, QString* problem)
+{
+    const qsizetype at = senderAddress.lastIndexOf(QLatin1Char('@'));
+    const QString mailDomain = at < 0 ? QString() : senderAddress.mid(at + 1);
+    if (mailDomain.isEmpty()) {
+        if (problem)
+            *problem = QStringLiteral("送信者のメールアドレス（%1）にドメインがないため、DKIMの"
+                                      "署名ドメイン「%2」が合っているか確かめられません。")
+                           .arg(senderAddress, domain);
+        return false;
+    }
+    // A Japanese domain in MAIL is compared in the form a DNS name takes.
+    QString ace = QString::fromLatin1(QUrl::toAce(mailDomain));
+    if (ace.isEmpty())
+        ace = mailDomain;
+    const QString mail = ace.toLower();
+    const QString d = domain.toLower();
+    if (!d.isEmpty() && (mail == d || mail.endsWith(QLatin1Char('.') + d)))
+        return true;
+    if (problem)
+        *problem = QStringLiteral("DKIMの署名ドメイン「%1」が送信者のメールアドレスのドメイン"
+                                  "「%2」と合っていません。署名ドメインには「%2」か、その親の"
+                                  "ドメインを入力して下さい。")
+                       .arg(domain, mailDomain);
     return false;
 }
 

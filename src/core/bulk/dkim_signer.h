@@ -41,6 +41,12 @@ QString DnsRecordValue(const DkimKey& key);
 bool CheckDkimDomain(const QString& domain, QString* problem);
 bool CheckDkimSelector(const QString& selector, QString* problem);
 
+// Whether d= aligns with the sender address (relaxed alignment, as DMARC checks it): the
+// address's domain, in any case and in its xn-- form, is d= or ends with "." + d=. A signature
+// that cannot align is worse than none: DMARC fails and the provider reads the mail as
+// spoofed. False, with a message naming both domains in *problem, when it does not.
+bool CheckDkimAlignment(const QString& domain, const QString& senderAddress, QString* problem);
+
 // The fields a signature covers when the mail has them. libopendkim signs each one present and
 // leaves out the ones a mail lacks (a notice has no List-Unsubscribe).
 inline constexpr const char* kSignedFields[] = {

@@ -3,6 +3,7 @@
 #include "core/bulk/bulk_headers.h"
 #include "core/bulk/bulk_settings.h"
 #include "core/bulk/dkim_signer.h"
+#include "core/settings/a_main_smail.h"
 #include "core/text/trim.h"
 #include "gui/platform/file_dialogs.h"
 #include "gui/platform/message_boxes.h"
@@ -49,6 +50,15 @@ QLabel* makeNote(QWidget* parent, const char* name, const QString& text)
     return label;
 }
 
+// The text with a break opportunity after each folder separator: a label wraps only at blanks
+// and between CJK characters, so a long path would otherwise run past its edge, cut mid-name.
+QString wrappable(QString text)
+{
+    text.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\u200B"));
+    return text;
+}
+
 // Whether a file can be opened for reading, and why not.
 std::optional<QString> unreadableReason(const QString& path)
 {
@@ -85,7 +95,7 @@ frmBulkSet::frmBulkSet(const QString& appDir, QWidget* parent) : QDialog(parent)
 
 void frmBulkSet::buildControls()
 {
-    setFixedSize(shell::twipsToPixels(this, 9960), shell::twipsToPixels(this, 7620));
+    setFixedSize(shell::twipsToPixels(this, 9960), shell::twipsToPixels(this, 8280));
     const QFont boxFont = shell::gothicFont(9);
 
     // Unsubscribe.
@@ -141,7 +151,7 @@ void frmBulkSet::buildControls()
 
     // DKIM.
     Frame4 = makeFrame(this, "Frame4", QStringLiteral("DKIM署名"));
-    placeTwips(Frame4, 120, 4260, 9720, 2640);
+    placeTwips(Frame4, 120, 4260, 9720, 3300);
     chkDkim = makeCheck(Frame4, "chkDkim", QStringLiteral("すべてのメールにDKIM署名をする(&K)"));
     placeTwips(chkDkim, 120, 300, 9480, 270);
     lblDkimDomain = makeLabel(Frame4, "lblDkimDomain", QStringLiteral("署名ドメイン d=(&D)"));
@@ -167,8 +177,9 @@ void frmBulkSet::buildControls()
     placeTwips(txtDnsValue, 120, 1950, 8280, 300);
     cmdCopyDns = makeButton(Frame4, "cmdCopyDns", QStringLiteral("コピー(&C)"));
     placeTwips(cmdCopyDns, 8460, 1950, 1140, 300);
+    // Room for four lines: a refused key's message names the file and the reason.
     lblDkimStatus = makeNote(Frame4, "lblDkimStatus", QString());
-    placeTwips(lblDkimStatus, 120, 2280, 9480, 300);
+    placeTwips(lblDkimStatus, 120, 2280, 9480, 960);
     lblDkimDomain->setBuddy(txtDkimDomain);
     lblDkimSelector->setBuddy(txtDkimSelector);
     lblDkimKey->setBuddy(txtDkimKey);
@@ -187,11 +198,11 @@ void frmBulkSet::buildControls()
         imeOff(edit);
 
     lblFileState = makeNote(this, "lblFileState", QString());
-    placeTwips(lblFileState, 120, 6990, 6720, 540);
+    placeTwips(lblFileState, 120, 7650, 6720, 540);
     CancelCommand = makeButton(this, "CancelCommand", QStringLiteral("中　止"));
-    placeTwips(CancelCommand, 6960, 7050, 1320, 420);
+    placeTwips(CancelCommand, 6960, 7710, 1320, 420);
     OkCommand = makeButton(this, "OkCommand", QStringLiteral("設　定"));
-    placeTwips(OkCommand, 8400, 7050, 1320, 420);
+    placeTwips(OkCommand, 8400, 7710, 1320, 420);
 
     shell::setTabChain({txtUnsubMailto, txtUnsubUrl, chkPrecedence, chkAutoSubmitted, chkSuppress,
                         txtSuppressPath, cmdSuppressPath, chkOncePerRun, chkDkim, txtDkimDomain,
@@ -205,23 +216,29 @@ void frmBulkSet::Form_Load()
     aMain_sMail::CenterForm(this);
 
     const bulk::LoadedBulkSettings loaded = bulk::LoadBulkSettings(m_appDir);
-    // Without a readable file everything is off; the boxes show what saving would switch on.
-    const bulk::BulkSettings s = loaded.state == bulk::BulkFileState::Loaded
-                                     ? loaded.settings
-                                     : bulk::DefaultsOfExistingFile();
+    // A damaged file shows what its readable lines hold, so that a save does not wipe the
+    // operator's addresses, paths and DKIM settings; a missing one shows what saving would
+    // switch on.
+    const bulk::BulkSettings s =
+        loaded.state == bulk::BulkFileState::Missing ? bulk::DialogDefaults() : loaded.settings;
     switch (loaded.state) {
     case bulk::BulkFileState::Loaded: break;
     case bulk::BulkFileState::Missing:
-        lblFileState->setText(QStringLiteral("配信オプションはまだ保存されていないため、今はすべて"
-                                             "オフです。「設　定」で保存すると、この内容で有効に"
-                                             "なります。"));
+        lblFileState->setText(QStringLiteral("配信オプションは未保存です（今は同じアドレスへの"
+                                             "１通だけが有効）。「設　定」で保存すると、この内容"
+                                             "で有効になります。"));
         break;
     case bulk::BulkFileState::Unreadable:
-        m_loadProblem = bulk::UnreadableMessage(m_appDir, loaded.reason) +
-                        QStringLiteral("\n読み込めるようになるまで、配信オプションはすべてオフ"
-                                       "です。「設　定」で保存し直して下さい。");
-        lblFileState->setText(QStringLiteral("配信オプションのファイルを読み込めないため、今はす"
-                                             "べてオフです。「設　定」で保存し直して下さい。"));
+        m_damaged = true;
+        m_loadProblem =
+            QStringLiteral("配信オプションのファイルを読み込めませんでした。\n%1\n%2\n"
+                           "読み込めた値だけを表示しています。直して保存するまで、"
+                           "配信とテスト送信はできません。")
+                .arg(QDir::toNativeSeparators(bulk::BulkFilePath(m_appDir)), loaded.reason);
+        lblFileState->setText(
+            QStringLiteral("ファイルが壊れています（問題%1件）。読み込めた値だけを表示して"
+                           "います。確かめて「設　定」で保存して下さい。")
+                .arg(loaded.problems.size()));
         shell::setForeground(lblFileState, Qt::red);
         break;
     }
@@ -304,7 +321,7 @@ void frmBulkSet::ShowDnsRecord()
     QString error;
     const std::optional<bulk::DkimKey> key = bulk::ReadDkimKey(keyPath, &error);
     if (!key) {
-        status(error.replace(QLatin1Char('\n'), QLatin1Char(' ')), true);
+        status(wrappable(error.replace(QLatin1Char('\n'), QLatin1Char(' '))), true);
         return;
     }
     txtDnsName->setText(bulk::DnsRecordName(selector, domain));
@@ -382,6 +399,8 @@ void frmBulkSet::OkCommand_Click()
                           txtDkimDomain);
         if (!bulk::CheckDkimDomain(s.dkimDomain, &problem))
             return refuse(problem, txtDkimDomain);
+        if (!bulk::CheckDkimAlignment(s.dkimDomain, aMain_sMail::Settings.MAIL, &problem))
+            return refuse(problem, txtDkimDomain);
         if (s.dkimSelector.isEmpty())
             return refuse(QStringLiteral("DKIMのセレクターが入力されていません。"),
                           txtDkimSelector);
@@ -395,6 +414,17 @@ void frmBulkSet::OkCommand_Click()
         if (!bulk::DkimSigner::create(s.dkimDomain, s.dkimSelector, s.dkimKeyPath, &error))
             return refuse(error, txtDkimKey);
     }
+
+    // What the file held beyond the lines it could read is lost by a save.
+    if (m_damaged &&
+        platform::msgBox(this,
+                         QStringLiteral("配信オプションのファイルは一部しか読み込めませんでした。\n"
+                                        "%1\n読み込めなかった行は失われます。"
+                                        "画面の内容で上書きしますか？")
+                             .arg(QDir::toNativeSeparators(bulk::BulkFilePath(m_appDir))),
+                         platform::MsgIcon::Question,
+                         platform::MsgButtons::YesNoDefaultNo) != platform::MsgAnswer::Yes)
+        return;
 
     bulk::BulkSaveError error;
     if (!bulk::SaveBulkSettings(m_appDir, s, &error)) {

@@ -81,4 +81,6 @@ private:
     // The file's problem, shown once the dialog is on screen; empty when there is none.
     QString m_loadProblem;
     bool m_problemShown = false;
+    // The file exists but could not be read whole: a save asks before it overwrites it.
+    bool m_damaged = false;
 };

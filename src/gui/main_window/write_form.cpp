@@ -64,6 +64,11 @@ QList<QWidget*> WriteForm::runLockedControls() const
             txtFrom,     AttachCommand, AttachText, cmdDoc, BodyText};
 }
 
+QList<QAction*> WriteForm::runLockedMenuItems() const
+{
+    return {mnOption, mnOption_Bulk};
+}
+
 void WriteForm::buildControls()
 {
     auto* client = new QWidget(this);

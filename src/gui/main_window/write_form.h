@@ -64,6 +64,9 @@ public:
 
     // The ten controls a run (and an armed schedule) locks, in the order the run locks them.
     QList<QWidget*> runLockedControls() const;
+    // The settings menu's items a run refuses until the application ends: a save in the
+    // middle of a run would move its send log or change the options it has read.
+    QList<QAction*> runLockedMenuItems() const;
 
     // --- shell
     void nmFile_End_Click();

@@ -13,6 +13,7 @@
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -157,6 +158,8 @@ void WriteForm::SendCommand_Click()
     run.started = true;
     for (QWidget* w : runLockedControls())
         w->setEnabled(false);
+    for (QAction* item : runLockedMenuItems())
+        item->setEnabled(false);
     m_runTitle->start(listPath, Timer1->interval());
 
     SendStartNotice();
@@ -289,8 +292,8 @@ std::optional<bulk::RunOptions> WriteForm::readBulkOptions(bool forRun)
 {
     QString refusal;
     std::optional<bulk::RunOptions> options =
-        forRun ? bulk::RunOptions::prepareRun(m_appDir, &refusal)
-               : bulk::RunOptions::prepareTestMail(m_appDir, &refusal);
+        forRun ? bulk::RunOptions::prepareRun(m_appDir, &refusal, Settings.MAIL)
+               : bulk::RunOptions::prepareTestMail(m_appDir, &refusal, Settings.MAIL);
     if (!options)
         platform::msgBox(this, refusal, MsgIcon::Exclamation);
     return options;

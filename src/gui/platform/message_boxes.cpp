@@ -25,14 +25,16 @@ public:
         case MsgIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
         case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
         }
-        if (request.buttons == MsgButtons::YesNo) {
+        const bool yesNo = request.buttons != MsgButtons::Ok;
+        if (yesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            box.setDefaultButton(request.buttons == MsgButtons::YesNoDefaultNo ? QMessageBox::No
+                                                                               : QMessageBox::Yes);
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
         const int result = box.exec();
-        if (request.buttons == MsgButtons::YesNo)
+        if (yesNo)
             return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
         return MsgAnswer::Ok;
     }

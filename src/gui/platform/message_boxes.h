@@ -13,7 +13,11 @@ namespace platform {
 inline constexpr const char* kAppTitle = "kezmailer_d100";
 
 enum class MsgIcon { None, Critical, Question, Exclamation, Information };
-enum class MsgButtons { Ok, YesNo };
+enum class MsgButtons {
+    Ok,
+    YesNo,          // Yes is the default button
+    YesNoDefaultNo, // for a question whose Yes loses something: Enter answers No
+};
 enum class MsgAnswer { Ok, Yes, No };
 
 struct MessageBoxRequest

@@ -18,6 +18,23 @@ inline const QString kSuppressed =
     QStringLiteral("配信停止リストに登録されているため送信しませんでした");
 inline const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
 
+// A whole bulk.ini as the dialog saves it: every key, CR LF ends. Each line given replaces its
+// key's line in place; the others keep the dialog's proposals.
+inline QByteArray completeBulkIni(const QByteArray& lines = QByteArray())
+{
+    QList<QByteArray> out = {"UNSUBMAILTO=",  "UNSUBURL=",  "SUPPRESSPATH=", "DKIMDOMAIN=",
+                             "DKIMSELECTOR=", "DKIMKEY=",   "PRECEDENCE=1",  "AUTOSUBMITTED=1",
+                             "ONCEPERRUN=1",  "SUPPRESS=0", "DKIM=0"};
+    for (const QByteArray& given : lines.split('\n')) {
+        const QByteArray line = given.trimmed();
+        const QByteArray key = line.left(line.indexOf('=') + 1);
+        for (QByteArray& o : out)
+            if (!key.isEmpty() && o.startsWith(key))
+                o = line;
+    }
+    return out.join("\r\n") + "\r\n";
+}
+
 // Runs a program to its end; its standard output, or nothing (with a warning) when it failed.
 inline std::optional<QByteArray> run(const QString& program, const QStringList& args,
                                      const QByteArray& input = QByteArray())

@@ -98,6 +98,14 @@ void TestBulkHeaders::fieldsByKind_data()
         << QStringList{QStringLiteral("List-Unsubscribe: ") + urlField + QStringLiteral(",\r\n ") +
                            mailtoField,
                        post, precedence};
+    QTest::newRow("bare address with a Japanese subject, as UTF-8 octets")
+        << withUnsubscribe(QStringLiteral("stop@example.jp?subject=配信停止&body={address}"),
+                           QString())
+        << MailKind::Delivery
+        << QStringList{
+               QStringLiteral("List-Unsubscribe: <mailto:stop@example.jp?subject="
+                              "%E9%85%8D%E4%BF%A1%E5%81%9C%E6%AD%A2&body=t%2B1%40example.jp>"),
+               precedence};
     QTest::newRow("notices: Auto-Submitted and nothing else")
         << withUnsubscribe(kMailto, kUrl) << MailKind::Notice << QStringList{autoSubmitted};
     BulkSettings quiet = withUnsubscribe(QString(), QString());
@@ -142,8 +150,15 @@ void TestBulkHeaders::templateChecks_data()
     QTest::newRow("mailto") << false << kMailto << QString();
     QTest::newRow("mailto, upper-case scheme")
         << false << QStringLiteral("MAILTO:s@example.jp") << QString();
-    QTest::newRow("bare address") << false << QStringLiteral("stop@example.jp")
-                                  << QStringLiteral("mailto:");
+    QTest::newRow("bare address: mailto: is put in front")
+        << false << QStringLiteral("stop@example.jp?subject={address}") << QString();
+    QTest::newRow("Japanese subject: encoded, not refused")
+        << false << QStringLiteral("mailto:stop@example.jp?subject=配信停止") << QString();
+    QTest::newRow("a web address in the mail box")
+        << false << QStringLiteral("https://example.jp/stop") << QStringLiteral("「mailto:」");
+    QTest::newRow("mailto with a misspelt placeholder")
+        << false << QStringLiteral("mailto:stop@example.jp?subject={adress}")
+        << QStringLiteral("「{adress}」");
     QTest::newRow("mailto without domain")
         << false << QStringLiteral("mailto:stop@?subject=x") << QStringLiteral("アドレス");
     QTest::newRow("mailto with a blank")
@@ -166,7 +181,16 @@ void TestBulkHeaders::templateChecks_data()
     QTest::newRow("angle bracket")
         << true << QStringLiteral("https://example.jp/>x") << QStringLiteral("「>」");
     QTest::newRow("unknown placeholder")
-        << true << QStringLiteral("https://example.jp/{mail}") << QStringLiteral("「{」");
+        << true << QStringLiteral("https://example.jp/{mail}?a={address}")
+        << QStringLiteral("「{mail}」");
+    QTest::newRow("placeholder in capitals")
+        << true << QStringLiteral("https://example.jp/stop?a={Address}")
+        << QStringLiteral("「{Address}」");
+    QTest::newRow("url without the placeholder: every recipient the same")
+        << true << QStringLiteral("https://example.jp/stop")
+        << QStringLiteral("{address} がありません");
+    QTest::newRow("a lone brace") << true << QStringLiteral("https://example.jp/{?a={address}")
+                                  << QStringLiteral("「{」");
 }
 
 void TestBulkHeaders::templateChecks()

@@ -1,5 +1,7 @@
-// ini/bulk.ini: what a missing, partial or damaged file means, and that a save is complete,
-// private and atomic.
+// ini/bulk.ini: what a missing or damaged file means, and that a save is complete, private and
+// atomic.
+#include "bulk_test_tools.h"
+#include "core/bulk/bulk_run.h"
 #include "core/bulk/bulk_settings.h"
 #include "fakes.h"
 
@@ -8,6 +10,8 @@
 #include <QTest>
 
 #include <filesystem>
+
+#include <unistd.h>
 
 using bulk::BulkFileState;
 using bulk::BulkSettings;
@@ -41,92 +45,140 @@ class TestBulkSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void missingFileIsEverythingOff();
-    void partialFile_data();
-    void partialFile();
-    void unreadableFileIsEverythingOff_data();
-    void unreadableFileIsEverythingOff();
+    void missingFileMeansOneMailPerAddress();
+    void readsAFileEditedByHand();
+    void damagedFileStopsRunAndTestMail_data();
+    void damagedFileStopsRunAndTestMail();
     void saveRoundTripsAsUtf8OwnerOnly();
     void saveRefusesControlCharacters();
     void failedSaveNamesTheFileAndKeepsTheOldOne();
 };
 
-void TestBulkSettings::missingFileIsEverythingOff()
+void TestBulkSettings::missingFileMeansOneMailPerAddress()
 {
     TempAppDir app;
     const bulk::LoadedBulkSettings loaded = bulk::LoadBulkSettings(app.path());
     QCOMPARE(loaded.state, BulkFileState::Missing);
-    QCOMPARE(loaded.settings, BulkSettings{});
-    QVERIFY(!loaded.settings.precedenceBulk && !loaded.settings.oncePerRun);
+    const BulkSettings& s = loaded.settings;
+    QVERIFY(s.oncePerRun);
+    // Nothing that changes a mail, and nothing that needs a value of the operator's.
+    QVERIFY(!s.precedenceBulk && !s.autoSubmitted && !s.suppress && !s.dkim);
+    QVERIFY(s.unsubscribeMailto.isEmpty() && s.unsubscribeUrl.isEmpty());
     // Looking does not create it.
     QVERIFY(!QFile::exists(app.file(kIni)));
+
+    QString refusal;
+    std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
+    QVERIFY2(run, qPrintable(refusal));
+    QCOMPARE(run->skipReason(QStringLiteral("taro@example.jp")), std::nullopt);
+    run->noteSent(QStringLiteral("taro@example.jp"));
+    QCOMPARE(run->skipReason(QStringLiteral("taro@example.jp")),
+             std::optional<QString>(QStringLiteral("同じ配信で送信済みのため送信しませんでした")));
 }
 
-void TestBulkSettings::partialFile_data()
+void TestBulkSettings::readsAFileEditedByHand()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<BulkSettings>("expected");
-
-    BulkSettings defaults;
-    defaults.precedenceBulk = defaults.autoSubmitted = defaults.oncePerRun = true;
-    QTest::newRow("empty file: the bulk switches are on") << QByteArray() << defaults;
-
-    BulkSettings url = defaults;
-    url.unsubscribeUrl = QStringLiteral("https://example.jp/u?a={address}&x=y=z");
-    QTest::newRow("one key, LF ends, a value holding =")
-        << QByteArray("UNSUBURL=https://example.jp/u?a={address}&x=y=z\n") << url;
-
-    BulkSettings switches = defaults;
-    switches.precedenceBulk = false;
-    switches.suppress = true;
-    switches.suppressionPath = QStringLiteral("/tmp/停止.csv");
-    QTest::newRow("byte-order mark, CR ends, switches, last key wins, junk ignored")
-        << QByteArray("\xEF\xBB\xBFPRECEDENCE=0\rSUPPRESS= 1 \rSUPPRESSPATH=/tmp/old.csv\r"
-                      "SUPPRESSPATH=/tmp/\xE5\x81\x9C\xE6\xAD\xA2.csv\rONCEPERRUN=yes\r"
-                      "AUTOSUBMITTED=2\rdkim=1\r=x\rnonsense\r")
-        << switches;
-}
-
-void TestBulkSettings::partialFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(BulkSettings, expected);
+    // As an editor on Linux leaves it: LF ends, a byte-order mark, a blank line, blanks around
+    // a switch, a value holding "=". The dialog's own file is read in
+    // saveRoundTripsAsUtf8OwnerOnly.
+    QByteArray edited =
+        bulk_testing::completeBulkIni("UNSUBURL=https://example.jp/u?a={address}&x=y");
+    edited.replace("\r\n", "\n")
+        .replace("SUPPRESS=0", "SUPPRESS= 1 ")
+        .replace("DKIM=0", "\nDKIM=0");
     TempAppDir app;
-    app.write(kIni, content);
+    app.write(kIni, "\xEF\xBB\xBF" + edited);
     const bulk::LoadedBulkSettings loaded = bulk::LoadBulkSettings(app.path());
-    QCOMPARE(loaded.state, BulkFileState::Loaded);
-    QCOMPARE(loaded.settings.unsubscribeUrl, expected.unsubscribeUrl);
-    QCOMPARE(loaded.settings.suppressionPath, expected.suppressionPath);
-    QCOMPARE(loaded.settings, expected);
+    QVERIFY2(loaded.state == BulkFileState::Loaded, qPrintable(loaded.reason));
+    QCOMPARE(loaded.settings.unsubscribeUrl,
+             QStringLiteral("https://example.jp/u?a={address}&x=y"));
+    QVERIFY(loaded.settings.suppress && loaded.settings.precedenceBulk && !loaded.settings.dkim);
 }
 
-void TestBulkSettings::unreadableFileIsEverythingOff_data()
+void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
 {
-    QTest::addColumn<bool>("folder");
+    QTest::addColumn<int>("kind"); // 0 the content, 1 a folder, 2 a link to itself, 3 mode 000
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reasonPart");
-    // "配信停止" in code page 932: a file saved by a Windows editor in the wrong encoding.
-    QTest::newRow("not UTF-8") << false << QByteArray("SUPPRESSPATH=\x94\x7A\x90\x4D\r\nDKIM=1\r\n")
-                               << QStringLiteral("UTF-8");
-    QTest::newRow("a folder") << true << QByteArray() << QStringLiteral("ファイルではありません");
+    QTest::addColumn<QString>("url"); // what the dialog is shown of UNSUBURL
+
+    const QString url = QStringLiteral("https://example.jp/stop?a={address}");
+    const QByteArray good = bulk_testing::completeBulkIni(
+        "UNSUBURL=" + url.toUtf8() + "\nSUPPRESS=1\nSUPPRESSPATH=/tmp/stop.csv\nDKIM=1\n");
+    auto with = [&good](const char* from, const QByteArray& to) {
+        return QByteArray(good).replace(from, to);
+    };
+    QTest::newRow("a stray byte") << 0 << with("DKIMSELECTOR=", "DKIMSELECTOR=\xff")
+                                  << QStringLiteral("5行目が UTF-8") << url;
+    // "配信停止" saved in code page 932 by a Windows editor.
+    QTest::newRow("a Shift_JIS line")
+        << 0 << with("SUPPRESSPATH=/tmp/stop.csv", "SUPPRESSPATH=\x94\x7A\x90\x4D.csv")
+        << QStringLiteral("3行目が UTF-8") << url;
+    QTest::newRow("cut in a line") << 0 << good.left(good.indexOf("ONCEPERRUN=") + 5)
+                                   << QStringLiteral("9行目が改行で終わっていません") << url;
+    QTest::newRow("cut at a line end") << 0 << good.left(good.indexOf("SUPPRESS=1"))
+                                       << QStringLiteral("SUPPRESS、DKIM の行がありません") << url;
+    QTest::newRow("empty") << 0 << QByteArray() << QStringLiteral("空です") << QString();
+    QTest::newRow("a byte-order mark alone")
+        << 0 << QByteArray("\xEF\xBB\xBF") << QStringLiteral("空です") << QString();
+    QTest::newRow("an unknown key") << 0 << good + "SUPRESS=1\r\n"
+                                    << QStringLiteral("「SUPRESS」") << url;
+    QTest::newRow("a key in lower case")
+        << 0 << with("DKIM=1", "dkim=1") << QStringLiteral("「dkim」") << url;
+    QTest::newRow("an unknown value")
+        << 0 << with("SUPPRESS=1", "SUPPRESS=yes") << QStringLiteral("「yes」") << url;
+    QTest::newRow("a key twice, the second switching off")
+        << 0 << good + "DKIM=0\r\n"
+        << QStringLiteral("「DKIM」が２度") << url;
+    QTest::newRow("a line without =")
+        << 0 << with("DKIM=1", "DKIM") << QStringLiteral("11行目") << url;
+    QTest::newRow("a folder") << 1 << QByteArray() << QStringLiteral("ファイルではありません")
+                              << QString();
+    QTest::newRow("a link to itself")
+        << 2 << QByteArray() << QStringLiteral("symbolic links") << QString();
+    QTest::newRow("mode 000") << 3 << good << QStringLiteral("Permission denied") << QString();
 }
 
-void TestBulkSettings::unreadableFileIsEverythingOff()
+void TestBulkSettings::damagedFileStopsRunAndTestMail()
 {
-    QFETCH(bool, folder);
+    QFETCH(int, kind);
     QFETCH(QByteArray, content);
     QFETCH(QString, reasonPart);
+    QFETCH(QString, url);
     TempAppDir app;
-    if (folder)
-        QVERIFY(QDir().mkpath(app.file(kIni)));
+    const QString path = app.file(kIni);
+    if (kind == 1)
+        QVERIFY(QDir().mkpath(path));
+    else if (kind == 2)
+        QVERIFY(QFile::link(path, path));
     else
         app.write(kIni, content);
+    if (kind == 3) {
+        if (geteuid() == 0)
+            QSKIP("root reads a file of mode 000; the link to itself fails the same open");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    }
+
     const bulk::LoadedBulkSettings loaded = bulk::LoadBulkSettings(app.path());
     QCOMPARE(loaded.state, BulkFileState::Unreadable);
-    QCOMPARE(loaded.settings, BulkSettings{});
     QVERIFY2(loaded.reason.contains(reasonPart), qPrintable(loaded.reason));
-    const QString message = bulk::UnreadableMessage(app.path(), loaded.reason);
-    QVERIFY2(message.contains(QDir::toNativeSeparators(app.file(kIni))), qPrintable(message));
+    // The dialog is shown what the readable lines hold.
+    QCOMPARE(loaded.settings.unsubscribeUrl, url);
+
+    // The run and the test mail refuse alike, naming the file, the reason and where to mend it.
+    for (const bool forRun : {true, false}) {
+        QString refusal;
+        const std::optional<bulk::RunOptions> options =
+            forRun ? bulk::RunOptions::prepareRun(app.path(), &refusal, "kez@example.jp")
+                   : bulk::RunOptions::prepareTestMail(app.path(), &refusal, "kez@example.jp");
+        QVERIFY(!options);
+        const QStringList lines = refusal.split(QLatin1Char('\n'));
+        QCOMPARE(lines.first(), QStringLiteral("配信オプションのファイルを読み込めませんでした。"));
+        QCOMPARE(lines.at(1), QDir::toNativeSeparators(path));
+        QVERIFY2(refusal.contains(reasonPart), qPrintable(refusal));
+        QVERIFY2(lines.last().contains(QStringLiteral("「設定」→「配信オプション」")),
+                 qPrintable(refusal));
+    }
 }
 
 void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()

@@ -2,7 +2,9 @@
 // publishes. Signatures are verified with dkimpy on mails the SMTP sink stored
 // (tests/integration/test_bulk_mail.cpp).
 #include "bulk_test_tools.h"
+#include "core/bulk/bulk_run.h"
 #include "core/bulk/dkim_signer.h"
+#include "fakes.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 
 using bulk_testing::makeKey;
 using bulk_testing::run;
+using testing_support::TempAppDir;
 
 class TestDkimSigner : public QObject
 {
@@ -22,6 +25,9 @@ private slots:
     void keys();
     void dnsChecks_data();
     void dnsChecks();
+    void alignment_data();
+    void alignment();
+    void unsubscribeHeadersAreSigned();
 
 private:
     QTemporaryDir m_dir;
@@ -158,6 +164,88 @@ void TestDkimSigner::dnsChecks()
     QCOMPARE(taken, refusal.isEmpty());
     if (!taken)
         QVERIFY2(error.contains(refusal), qPrintable(error));
+}
+
+void TestDkimSigner::alignment_data()
+{
+    QTest::addColumn<QString>("domain"); // d=
+    QTest::addColumn<QString>("mail");   // the settings' MAIL
+    QTest::addColumn<bool>("aligned");
+    QTest::newRow("the same") << "example.jp"
+                              << "kez@example.jp" << true;
+    QTest::newRow("a parent") << "example.jp"
+                              << "kez@news.example.jp" << true;
+    QTest::newRow("case differs") << "Example.JP"
+                                  << "kez@NEWS.example.jp" << true;
+    QTest::newRow("a Japanese domain and its xn-- form") << "xn--r8jz45g.jp"
+                                                         << "kez@例え.jp" << true;
+    QTest::newRow("another domain") << "example.com"
+                                    << "kez@example.jp" << false;
+    QTest::newRow("only the same ending") << "example.jp"
+                                          << "kez@badexample.jp" << false;
+    QTest::newRow("a child of the sender's domain") << "news.example.jp"
+                                                    << "kez@example.jp" << false;
+    QTest::newRow("a MAIL without a domain") << "example.jp"
+                                             << "kez" << false;
+}
+
+void TestDkimSigner::alignment()
+{
+    QFETCH(QString, domain);
+    QFETCH(QString, mail);
+    QFETCH(bool, aligned);
+    QString problem;
+    QCOMPARE(bulk::CheckDkimAlignment(domain, mail, &problem), aligned);
+    // Both domains are named.
+    if (!aligned)
+        QVERIFY2(problem.contains(domain) && problem.contains(mail.section(QLatin1Char('@'), 1)),
+                 qPrintable(problem));
+
+    // The start of a run and the test mail take the same decision with a usable key.
+    TempAppDir app;
+    app.write(QStringLiteral("ini/bulk.ini"),
+              bulk_testing::completeBulkIni("DKIM=1\nDKIMDOMAIN=" + domain.toUtf8() +
+                                            "\nDKIMSELECTOR=kez\nDKIMKEY=" + m_rsa.toUtf8()));
+    for (const bool forRun : {true, false}) {
+        QString refusal;
+        const std::optional<bulk::RunOptions> options =
+            forRun ? bulk::RunOptions::prepareRun(app.path(), &refusal, mail)
+                   : bulk::RunOptions::prepareTestMail(app.path(), &refusal, mail);
+        QCOMPARE(bool(options), aligned);
+        if (!aligned)
+            QVERIFY2(refusal.contains(domain), qPrintable(refusal));
+    }
+}
+
+void TestDkimSigner::unsubscribeHeadersAreSigned()
+{
+    QString error;
+    const auto signer = bulk::DkimSigner::create(QStringLiteral("example.jp"),
+                                                 QStringLiteral("kez"), m_rsa, &error);
+    QVERIFY2(signer, qPrintable(error));
+    const QByteArray mail = "From: kez@example.jp\r\nTo: taro@example.jp\r\nSubject: news\r\n"
+                            "List-Unsubscribe: <https://example.jp/stop?a=taro%40example.jp>\r\n"
+                            "List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n"
+                            "X-Mailer: kez\r\n\r\nbody\r\n";
+    const std::optional<QByteArray> signedMail = signer->sign(mail, &error);
+    QVERIFY2(signedMail, qPrintable(error));
+    // The h= tag of the signature, unfolded, as a verifier reads it.
+    QVERIFY(signedMail->endsWith(mail));
+    QByteArray field = signedMail->left(signedMail->size() - mail.size());
+    QVERIFY2(field.startsWith("DKIM-Signature:"), field.constData());
+    field.replace("\r\n", "").replace(" ", "").replace("\t", "");
+    QStringList covered;
+    for (const QByteArray& tag : field.mid(field.indexOf(':') + 1).split(';'))
+        if (tag.startsWith("h="))
+            for (const QByteArray& name : tag.mid(2).split(':'))
+                covered << QString::fromLatin1(name).toLower();
+    QVERIFY2(covered.contains(QStringLiteral("list-unsubscribe")), qPrintable(covered.join(':')));
+    QVERIFY2(covered.contains(QStringLiteral("list-unsubscribe-post")),
+             qPrintable(covered.join(':')));
+    // The list is the one chosen, not every field of the mail.
+    QVERIFY2(covered.contains(QStringLiteral("from")) &&
+                 !covered.contains(QStringLiteral("x-mailer")),
+             qPrintable(covered.join(':')));
 }
 
 QTEST_GUILESS_MAIN(TestDkimSigner)

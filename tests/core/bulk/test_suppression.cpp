@@ -1,5 +1,6 @@
 // The suppression list and the one mail per address of a run: how addresses compare, how the
 // list is read, and what a run is told before it starts and for each address.
+#include "bulk_test_tools.h"
 #include "core/bulk/bulk_run.h"
 #include "core/bulk/suppression.h"
 #include "core/platform/text_files.h"
@@ -46,8 +47,7 @@ private slots:
     void listFormats();
     void unreadableListNamesFileAndReason();
     void runSkipsWithTheLogTexts();
-    void everythingOffWithoutReadableBulkIni_data();
-    void everythingOffWithoutReadableBulkIni();
+    void nothingAddedWithoutBulkIni();
     void refusedStarts_data();
     void refusedStarts();
     void testMailDoesNotReadTheList();
@@ -271,7 +271,7 @@ void TestSuppression::runSkipsWithTheLogTexts()
     TempAppDir app;
     const QString list = app.write(QStringLiteral("csv/stop.csv"), "stop@example.jp\r\n");
     app.write(QStringLiteral("ini/bulk.ini"),
-              ("SUPPRESS=1\r\nSUPPRESSPATH=" + list + "\r\n").toUtf8());
+              bulk_testing::completeBulkIni(("SUPPRESS=1\r\nSUPPRESSPATH=" + list).toUtf8()));
     QString refusal;
     std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
@@ -294,39 +294,21 @@ void TestSuppression::runSkipsWithTheLogTexts()
              std::optional<QString>(bulk::SuppressedText()));
 
     // With the one mail per address switched off, a repeated address goes out again.
-    app.write(QStringLiteral("ini/bulk.ini"), "ONCEPERRUN=0\r\n");
+    app.write(QStringLiteral("ini/bulk.ini"), bulk_testing::completeBulkIni("ONCEPERRUN=0"));
     run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
     run->noteSent(QStringLiteral("go@example.jp"));
     QCOMPARE(run->skipReason(QStringLiteral("go@example.jp")), std::nullopt);
 }
 
-void TestSuppression::everythingOffWithoutReadableBulkIni_data()
+void TestSuppression::nothingAddedWithoutBulkIni()
 {
-    QTest::addColumn<int>("kind"); // 0 no file, 1 a file in code page 932, 2 a folder
-    QTest::newRow("no bulk.ini") << 0;
-    // Switched on in it, with a list and a key that do not exist: unread, so not refused.
-    QTest::newRow("bulk.ini not UTF-8") << 1;
-    QTest::newRow("bulk.ini a folder") << 2;
-}
-
-void TestSuppression::everythingOffWithoutReadableBulkIni()
-{
-    QFETCH(int, kind);
+    // A damaged bulk.ini refuses the start instead (test_bulk_settings).
     TempAppDir app;
-    if (kind == 1)
-        app.write(QStringLiteral("ini/bulk.ini"),
-                  "SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\nDKIM=1\r\n"
-                  "DKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez\r\nDKIMKEY=none.pem\r\n"
-                  "UNSUBURL=https://example.jp/stop?a={address}\r\n");
-    if (kind == 2)
-        QVERIFY(QDir().mkpath(app.file(QStringLiteral("ini/bulk.ini"))));
     QString refusal;
     std::optional<bulk::RunOptions> run = bulk::RunOptions::prepareRun(app.path(), &refusal);
     QVERIFY2(run, qPrintable(refusal));
     QVERIFY2(bulk::RunOptions::prepareTestMail(app.path(), &refusal), qPrintable(refusal));
-    run->noteSent(QStringLiteral("taro@example.jp"));
-    QCOMPARE(run->skipReason(QStringLiteral("taro@example.jp")), std::nullopt);
     QVERIFY(!run->signer());
     for (bulk::MailKind kind :
          {bulk::MailKind::Delivery, bulk::MailKind::Test, bulk::MailKind::Notice})
@@ -369,7 +351,8 @@ void TestSuppression::refusedStarts()
     QFETCH(QString, named);
     QFETCH(QString, reasonPart);
     TempAppDir app;
-    app.write(QStringLiteral("ini/bulk.ini"), bulkIni.replace("@APP@", app.path().toUtf8()));
+    app.write(QStringLiteral("ini/bulk.ini"),
+              bulk_testing::completeBulkIni(bulkIni.replace("@APP@", app.path().toUtf8())));
     QString refusal;
     QVERIFY(!bulk::RunOptions::prepareRun(app.path(), &refusal));
     if (!named.isEmpty())
@@ -381,9 +364,10 @@ void TestSuppression::testMailDoesNotReadTheList()
 {
     TempAppDir app;
     app.write(QStringLiteral("ini/bulk.ini"),
-              ("SUPPRESS=1\r\nSUPPRESSPATH=" + app.file(QStringLiteral("csv/none.csv")) +
-               "\r\nUNSUBURL=https://example.jp/stop?a={address}\r\n")
-                  .toUtf8());
+              bulk_testing::completeBulkIni(
+                  ("SUPPRESS=1\r\nSUPPRESSPATH=" + app.file(QStringLiteral("csv/none.csv")) +
+                   "\r\nUNSUBURL=https://example.jp/stop?a={address}\r\n")
+                      .toUtf8()));
     QString refusal;
     const std::optional<bulk::RunOptions> test =
         bulk::RunOptions::prepareTestMail(app.path(), &refusal);

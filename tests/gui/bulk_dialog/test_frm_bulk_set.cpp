@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,14 +46,18 @@ class TestFrmBulkSet : public QObject
 
 private slots:
     void initTestCase();
-    void init() { aMain_sMail::ResetProcessState(); }
+    void init()
+    {
+        aMain_sMail::ResetProcessState();
+        aMain_sMail::Settings.MAIL = QStringLiteral("kez@example.jp"); // d= aligns with it
+    }
     void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     void openedFromTheSettingsMenu();
     void controlsAndTabOrder();
     void accessKeysMoveFocus();
     void missingFileShowsWhatSavingSwitchesOn();
-    void unreadableFileIsReportedWhenOpened();
+    void damagedFileKeepsWhatWasReadAndAsksBeforeSaving();
     void checks_data();
     void checks();
     void okSavesAndReopens();
@@ -156,7 +161,7 @@ void TestFrmBulkSet::accessKeysMoveFocus()
 {
     ScopedGuiFakes fakes;
     TempAppDir app;
-    app.write(kIni, "SUPPRESS=1\r\nDKIM=1\r\n");
+    app.write(kIni, bulk_testing::completeBulkIni("SUPPRESS=1\nDKIM=1"));
     frmBulkSet dialog(app.path());
     QVERIFY(showActive(dialog));
     const std::pair<Qt::Key, QWidget*> keys[] = {
@@ -192,7 +197,7 @@ void TestFrmBulkSet::missingFileShowsWhatSavingSwitchesOn()
     frmBulkSet dialog(app.path());
     QVERIFY(showActive(dialog));
     QVERIFY(fakes.boxes().shown.empty());
-    QVERIFY2(dialog.lblFileState->text().contains(QStringLiteral("すべてオフ")),
+    QVERIFY2(dialog.lblFileState->text().contains(QStringLiteral("１通だけ")),
              qPrintable(dialog.lblFileState->text()));
     QVERIFY(dialog.chkPrecedence->isChecked());
     QVERIFY(dialog.chkAutoSubmitted->isChecked());
@@ -202,17 +207,26 @@ void TestFrmBulkSet::missingFileShowsWhatSavingSwitchesOn()
     QVERIFY(!dialog.chkDkim->isChecked() && !dialog.txtDkimDomain->isEnabled() &&
             !dialog.cmdDkimKey->isEnabled());
     QVERIFY(dialog.txtUnsubMailto->text().isEmpty() && dialog.txtUnsubUrl->text().isEmpty());
-    // Cancel leaves no file behind: everything stays off.
+    // Cancel leaves no file behind.
     QTest::mouseClick(dialog.CancelCommand, Qt::LeftButton);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(!QFile::exists(app.file(kIni)));
 }
 
-void TestFrmBulkSet::unreadableFileIsReportedWhenOpened()
+void TestFrmBulkSet::damagedFileKeepsWhatWasReadAndAsksBeforeSaving()
 {
     ScopedGuiFakes fakes;
     TempAppDir app;
-    const QByteArray damaged = "SUPPRESS=1\r\nSUPPRESSPATH=\x94\x7A\x90\x4D.csv\r\n";
+    const QString list = app.write(QStringLiteral("csv/stop.csv"), "stop@example.jp\r\n");
+    const QString url = QStringLiteral("https://example.jp/stop?a={address}");
+    // The mailto line saved in code page 932 by a Windows editor; the rest is whole.
+    const QByteArray damaged =
+        bulk_testing::completeBulkIni("UNSUBURL=" + url.toUtf8() +
+                                      "\nSUPPRESS=1\nSUPPRESSPATH=" + list.toUtf8() +
+                                      "\nDKIM=1\nDKIMDOMAIN=example.jp\n"
+                                      "DKIMSELECTOR=kez\nDKIMKEY=" +
+                                      m_rsa.toUtf8() + "\nPRECEDENCE=0")
+            .replace("UNSUBMAILTO=", "UNSUBMAILTO=mailto:\x94\x7A\x90\x4D@example.jp");
     app.write(kIni, damaged);
     frmBulkSet dialog(app.path());
     QVERIFY(fakes.boxes().shown.empty()); // said when it opens, not before
@@ -220,15 +234,45 @@ void TestFrmBulkSet::unreadableFileIsReportedWhenOpened()
     QCOMPARE(fakes.boxes().shown.size(), size_t(1));
     const platform::MessageBoxRequest& box = fakes.boxes().shown.front();
     QCOMPARE(box.icon, MsgIcon::Exclamation);
-    QCOMPARE(box.caption, std::optional<QString>(QStringLiteral("KEZ-MAILER")));
     QVERIFY2(box.text.contains(QDir::toNativeSeparators(app.file(kIni))), qPrintable(box.text));
-    QVERIFY2(box.text.contains(QStringLiteral("UTF-8")), qPrintable(box.text));
-    // Off, not refused: the run goes on without the options, so the box must say so.
-    QVERIFY2(box.text.contains(QStringLiteral("すべてオフ")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("1行目が UTF-8")), qPrintable(box.text));
+    // The readable values are there; the unreadable one is empty, not guessed.
+    QCOMPARE(dialog.txtUnsubUrl->text(), url);
+    QVERIFY(dialog.txtUnsubMailto->text().isEmpty());
+    QVERIFY(!dialog.chkPrecedence->isChecked());
+    QVERIFY(dialog.chkSuppress->isChecked());
+    QCOMPARE(dialog.txtSuppressPath->text(), list);
+    QVERIFY(dialog.chkDkim->isChecked());
+    QCOMPARE(dialog.txtDkimDomain->text(), QStringLiteral("example.jp"));
+    QCOMPARE(dialog.txtDkimSelector->text(), QStringLiteral("kez"));
+    QCOMPARE(dialog.txtDkimKey->text(), m_rsa);
+    QVERIFY2(dialog.lblFileState->text().contains(QStringLiteral("壊れています")),
+             qPrintable(dialog.lblFileState->text()));
     dialog.hide();
     QVERIFY(showActive(dialog));
     QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+
+    // A save asks first, with No as the default; No keeps the file and the dialog.
+    fakes.boxes().shown.clear();
+    fakes.boxes().answers.push_back(platform::MsgAnswer::No);
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    const platform::MessageBoxRequest question = fakes.boxes().shown.front();
+    QCOMPARE(question.buttons, platform::MsgButtons::YesNoDefaultNo);
+    QCOMPARE(question.icon, MsgIcon::Question);
+    QVERIFY2(question.text.contains(QDir::toNativeSeparators(app.file(kIni))),
+             qPrintable(question.text));
+    QVERIFY(dialog.isVisible());
     QCOMPARE(app.read(kIni), damaged);
+
+    fakes.boxes().answers.push_back(platform::MsgAnswer::Yes);
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const bulk::LoadedBulkSettings saved = bulk::LoadBulkSettings(app.path());
+    QCOMPARE(saved.state, bulk::BulkFileState::Loaded);
+    QCOMPARE(saved.settings.unsubscribeUrl, url);
+    QCOMPARE(saved.settings.suppressionPath, list);
+    QCOMPARE(saved.settings.dkimKeyPath, m_rsa);
 }
 
 void TestFrmBulkSet::checks_data()
@@ -238,10 +282,22 @@ void TestFrmBulkSet::checks_data()
     QTest::addColumn<QString>("message"); // a part of the message
     QTest::addColumn<QString>("focus");
 
-    QTest::newRow("mailto without its scheme") << "txtUnsubMailto"
-                                               << "stop@example.jp"
-                                               << "「mailto:」"
-                                               << "txtUnsubMailto";
+    QTest::newRow("a web address as the mailto") << "txtUnsubMailto"
+                                                 << "https://example.jp/stop"
+                                                 << "「mailto:」"
+                                                 << "txtUnsubMailto";
+    QTest::newRow("a misspelt placeholder") << "txtUnsubUrl"
+                                            << "https://example.jp/stop?a={Address}"
+                                            << "「{Address}」"
+                                            << "txtUnsubUrl";
+    QTest::newRow("URL without the placeholder") << "txtUnsubUrl"
+                                                 << "https://example.jp/stop"
+                                                 << "{address} がありません"
+                                                 << "txtUnsubUrl";
+    QTest::newRow("signing domain not the sender's") << "txtDkimDomain"
+                                                     << "example.com"
+                                                     << "「example.com」が送信者"
+                                                     << "txtDkimDomain";
     QTest::newRow("http instead of https") << "txtUnsubUrl"
                                            << "http://example.jp/s?a={address}"
                                            << "「https://」"
@@ -391,6 +447,21 @@ void TestFrmBulkSet::dnsRecordShownAndCopied()
     QVERIFY(!dialog.cmdCopyDns->isEnabled());
     QVERIFY2(dialog.lblDkimStatus->text().contains(QStringLiteral("1024ビット")),
              qPrintable(dialog.lblDkimStatus->text()));
+
+    // A long message, here the path of a refused key in deep folders, wraps inside its label
+    // and its frame instead of running past the edge.
+    const QString deep = m_keys.filePath(QStringLiteral("customer-keys/mail-signing-keys-2025/"
+                                                        "department-of-sales-and-marketing"));
+    QVERIFY(QDir().mkpath(deep));
+    const QString longPath = deep + QStringLiteral("/retired-rsa-1024-bit-signing-key.pem");
+    QVERIFY(QFile::copy(m_shortRsa, longPath));
+    dialog.txtDkimKey->setText(longPath);
+    QLabel* status = dialog.lblDkimStatus;
+    QVERIFY(status->wordWrap());
+    const int needed = status->heightForWidth(status->width());
+    QVERIFY2(needed > status->fontMetrics().height(), qPrintable(status->text()));
+    QVERIFY2(status->height() >= needed, qPrintable(QString::number(needed)));
+    QVERIFY(dialog.Frame4->contentsRect().contains(status->geometry()));
 }
 
 void TestFrmBulkSet::enterPressesOnlyTheFocusedButton()

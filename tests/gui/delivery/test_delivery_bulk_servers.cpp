@@ -8,6 +8,7 @@
 #include "modal_dialogs.h"
 #include "servers_env.h"
 
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -60,13 +61,14 @@ private slots:
             "csv/stop.csv", "user3@example.jp\r\nuser4@example.jp\r\nuser5@example.jp\r\n"
                             "user8@Example.Jp\r\n");
         h.app.write("ini/bulk.ini",
-                    "UNSUBMAILTO=mailto:stop@example.jp?subject=stop%20{address}\r\n"
-                    "UNSUBURL=https://example.jp/stop?a={address}\r\n"
-                    "SUPPRESS=1\r\nSUPPRESSPATH=" +
+                    bulk_testing::completeBulkIni(
+                        "UNSUBMAILTO=mailto:stop@example.jp?subject=stop%20{address}\r\n"
+                        "UNSUBURL=https://example.jp/stop?a={address}\r\n"
+                        "SUPPRESS=1\r\nSUPPRESSPATH=" +
                         stopList.toUtf8() +
                         "\r\nDKIM=1\r\nDKIMDOMAIN=example.jp\r\nDKIMSELECTOR=kez2025\r\n"
                         "DKIMKEY=" +
-                        key.toUtf8() + "\r\n");
+                        key.toUtf8()));
         h.fillMessage();
         h.useList("user1@example.jp\r\nuser2@example.jp\r\nuser3@example.jp\r\n"
                   "User4@example.jp\r\nuser5@EXAMPLE.JP\r\nuser6@example.jp\r\n"
@@ -213,7 +215,8 @@ private slots:
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else
             path = h.app.write("csv/stop.csv", stopList);
-        h.app.write("ini/bulk.ini", "SUPPRESS=1\r\nSUPPRESSPATH=" + path.toUtf8() + "\r\n");
+        h.app.write("ini/bulk.ini", bulk_testing::completeBulkIni(
+                                        "SUPPRESS=1\r\nSUPPRESSPATH=" + path.toUtf8()));
 
         h.form->SendCommand->click();
         QStringList stored;
@@ -256,6 +259,88 @@ private slots:
                               .toString();
         }
         QCOMPARE(recipients, QStringList{kOperator} + delivered + QStringList{kOperator});
+    }
+
+    void damagedBulkIniSendsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "@DIR@": a folder in its place
+        const QByteArray good = bulk_testing::completeBulkIni(
+            "SUPPRESS=1\nSUPPRESSPATH=/nonexistent/stop.csv\nDKIM=1\nDKIMDOMAIN=example.jp\n"
+            "DKIMSELECTOR=kez\nDKIMKEY=/nonexistent/dkim.pem\n");
+        auto with = [&good](const char* from, const QByteArray& to) {
+            return QByteArray(good).replace(from, to);
+        };
+        QTest::newRow("a stray byte") << with("DKIMSELECTOR=kez", "DKIMSELECTOR=k\xffz");
+        QTest::newRow("a Shift_JIS line")
+            << with("SUPPRESSPATH=/nonexistent/stop.csv", "SUPPRESSPATH=\x94\x7A\x90\x4D.csv");
+        QTest::newRow("truncated") << good.left(good.indexOf("SUPPRESS=1") + 8);
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("an unknown key") << good + "SUPRESS=0\r\n";
+        QTest::newRow("SUPPRESS=yes") << with("SUPPRESS=1", "SUPPRESS=yes");
+        QTest::newRow("a folder") << QByteArray("@DIR@");
+    }
+
+    // Neither 送信 nor テスト送信 sends anything while bulk.ini cannot be read whole: the sink
+    // stores nothing and no address is logged as sent. The same window then sends a test mail
+    // once the file is mended, so the sink was there to store what would have gone.
+    void damagedBulkIniSendsNothing()
+    {
+        QFETCH(QByteArray, content);
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QStringList before = integration::filesIn(store, "*");
+
+        testing_support::WindowOptions options;
+        options.realTransport = true;
+        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = env.smtpServer();
+            s.SENDLOG = 1;
+            s.ERRLOG = 1;
+        };
+        Harness h(options);
+        const QString ini = h.app.file("ini/bulk.ini");
+        if (content == "@DIR@")
+            QVERIFY(QDir().mkpath(ini));
+        else
+            h.app.write("ini/bulk.ini", content);
+        h.fillMessage();
+        h.useList("user1@example.jp\r\nuser1@example.jp\r\nuser2@example.jp\r\n");
+
+        for (QAbstractButton* button : {static_cast<QAbstractButton*>(h.form->SendCommand),
+                                        static_cast<QAbstractButton*>(h.form->cmdTestSend)}) {
+            h.fakes.boxes().shown.clear();
+            button->click();
+            QCOMPARE(h.boxTexts().size(), 1);
+            const QStringList lines = h.boxTexts().first().split('\n');
+            QCOMPARE(lines.first(), QString("配信オプションのファイルを読み込めませんでした。"));
+            QCOMPARE(lines.at(1), QDir::toNativeSeparators(ini));
+            QCOMPARE(lines.last(),
+                     QString("メニューの「設定」→「配信オプション」で内容を確かめて下さい。"));
+            QCOMPARE(h.fakes.boxes().shown.front().icon, platform::MsgIcon::Exclamation);
+            QVERIFY(!h.form->run.started);
+        }
+        QCOMPARE(integration::filesIn(store, "*"), before);
+        QVERIFY(h.logLines("log/send.log").isEmpty());
+        QVERIFY(h.logLines("log/error.log").isEmpty());
+
+        // Mended: the test mail goes out, and it is the only thing the sink got.
+        if (content == "@DIR@")
+            QVERIFY(QDir(ini).removeRecursively());
+        h.app.write("ini/bulk.ini", bulk_testing::completeBulkIni());
+        h.fakes.boxes().shown.clear();
+        h.form->cmdTestSend->click();
+        QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
+        QStringList added = integration::filesIn(store, "*.json");
+        for (const QString& name : before)
+            added.removeOne(name);
+        QCOMPARE(added.size(), 1);
+        const QJsonObject meta =
+            QJsonDocument::fromJson(integration::readAll(QDir(store).filePath(added.first())))
+                .object();
+        QCOMPARE(meta.value("rcpt_tos").toArray(), QJsonArray({kOperator}));
     }
 };
 

@@ -59,12 +59,16 @@ private slots:
         h.form->BodyText->setPlainText("一行目\n二行目");
         h.form->AttachText->setText("/tmp/a.pdf,/tmp/b.pdf");
         const QString list = h.useList("a@example.jp\r\nb@example.jp\r\n c@example.jp \r\n");
+        QVERIFY(h.form->mnOption->isEnabled() && h.form->mnOption_Bulk->isEnabled());
         h.form->SendCommand->click();
 
         // The start notice is out, the ten controls are locked, and no mail has gone yet.
         QCOMPARE(h.recipients(), QStringList({kOperator}));
         for (QWidget* w : h.form->runLockedControls())
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        // The settings and the delivery options cannot be saved under the run.
+        QVERIFY(!h.form->mnOption->isEnabled());
+        QVERIFY(!h.form->mnOption_Bulk->isEnabled());
         for (QWidget* w : {static_cast<QWidget*>(h.form->CancelCommand),
                            static_cast<QWidget*>(h.form->cmdSendPouse),
                            static_cast<QWidget*>(h.form->cmdSendRtry)})
