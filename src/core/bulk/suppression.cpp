@@ -152,8 +152,8 @@ enum class Outcome { Read, NotThisEncoding, Nul, ReadError };
 Outcome readWith(QFile& file, qint64 from, QStringConverter::Encoding encoding,
                  const char* codecName, ListLines& lines)
 {
-    const bool utf16 = encoding == QStringConverter::Utf16LE ||
-                       encoding == QStringConverter::Utf16BE;
+    const bool utf16 =
+        encoding == QStringConverter::Utf16LE || encoding == QStringConverter::Utf16BE;
     if (!file.seek(from))
         return Outcome::ReadError;
     // Stateful, so that a character cut between two pieces is joined again.
@@ -255,18 +255,16 @@ std::optional<SuppressionList> SuppressionList::read(const QString& path, QStrin
     for (const Try& t : tries) {
         ListLines lines;
         switch (readWith(file, t.from, t.encoding, t.codecName, lines)) {
-        case Outcome::ReadError:
-            return refuse(platform::fileErrorText(file));
+        case Outcome::ReadError: return refuse(platform::fileErrorText(file));
         case Outcome::Nul:
             return refuse(QStringLiteral("NULバイト（0x00）を含んでいます。テキストのファイルでは"
                                          "ありません。"));
         case Outcome::NotThisEncoding:
             if (t.name)
-                return refuse(QStringLiteral("%1 として読めない箇所があります。")
-                                  .arg(QLatin1String(t.name)));
+                return refuse(
+                    QStringLiteral("%1 として読めない箇所があります。").arg(QLatin1String(t.name)));
             continue;
-        case Outcome::Read:
-            break;
+        case Outcome::Read: break;
         }
         // Only a file of blank lines is taken as an empty list; a comment alone is not, since
         // it says the operator meant to list someone.

@@ -57,7 +57,7 @@ void TestSuppression::comparison_data()
 {
     QTest::addColumn<QString>("listed");
     QTest::addColumn<QString>("probe");
-    QTest::addColumn<bool>("suppressed"); // the suppression list: local part in any case
+    QTest::addColumn<bool>("suppressed");  // the suppression list: local part in any case
     QTest::addColumn<bool>("sameForSent"); // one mail per address: local part exact
 
     QTest::newRow("identical") << "taro@example.jp"
@@ -68,12 +68,10 @@ void TestSuppression::comparison_data()
                                      << "taro@example.jp" << true << false;
     QTest::newRow("local part dots and case") << "taro.yamada@example.jp"
                                               << "Taro.Yamada@EXAMPLE.JP" << true << false;
-    QTest::newRow("non-ASCII local part case") << QStringLiteral("Ämi@example.jp")
-                                               << QStringLiteral("ämi@example.jp") << true
-                                               << false;
+    QTest::newRow("non-ASCII local part case")
+        << QStringLiteral("Ämi@example.jp") << QStringLiteral("ämi@example.jp") << true << false;
     QTest::newRow("blanks and controls around a line") << "taro@example.jp"
-                                                       << " \ttaro@EXAMPLE.jp\x01 " << true
-                                                       << true;
+                                                       << " \ttaro@EXAMPLE.jp\x01 " << true << true;
     QTest::newRow("ideographic space around a line")
         << QStringLiteral("\u3000taro@example.jp") << QStringLiteral("taro@example.jp\u3000")
         << true << true;
@@ -87,23 +85,22 @@ void TestSuppression::comparison_data()
     QTest::newRow("Japanese local part, domain in any case")
         << QStringLiteral("山田@Example.JP") << QStringLiteral("山田@example.jp") << true << true;
     QTest::newRow("another Japanese local part")
-        << QStringLiteral("山田@example.jp") << QStringLiteral("山本@example.jp") << false
-        << false;
+        << QStringLiteral("山田@example.jp") << QStringLiteral("山本@example.jp") << false << false;
     QTest::newRow("full-width letters in a Japanese domain")
         << QStringLiteral("taro@ＥＸＡＭＰＬＥ.例え.jp") << QStringLiteral("taro@example.例え.jp")
         << true << true;
-    QTest::newRow("a longer domain is another domain") << "taro@example.jp"
-                                                       << "taro@example.jp.evil.example" << false
-                                                       << false;
+    QTest::newRow("a longer domain is another domain")
+        << "taro@example.jp"
+        << "taro@example.jp.evil.example" << false << false;
     QTest::newRow("a sub-domain is another domain") << "taro@example.jp"
                                                     << "taro@mail.example.jp" << false << false;
     QTest::newRow("the last @ splits") << "a@b@Example.jp"
                                        << "a@b@example.JP" << true << true;
     // Split at the first "@", "B@example.jp" would be a domain in any case and the two one
     // mailbox for one mail per address too.
-    QTest::newRow("the last @ splits: local parts a@B and a@b") << "a@B@example.jp"
-                                                                << "a@b@example.jp" << true
-                                                                << false;
+    QTest::newRow("the last @ splits: local parts a@B and a@b")
+        << "a@B@example.jp"
+        << "a@b@example.jp" << true << false;
     QTest::newRow("no @") << "Postmaster"
                           << "postmaster" << true << false;
     QTest::newRow("plus tag is part of the local part") << "taro+news@example.jp"
@@ -184,8 +181,8 @@ void TestSuppression::listFormats_data()
         << utf16(text, false) << QString() << listed << notListed;
     QTest::newRow("UTF-16 BE with its mark")
         << utf16(text, true) << QString() << listed << notListed;
-    QTest::newRow("UTF-8 with its mark") << "\xEF\xBB\xBF" + text.toUtf8() << QString() << listed
-                                         << notListed;
+    QTest::newRow("UTF-8 with its mark")
+        << "\xEF\xBB\xBF" + text.toUtf8() << QString() << listed << notListed;
     QTest::newRow("UTF-8 without a mark, LF ends")
         << QString(text).replace("\r\n", "\n").toUtf8() << QString() << listed << notListed;
     QTest::newRow("code page 932") << cp932(text) << QString() << listed << notListed;
@@ -219,9 +216,9 @@ void TestSuppression::listFormats_data()
     QTest::newRow("no line looks like an address")
         << cp932(QStringLiteral("氏名,電話\r\n山田,03-0000-0000\r\n@\r\nx@\r\n"))
         << "メールアドレスの行がありません" << QStringList() << QStringList();
-    QTest::newRow("comments only") << QByteArray("# nobody yet\r\n# see a@b.example\r\n")
-                                   << "メールアドレスの行がありません" << QStringList()
-                                   << QStringList();
+    QTest::newRow("comments only")
+        << QByteArray("# nobody yet\r\n# see a@b.example\r\n") << "メールアドレスの行がありません"
+        << QStringList() << QStringList();
     QTest::newRow("blank lines only: nothing listed")
         << QByteArray("\r\n \t\r\n") << QString() << QStringList() << QStringList{"a@b.example"};
 }

@@ -102,8 +102,10 @@ void TestSpecialFiles::refusedAtOnce_data()
             QTest::newRow(qPrintable(r + ": " + kind)) << r << QString::fromLatin1(kind);
     }
     // Files read whole into memory: the key at most 64 KiB, the body at most 16 MiB.
-    QTest::newRow("DKIM key: one byte beyond 64 KiB") << "DKIM key" << "65537";
-    QTest::newRow("body file: one byte beyond 16 MiB") << "body file" << "16777217";
+    QTest::newRow("DKIM key: one byte beyond 64 KiB") << "DKIM key"
+                                                      << "65537";
+    QTest::newRow("body file: one byte beyond 16 MiB") << "body file"
+                                                       << "16777217";
 }
 
 void TestSpecialFiles::refusedAtOnce()
@@ -142,10 +144,10 @@ void TestSpecialFiles::refusedAtOnce()
     QVERIFY2(!error->trimmed().isEmpty(), "refused without a reason");
     // The reason is said, not just "could not read": which kind of file it is, or its size.
     const bool sizeCase = kind.front().isDigit();
-    const QString expected = sizeCase                                ? QStringLiteral("大きすぎます")
-                             : kind == QLatin1String("FIFO")         ? QStringLiteral("FIFO")
-                             : kind == QLatin1String("folder")       ? QStringLiteral("フォルダー")
-                                                                     : QStringLiteral("デバイス");
+    const QString expected = sizeCase                        ? QStringLiteral("大きすぎます")
+                             : kind == QLatin1String("FIFO") ? QStringLiteral("FIFO")
+                             : kind == QLatin1String("folder") ? QStringLiteral("フォルダー")
+                                                               : QStringLiteral("デバイス");
     // The attachment check has long had its own words for anything but a regular file.
     const bool attachmentText = reader == QLatin1String("attachment") && !sizeCase &&
                                 error->contains(QStringLiteral("ファイルではありません"));

@@ -175,8 +175,7 @@ private slots:
         for (char& c : random)
             c = char(generator.bounded(1, 256));
         QTest::newRow("random bytes") << random << "文字コードが分かりません";
-        QTest::newRow("NUL bytes") << QByteArray("u\0s\0e\0r\0002\0@\0x\0.\0j\0p\0", 20)
-                                   << "NUL";
+        QTest::newRow("NUL bytes") << QByteArray("u\0s\0e\0r\0002\0@\0x\0.\0j\0p\0", 20) << "NUL";
         QTest::newRow("no line looks like an address")
             << QByteArray("name,mail\r\nTaro,none\r\n") << "メールアドレスの行がありません";
         QTest::newRow("FIFO") << QByteArray("FIFO") << "FIFO";
