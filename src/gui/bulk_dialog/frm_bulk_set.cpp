@@ -3,6 +3,7 @@
 #include "core/bulk/bulk_headers.h"
 #include "core/bulk/bulk_settings.h"
 #include "core/bulk/dkim_signer.h"
+#include "core/platform/text_files.h"
 #include "core/settings/a_main_smail.h"
 #include "core/text/trim.h"
 #include "gui/platform/file_dialogs.h"
@@ -17,7 +18,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -62,11 +62,11 @@ QString wrappable(QString text)
 // Whether a file can be opened for reading, and why not.
 std::optional<QString> unreadableReason(const QString& path)
 {
-    if (QFileInfo(path).isDir())
-        return QStringLiteral("フォルダーです。");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
+    // A named pipe given here would hold the dialog until something wrote to it.
+    QFile file;
+    QString reason;
+    if (!platform::openRegularFile(file, path, &reason))
+        return reason;
     return std::nullopt;
 }
 
