@@ -32,7 +32,7 @@ namespace {
 
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
 // Label3 after a failed POP login, until one succeeds; the reason is its tool tip.
-const QString kLoginFailedLabel = QStringLiteral("ＰＯＰ３承認エラー");
+const QString kLoginFailedLabel = QStringLiteral("ＰＯＰ３認証エラー");
 // Mails in a row that fail at the connection level before the run takes the server for down.
 constexpr int kServerDownAfter = 3;
 

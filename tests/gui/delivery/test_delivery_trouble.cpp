@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(h.transport->log(),
                  QStringList({"login user", "send " + kOperator, "send a@example.jp",
                               "send b@example.jp", "login user", "send " + kOperator}));
-        QCOMPARE(labelAtFirstMail, QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(labelAtFirstMail, QString("ＰＯＰ３認証エラー"));
         QCOMPARE(h.form->Label3->toolTip(), reason);
         QCOMPARE(h.boxTexts(), QStringList({"送信が完了しました。"}));
         QCOMPARE(h.logLines("log/error.log"),
