@@ -7,6 +7,11 @@
 
 #include <cerrno>
 
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace platform {
 
 std::optional<QByteArray> encodeCp932(const QString& text)
@@ -164,6 +169,26 @@ bool readListFile(const QString& path, const std::function<void(const QString& l
     return true;
 }
 
+namespace {
+
+// Closes a file the program already owns to everyone but its owner. Only a regular file of
+// this user: a log path may name a device, or a file the operator shares on purpose but does
+// not own, and neither is ours to change. A refusal leaves the mode as it was; the write
+// itself goes on.
+void closeToOthers([[maybe_unused]] const QFile& file)
+{
+#if defined(Q_OS_UNIX)
+    struct stat st
+    {
+    };
+    if (::fstat(file.handle(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        ::fchmod(file.handle(), st.st_mode & S_IRWXU);
+#endif
+}
+
+} // namespace
+
 bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorText)
 {
     auto fail = [errorText](const QString& reason) {
@@ -174,8 +199,12 @@ bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorTex
     QFile file(path);
     // Unbuffered: each write reaches the system at once, so a refusal is seen here, with the
     // system's reason, and not at a later flush that no longer knows what was written.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    // Owner-only from the start, as the settings are: the logs list the recipients' addresses.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return fail(fileErrorText(file));
+    // A log from before, or one copied in with the folder, is closed at its next line.
+    closeToOthers(file);
     const qint64 oldSize = file.isSequential() ? 0 : file.size();
     qint64 written = 0;
     // A write the system cuts short reports no error; the next one, for the rest, fails with
