@@ -582,6 +582,8 @@ void WriteForm::cmdSendRtry_Click()
                 return;
         }
         Timer1->setInterval(delivery::ResumeIntervalMs(value));
+        // The caption's time left shows the new pace at once, not only after the next mail.
+        m_runTitle->intervalChanged(Timer1->interval());
         Timer1->setEnabled(true);
     }
     txtTimerTime->setEnabled(false);
