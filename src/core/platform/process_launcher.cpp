@@ -95,7 +95,8 @@ QString exitFailureText(const QString& program, bool crashed, int exitCode,
                 : QStringLiteral("%1 が終了コード %2 で終了しました。").arg(program).arg(exitCode);
     const QList<QByteArray> lines = errorOutput.trimmed().split('\n');
     const QString last = QString::fromLocal8Bit(lines.constLast()).trimmed();
-    constexpr qsizetype kLongest = 200;
+    // The notice has room for a few lines, the URL among them.
+    constexpr qsizetype kLongest = 48;
     if (!last.isEmpty())
         text += QLatin1Char('\n') + (last.size() > kLongest ? last.left(kLongest) + u'…' : last);
     return text;
