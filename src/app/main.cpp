@@ -1,11 +1,16 @@
+#include "core/bulk/bulk_settings.h"
 #include "core/platform/app_folder.h"
 #include "core/platform/file_size_signal.h"
+#include "core/platform/owner_only_file.h"
 #include "core/platform/system_messages.h"
+#include "core/settings/settings_file.h"
 #include "gui/icon/app_icon.h"
 #include "gui/main_window/write_form.h"
 #include "gui/platform/message_boxes.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -37,6 +42,12 @@ int main(int argc, char* argv[])
                          QStringLiteral("アプリケーションフォルダを作成できませんでした。\n%1\n%2")
                              .arg(folder.path, failure),
                          platform::MsgIcon::Critical);
+    // Before anything reads the ini folder: a save killed midway left a full copy of its file,
+    // the password included, under a name that nothing else would ever clear away.
+    platform::removeUnfinishedSaves(
+        QDir(folder.path).filePath(QStringLiteral("ini")),
+        {QFileInfo(aMain_sMail::SettingsFilePath(folder.path)).fileName(),
+         QFileInfo(bulk::BulkFilePath(folder.path)).fileName()});
 
     WriteForm form(folder.path);
     form.Form_Load();

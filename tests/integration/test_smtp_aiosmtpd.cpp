@@ -169,6 +169,20 @@ void TestSmtpAiosmtpd::roundTrip_data()
         << QStringList({QStringLiteral("とても長い添付ファイルの名前を付けてみましたがきちんと届く"
                                        "でしょうか確認用①髙ｶﾅ😀.csv")})
         << false;
+    // Names and subjects that need more than one encoded word in ISO-2022-JP: words end only at
+    // the text's own blanks, or the mail goes in UTF-8 where that takes fewer words.
+    QTest::newRow("company, division and section with ASCII blanks")
+        << QStringLiteral("第2課 ABC-100 説明会 のご案内 2026年12月 東京 大阪 名古屋 福岡 会場")
+        << QStringLiteral("株式会社ABC 営業部 第2課") << QStringLiteral("本文です。\n")
+        << QStringList() << false;
+    QTest::newRow("long name of ASCII and kanji in ISO-2022-JP")
+        << QStringLiteral("ご案内")
+        << QStringLiteral("株式会社サンプル商事 東日本営業本部 第一営業部 顧客サポートセンター")
+        << QStringLiteral("本文です。\n") << QStringList() << true;
+    QTest::newRow("long mixed name with digits between kanji")
+        << QStringLiteral("第3四半期 決算 説明会")
+        << QStringLiteral("ABC株式会社 第2営業部 第3課 2026年度 新規顧客 担当チーム")
+        << QStringLiteral("本文です。\n") << QStringList() << false;
     QTest::newRow("the test mail of the issue")
         << QStringLiteral("㈱サンプル ②説明会 9:00～17:00") << QStringLiteral("髙木 﨑子")
         << QStringLiteral("㈱サンプル ②説明会 9:00～17:00\n髙木 﨑子\n") << QStringList() << false;
@@ -239,11 +253,15 @@ void TestSmtpAiosmtpd::roundTrip()
     }
     // Python's newer API adds a blank between two encoded words of a name, against RFC 2047.
     // An ASCII name must never be encoded words, so it reads right there as well; so must a
-    // name that fits one word.
+    // name that fits one word. A longer one reads there with the same words: its encoded
+    // words end only where the name has a blank, so the added blanks only widen its own.
     const bool asciiName =
         std::all_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x80; });
+    const QString modern = python.value("from_name_modern").toString();
     if (asciiName || python.value("raw_from").toString().count(QLatin1String("=?")) <= 1)
-        QVERIFY2(python.value("from_name_modern").toString() == name, dump.constData());
+        QVERIFY2(modern == name, dump.constData());
+    else
+        QVERIFY2(modern.simplified() == name.simplified(), dump.constData());
 
     // One charset for the whole mail, and strict JIS text stays ISO-2022-JP.
     QSet<QString> charsets = {python.value("body_charset").toString()};

@@ -40,7 +40,23 @@ done
 contents="$(dpkg-deb --contents "$deb" | awk '{print $NF}')"
 for f in ./usr/bin/kezmailer "./usr/share/applications/$id.desktop" \
     "./usr/share/metainfo/$id.metainfo.xml" "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
-    "./usr/share/icons/hicolor/48x48/apps/$id.png"; do
+    "./usr/share/icons/hicolor/48x48/apps/$id.png" ./usr/share/doc/kezmailer/copyright; do
     grep -qxF "$f" <<<"$contents" || fail "not in the package: $f"
 done
+# Debian's own parser of the machine-readable copyright format reads the file the package
+# installs: every file of the package is under the GPL, version 3 or later.
+unpacked="$out/unpacked"
+dpkg-deb --extract "$deb" "$unpacked"
+/usr/bin/python3 - "$unpacked/usr/share/doc/kezmailer/copyright" <<'PY' || fail "copyright file"
+import sys
+from debian.copyright import Copyright
+
+with open(sys.argv[1], encoding="utf-8") as f:
+    c = Copyright(f, strict=True)
+files = c.find_files_paragraph("usr/bin/kezmailer")
+assert files is not None and files.license.synopsis == "GPL-3+", files
+# The short name is defined once, by a stand-alone paragraph holding the terms.
+texts = [p.license.text for p in c.all_license_paragraphs() if p.license.synopsis == "GPL-3+"]
+assert len(texts) == 1 and "either version 3 of the License" in texts[0], texts
+PY
 echo "deb package: $(basename "$deb")"

@@ -4,7 +4,7 @@
 # AppStream validators, and the program, started from the prefix on a private X server,
 #   - with an executable folder it cannot write (as the user nobody when run as root), creates
 #     ini/, csv/, txt/ and log/ in the user's data folder and nothing beside itself, and its
-#     window carries the program's icon;
+#     window carries the program's icon and the class the desktop entry names;
 #   - with an executable folder it can write, keeps them beside itself, as it always has.
 #
 # Usage: installed_program.sh BUILD_DIR APP_ID
@@ -104,6 +104,13 @@ done
 for size in 16 22 24 32 48 64 128; do
     [[ "$icons" == *"Icon ($size x $size)"* ]] || fail "window icon lacks ${size}px: $icons"
 done
+# The desktop entry's StartupWMClass is the class the window carries, which is what docks and
+# task bars go by to show the window under its launcher entry.
+wm_class="$(DISPLAY="$display" xprop -id "$window" WM_CLASS)"
+class="$(sed -n 's/^WM_CLASS(STRING) = "[^"]*", "\([^"]*\)"$/\1/p' <<<"$wm_class")"
+startup="$(sed -n 's/^StartupWMClass=//p' "$prefix/share/applications/$id.desktop")"
+[[ -n "$class" && "$class" == "$startup" ]] ||
+    fail "StartupWMClass '$startup' is not the window's class: $wm_class"
 kill "${pids[-1]}"
 
 # 2. An executable folder this user can write: the portable layout stays.

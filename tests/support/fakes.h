@@ -44,6 +44,8 @@ struct LaunchRecord
 {
     QString program;
     QStringList args;
+    // A watched start's report of its end; empty for a detached start.
+    platform::ExitFailure onFailure;
 };
 
 class FakeLauncher : public platform::ProcessLauncher
@@ -51,13 +53,20 @@ class FakeLauncher : public platform::ProcessLauncher
 public:
     bool startDetached(const QString& program, const QStringList& args, QString* errorText) override
     {
-        launches.push_back({program, args});
+        launches.push_back({program, args, {}});
         if (!failWith.isEmpty()) {
             if (errorText)
                 *errorText = failWith;
             return false;
         }
         return true;
+    }
+    bool startWatched(const QString& program, const QStringList& args,
+                      platform::ExitFailure onFailure, QString* errorText) override
+    {
+        const bool started = startDetached(program, args, errorText);
+        launches.back().onFailure = std::move(onFailure);
+        return started;
     }
     std::vector<LaunchRecord> launches;
     QString failWith; // non-empty: every start fails with this reason

@@ -28,7 +28,8 @@ QString ErrorLogLine(const QString& errorText, const QString& address, const QSt
 // C0 and C1 control characters and DEL as "\x" and two upper-case hex digits ("\x0A").
 QString EscapeControlCharacters(const QString& text);
 
-// Appends line + CR LF to the file at path, creating it when missing, and closes it again.
+// Appends line + CR LF to the file at path, creating it owner-only when missing (an existing
+// one of this user is made owner-only too), and closes it again.
 // Characters code page 932 can't hold are written as "&#NNNN;". The whole line or nothing: a
 // write the system cuts short is taken back. False when the line could not be written, with
 // the reason in *errorText (the system's own, e.g. a full disk).

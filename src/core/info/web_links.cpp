@@ -16,16 +16,22 @@ QString bbsPageUrl()
     return QLatin1String(kWebHost) + QStringLiteral("/~kez-mail/kezmailergate/kezmailergate.cgi");
 }
 
-bool openInBrowser(const QString& url, QString* errorText)
+bool openInBrowser(const QString& url, QString* errorText,
+                   const std::function<void(const QString& reason)>& onLateFailure)
 {
 #if defined(Q_OS_WIN)
-    const QString program = QStringLiteral("C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE");
-#elif defined(Q_OS_MACOS)
+    // The browser itself, whose exit status says nothing about the page.
+    Q_UNUSED(onLateFailure);
+    return platform::launcher().startDetached(
+        QStringLiteral("C:\\Program Files\\Internet Explorer\\IEXPLORE.EXE"), {url}, errorText);
+#else
+#if defined(Q_OS_MACOS)
     const QString program = QStringLiteral("open");
 #else
     const QString program = QStringLiteral("xdg-open");
 #endif
-    return platform::launcher().startDetached(program, {url}, errorText);
+    return platform::launcher().startWatched(program, {url}, onLateFailure, errorText);
+#endif
 }
 
 } // namespace info

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The product's two web pages and how the browser is started on them.
 namespace info {
 
@@ -14,8 +16,11 @@ QString infoPageUrl();
 QString bbsPageUrl();
 
 // Starts the browser on url without waiting for it. On Windows this is the browser at its
-// fixed path, as it always was; elsewhere the desktop's default browser, with the URL as its
-// single argument. On failure returns false with the system's reason in *errorText.
-bool openInBrowser(const QString& url, QString* errorText);
+// fixed path, as it always was; elsewhere the desktop's default browser through xdg-open
+// (open on macOS), with the URL as its single argument. A start that fails returns false with
+// the system's reason in *errorText; xdg-open (or open) ending in failure later, having found
+// no browser, calls onLateFailure with the reason.
+bool openInBrowser(const QString& url, QString* errorText,
+                   const std::function<void(const QString& reason)>& onLateFailure);
 
 } // namespace info

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace platform {
 
 bool replaceOwnerOnlyFile(const QString& path, const QByteArray& content, QString* errorText)
@@ -45,6 +47,42 @@ bool replaceOwnerOnlyFile(const QString& path, const QByteArray& content, QStrin
     if (!file.commit())
         return fail(file.errorString());
     return true;
+}
+
+namespace {
+
+// The suffix QSaveFile's temporary copy carries where the system can't make a nameless one.
+bool isTemporarySuffix(QStringView suffix)
+{
+    constexpr qsizetype kPlaceholderLength = 6;
+    return suffix.size() == kPlaceholderLength &&
+           std::all_of(suffix.begin(), suffix.end(), [](QChar c) {
+               return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') ||
+                      (c >= u'0' && c <= u'9') || c == u'-' || c == u'_';
+           });
+}
+
+} // namespace
+
+int removeUnfinishedSaves(const QString& folder, const QStringList& fileNames)
+{
+    const QDir dir(folder);
+    int removed = 0;
+    // A link is never ours to follow or remove: the saves write plain files.
+    const QStringList entries =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString& entry : entries) {
+        const bool leftOver =
+            std::any_of(fileNames.cbegin(), fileNames.cend(), [&entry](const QString& name) {
+                return entry.size() > name.size() + 1 && entry.startsWith(name) &&
+                       entry.at(name.size()) == u'.' &&
+                       isTemporarySuffix(QStringView(entry).mid(name.size() + 1));
+            });
+        const QFileInfo info(dir.filePath(entry));
+        if (leftOver && info.isFile() && !info.isSymLink() && QFile::remove(info.filePath()))
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace platform

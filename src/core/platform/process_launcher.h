@@ -3,9 +3,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace platform {
+
+// Told, from the event loop, why a watched program ended in failure (in Japanese).
+using ExitFailure = std::function<void(const QString& reason)>;
 
 // Starts programs without waiting for them: the operator's editor and the web browser.
 class ProcessLauncher
@@ -16,7 +20,18 @@ public:
     // reason into *errorText.
     virtual bool startDetached(const QString& program, const QStringList& args,
                                QString* errorText) = 0;
+    // Starts program with args and watches it without blocking: xdg-open, for one, starts
+    // fine and only then finds no browser. A program that can't be started is reported at
+    // once, as by startDetached; one that later ends with a status other than 0, or crashes,
+    // calls onFailure. One still running when the program ends is left running.
+    virtual bool startWatched(const QString& program, const QStringList& args,
+                              ExitFailure onFailure, QString* errorText) = 0;
 };
+
+// The reason a watched program's end gives: its status and the last line it wrote to its
+// error output (empty when none), which is where xdg-open says what it missed.
+QString exitFailureText(const QString& program, bool crashed, int exitCode,
+                        const QByteArray& errorOutput);
 
 ProcessLauncher& launcher();
 std::unique_ptr<ProcessLauncher> setLauncher(std::unique_ptr<ProcessLauncher> launcher);

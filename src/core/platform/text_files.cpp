@@ -2,14 +2,17 @@
 
 #include "core/platform/system_messages.h"
 
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <cerrno>
 
+#if defined(Q_OS_UNIX)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace platform {
 
@@ -43,6 +46,15 @@ bool openRegularFile(QFile& file, const QString& path, QString* errorText)
             *errorText = reason;
         return false;
     };
+#if !defined(Q_OS_UNIX)
+    // Windows has no FIFOs among its files; a folder or a device name is still refused.
+    if (!QFileInfo(path).isFile())
+        return fail(QStringLiteral("通常のファイルではありません。通常のファイルを指定して下さい。"));
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(fileErrorText(file));
+    return true;
+#else
     // Without O_NONBLOCK, opening a FIFO for reading waits for a writer, which may never come.
     // The kind is then asked of what was opened, not of the name, which may change meanwhile.
     const QByteArray name = QFile::encodeName(path);
@@ -83,6 +95,7 @@ bool openRegularFile(QFile& file, const QString& path, QString* errorText)
         return fail(fileErrorText(file));
     }
     return true;
+#endif
 }
 
 CrLineReader::CrLineReader(QIODevice* device, TextEncoding encoding, LineEnds lineEnds)
@@ -219,6 +232,26 @@ bool readListFile(const QString& path, const std::function<void(const QString& l
     return true;
 }
 
+namespace {
+
+// Closes a file the program already owns to everyone but its owner. Only a regular file of
+// this user: a log path may name a device, or a file the operator shares on purpose but does
+// not own, and neither is ours to change. A refusal leaves the mode as it was; the write
+// itself goes on.
+void closeToOthers([[maybe_unused]] const QFile& file)
+{
+#if defined(Q_OS_UNIX)
+    struct stat st
+    {
+    };
+    if (::fstat(file.handle(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        ::fchmod(file.handle(), st.st_mode & S_IRWXU);
+#endif
+}
+
+} // namespace
+
 bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorText)
 {
     auto fail = [errorText](const QString& reason) {
@@ -229,8 +262,12 @@ bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorTex
     QFile file(path);
     // Unbuffered: each write reaches the system at once, so a refusal is seen here, with the
     // system's reason, and not at a later flush that no longer knows what was written.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    // Owner-only from the start, as the settings are: the logs list the recipients' addresses.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                   QFileDevice::ReadOwner | QFileDevice::WriteOwner))
         return fail(fileErrorText(file));
+    // A log from before, or one copied in with the folder, is closed at its next line.
+    closeToOthers(file);
     const qint64 oldSize = file.isSequential() ? 0 : file.size();
     qint64 written = 0;
     // A write the system cuts short reports no error; the next one, for the rest, fails with

@@ -106,7 +106,9 @@ private:
 bool readListFile(const QString& path, const std::function<void(const QString& line)>& take,
                   QString* errorText);
 
-// Appends bytes to the file at path, creating it when missing: all of them or nothing. When
+// Appends bytes to the file at path, creating it when missing: all of them or nothing. The
+// file is made readable and writable by its owner only, and an existing file of this user that
+// others may read is closed to them (mode 0600 where there are modes). When
 // the system takes only a part (a full disk, a file size limit), the file is cut back to the
 // size it had. False when it could not, with the system's reason in *errorText.
 bool appendWhole(const QString& path, const QByteArray& bytes, QString* errorText);

@@ -16,6 +16,9 @@ namespace {
 
 constexpr int kHeaderLineLimit = 78;
 constexpr int kEncodedWordLimit = 75;
+// "From: " and "Subject: ", the room their names take on the first line.
+constexpr int kFromHeadLength = 6;
+constexpr int kSubjectHeadLength = 9;
 constexpr int kLineLimit = 998;
 const QByteArray kCrLf = "\r\n";
 
@@ -128,6 +131,12 @@ QByteArray base64Lines(const QByteArray& data)
     return out;
 }
 
+// A blank of the text: where a name or subject may be split between two encoded words.
+bool isBlank(QStringView point)
+{
+    return point == u" " || point == u"\t" || point == u"\u3000";
+}
+
 // Code points of text, keeping surrogate pairs together.
 QList<QStringView> codePoints(QStringView text)
 {
@@ -179,13 +188,8 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
     };
 
     QList<QStringView> points = codePoints(text);
-    QByteArray out;
-    int used = usedOnFirstLine;
-    bool firstLine = true;
-    qsizetype start = 0;
-    while (start < points.size()) {
-        bool newLine = !out.isEmpty() && !out.endsWith(' ');
-        int room = std::min(lineLimit - (newLine ? 1 : used), kEncodedWordLimit);
+    // How many code points from start make one word within room.
+    auto fitting = [&](qsizetype start, int room) {
         qsizetype end = start;
         RawLength length{charset};
         while (end < points.size()) {
@@ -194,6 +198,39 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
                 break;
             ++end;
         }
+        return end;
+    };
+    // Where a word that can't take the rest should end instead: just after the last blank of
+    // the text within it, so that the word boundary falls where the text has a blank itself.
+    // Readers that (against RFC 2047) show a blank between two encoded words then show it
+    // beside one that is there anyway, never inside a word ("第 2課"). 0 when there is none.
+    auto afterLastBlank = [&](qsizetype start, qsizetype end) -> qsizetype {
+        for (qsizetype i = end; i > start + 1; --i)
+            if (isBlank(points.at(i - 1)))
+                return i;
+        return 0;
+    };
+    const int freshLineRoom = std::min(lineLimit - 1, kEncodedWordLimit);
+
+    QByteArray out;
+    int used = usedOnFirstLine;
+    bool firstLine = true;
+    qsizetype start = 0;
+    while (start < points.size()) {
+        bool newLine = !out.isEmpty() && !out.endsWith(' ');
+        int room = std::min(lineLimit - (newLine ? 1 : used), kEncodedWordLimit);
+        qsizetype end = fitting(start, room);
+        if (end < points.size() && end > start && !isBlank(points.at(end))) {
+            if (const qsizetype atBlank = afterLastBlank(start, end)) {
+                end = atBlank;
+            } else if (firstLine && !newLine && room < freshLineRoom) {
+                // The first word would have to split a word of the text where a line of its
+                // own could take it up to a blank, or whole.
+                const qsizetype fresh = fitting(start, freshLineRoom);
+                if (fresh == points.size() || afterLastBlank(start, fresh))
+                    end = start;
+            }
+        }
         QStringView chunk;
         if (end > start)
             chunk = QStringView(points.at(start).data(), points.at(end - 1).data() +
@@ -201,7 +238,8 @@ QByteArray encodeWordsWithin(const QString& text, MailCharset charset, int usedO
                                                              points.at(start).data());
         if (end == start) {
             if (firstLine && !newLine) {
-                // Not even one character fits after the header name: start on the next line.
+                // Not even one character, or not the first word of the text, fits after the
+                // header name: start on the next line.
                 out += kCrLf + ' ';
                 used = 1;
                 firstLine = false;
@@ -471,9 +509,21 @@ bool survivesIso2022Jp(QStringView text)
 
 MailCharset chooseCharset(const QString& subject, const QString& name, const QString& body)
 {
-    return survivesIso2022Jp(subject) && survivesIso2022Jp(name) && survivesIso2022Jp(body)
-               ? MailCharset::Iso2022Jp
-               : MailCharset::Utf8;
+    if (!survivesIso2022Jp(subject) || !survivesIso2022Jp(name) || !survivesIso2022Jp(body))
+        return MailCharset::Utf8;
+    // ISO-2022-JP spends six octets on each switch between kanji and ASCII, so a text that
+    // switches often can need more words in it than in UTF-8; and each boundary between two
+    // words of a name is a place where some readers show a blank of their own.
+    auto words = [](const QString& text, MailCharset charset, int used) {
+        return isPrintableAscii(text)
+                   ? 0
+                   : encodeWordsWithin(text, charset, used, kHeaderLineLimit).count("?B?");
+    };
+    const qsizetype jis = words(name.trimmed(), MailCharset::Iso2022Jp, kFromHeadLength) +
+                          words(subject, MailCharset::Iso2022Jp, kSubjectHeadLength);
+    const qsizetype utf8 = words(name.trimmed(), MailCharset::Utf8, kFromHeadLength) +
+                           words(subject, MailCharset::Utf8, kSubjectHeadLength);
+    return utf8 < jis ? MailCharset::Utf8 : MailCharset::Iso2022Jp;
 }
 
 QByteArray encodeWords(const QString& text, MailCharset charset, int usedOnFirstLine)

@@ -37,14 +37,17 @@ std::optional<QByteArray> encodeIso2022Jp(QStringView text);
 // True when text, encoded as above and decoded again the standard way, comes back unchanged.
 bool survivesIso2022Jp(QStringView text);
 
-// ISO-2022-JP when subject, sender name and body all survive it, else UTF-8: one charset for
-// the whole mail, so a reader never sees two.
+// ISO-2022-JP when subject, sender name and body all survive it and the sender name and
+// subject need no more encoded words in it than in UTF-8, else UTF-8: one charset for the whole
+// mail, so a reader never sees two.
 MailCharset chooseCharset(const QString& subject, const QString& name, const QString& body);
 
 // RFC 2047 encoded words ("B" encoding) for text, folded so that no line is longer than 78
 // characters; usedOnFirstLine is how much of the first line the header name already takes.
 // Lines after the first start with one blank; lines are joined with CR LF. A word never splits
-// a character, and every word is a complete ISO-2022-JP sequence of its own.
+// a character, and every word is a complete ISO-2022-JP sequence of its own. Where the text
+// needs more than one word, words end at its blanks (the blank stays in the word before) unless
+// a single word of the text is too long for one.
 QByteArray encodeWords(const QString& text, MailCharset charset, int usedOnFirstLine);
 
 // The entries of an attachment text: split at ",", blank entries dropped, blanks around an

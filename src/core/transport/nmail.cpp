@@ -132,6 +132,9 @@ bool NMailGetMayHaveArrived()
 int NMailGetMessage(int /*code*/, QString& buffer, int& size)
 {
     int limit = std::max(0, std::min(size, g_errorTextSize) - 1);
-    buffer = transport::lastError().left(limit);
+    QString text = transport::lastError();
+    // Cut at a NUL, the server's words after it would be lost.
+    text.replace(QChar(u'\0'), QStringLiteral("\\x00"));
+    buffer = text.left(limit);
     return int(buffer.size());
 }

@@ -43,7 +43,9 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* c
                       int flag, const transport::MessageSigner* signer = nullptr);
 
 // Writes the description of the last failure into buffer, cut to size - 1 characters (size is
-// the option-1 value the caller passes by reference).
+// the option-1 value the caller passes by reference). A NUL in it (a server may send one) is
+// written as the four characters "\x00", the way the logs show control characters: a reader
+// of the buffer takes its text to end at the first NUL.
 int NMailGetMessage(int code, QString& buffer, int& size);
 
 // The class of the last failure (None after a success), and whether that mail may have reached

@@ -5,7 +5,11 @@
 #include "gui/widgets/fonts.h"
 #include "gui/widgets/twips.h"
 
+#include "core/info/web_links.h"
+
+#include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 
 using shell::placeTwips;
@@ -28,6 +32,8 @@ ErrMailErr_Form::ErrMailErr_Form(QWidget* parent) : QDialog(parent)
     placeTwips(Label3, 240, 960, 4800, 1200);
     Label3->setWordWrap(true);
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A URL the browser did not open is copied from here.
+    Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
     for (QLabel* label : {Label1, Label2, Label3})
         label->setTextFormat(Qt::PlainText);
 
@@ -55,12 +61,26 @@ void ErrMailErr_Form::cmdEnd_Click()
 
 namespace info {
 
-void reportBrowserFailure(QWidget* parent, const QString& procName, const QString& reason)
+void reportBrowserFailure(QWidget* parent, const QString& procName, const QString& reason,
+                          const QString& url)
 {
     aMain_sMail::ErrProcName = procName;
-    aMain_sMail::ErrDescription = reason;
+    aMain_sMail::ErrDescription = reason + QLatin1Char('\n') + url;
     ErrMailErr_Form notice(parent);
     notice.exec();
+}
+
+void openInBrowserOrReport(QWidget* parent, const QString& procName, const QString& url)
+{
+    QString reason;
+    const QPointer<QWidget> owner(parent);
+    const bool started =
+        info::openInBrowser(url, &reason, [owner, procName, url](const QString& late) {
+            reportBrowserFailure(owner ? owner.data() : QApplication::activeWindow(), procName,
+                                 late, url);
+        });
+    if (!started)
+        reportBrowserFailure(parent, procName, reason, url);
 }
 
 } // namespace info

@@ -26,8 +26,14 @@ private:
 
 namespace info {
 
-// Fills the error report with the failing handler's name and the reason, and shows the error
-// notice modally.
-void reportBrowserFailure(QWidget* parent, const QString& procName, const QString& reason);
+// Fills the error report with the failing handler's name, the reason and the URL that was not
+// opened (so that the operator can open it by hand), and shows the error notice modally.
+void reportBrowserFailure(QWidget* parent, const QString& procName, const QString& reason,
+                          const QString& url);
+
+// Starts the browser on url. A start that fails at once, or a browser start that ends in
+// failure later, shows the error notice over parent (over the active window when parent has
+// gone by then).
+void openInBrowserOrReport(QWidget* parent, const QString& procName, const QString& url);
 
 } // namespace info

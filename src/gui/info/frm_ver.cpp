@@ -159,9 +159,7 @@ bool frmVer::eventFilter(QObject* watched, QEvent* event)
 
 void frmVer::lblKezMailUrl_Click()
 {
-    QString reason;
-    if (!info::openInBrowser(lblKezMailUrl->text(), &reason))
-        info::reportBrowserFailure(this, QStringLiteral("lblKezMailUrl_Click"), reason);
+    info::openInBrowserOrReport(this, QStringLiteral("lblKezMailUrl_Click"), lblKezMailUrl->text());
 }
 
 void frmVer::cmdEnd_Click()

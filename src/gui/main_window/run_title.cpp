@@ -30,6 +30,12 @@ void RunTitle::mailSent(qint64 sent, qint64 intervalMs)
     show(intervalMs);
 }
 
+void RunTitle::intervalChanged(qint64 intervalMs)
+{
+    if (m_estimate)
+        show(intervalMs);
+}
+
 void RunTitle::stop()
 {
     if (!m_estimate)

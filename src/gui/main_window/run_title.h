@@ -23,6 +23,8 @@ public:
     void start(const QString& listPath, qint64 intervalMs);
     // The count of mails sent (failures included) has become sent.
     void mailSent(qint64 sent, qint64 intervalMs);
+    // Rtry gave the run another interval: the time left counts with it from now on.
+    void intervalChanged(qint64 intervalMs);
     // No run is active any more.
     void stop();
 

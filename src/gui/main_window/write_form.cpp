@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -179,10 +180,15 @@ void WriteForm::buildControls()
     Frame2 = new QGroupBox(QStringLiteral("配信間隔"), client);
     Frame2->setObjectName(QStringLiteral("Frame2"));
     // A frame's caption sits on its top border, as the children's positions assume; Qt's
-    // default puts it above the border and into the children.
-    Frame2->setStyleSheet(QStringLiteral(
-        "QGroupBox#Frame2 { border: 1px solid palette(mid); margin-top: 6px; }"
-        "QGroupBox#Frame2::title { subcontrol-origin: margin; left: 6px; padding: 0 2px; }"));
+    // default puts it above the border and into the children. The border runs through the
+    // middle of the caption's line.
+    const int captionHeight = QFontMetrics(Frame2->font()).height();
+    Frame2->setStyleSheet(
+        QStringLiteral(
+            "QGroupBox#Frame2 { border: 1px solid palette(mid); margin-top: %1px; }"
+            "QGroupBox#Frame2::title { subcontrol-origin: margin; subcontrol-position: top left; "
+            "left: 6px; padding: 0 2px; }")
+            .arg(captionHeight / 2));
     placeTwips(Frame2, 6960, 2520, 2655, 555);
     txtTimerTime = makeEdit(Frame2, "txtTimerTime");
     placeTwips(txtTimerTime, 60, 180, 975, 285);
@@ -192,6 +198,16 @@ void WriteForm::buildControls()
     placeTwips(cmdSendPouse, 1140, 180, 675, 315);
     cmdSendRtry = makeButton(Frame2, "cmdSendRtry", QStringLiteral("Rtry"));
     placeTwips(cmdSendRtry, 1920, 180, 645, 315);
+    // The children's places leave the caption the line of the original face; the CJK fallback
+    // face's line is taller, and its glyphs were cut at the top and hidden under the interval
+    // field. The frame grows downward by the difference and its children move down with it.
+    if (const int lacking = captionHeight - txtTimerTime->y(); lacking > 0) {
+        Frame2->resize(Frame2->width(), Frame2->height() + lacking);
+        for (QWidget* child :
+             {static_cast<QWidget*>(txtTimerTime), static_cast<QWidget*>(cmdSendPouse),
+              static_cast<QWidget*>(cmdSendRtry)})
+            child->move(child->x(), child->y() + lacking);
+    }
 
     Label5 = makeLabel(client, "Label5",
                        QStringLiteral("１２３４５６７８９＊１２３４５６７８９＊１２３４５６７８９＊"

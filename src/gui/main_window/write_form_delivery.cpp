@@ -33,7 +33,7 @@ namespace {
 
 const QString kIntervalCaption = QStringLiteral("KEZ-MAILER 配信間隔");
 // Label3 after a failed POP login, until one succeeds; the reason is its tool tip.
-const QString kLoginFailedLabel = QStringLiteral("ＰＯＰ３承認エラー");
+const QString kLoginFailedLabel = QStringLiteral("ＰＯＰ３認証エラー");
 // Mails in a row that fail at the connection level before the run takes the server for down.
 constexpr int kServerDownAfter = 3;
 
@@ -585,6 +585,8 @@ void WriteForm::cmdSendRtry_Click()
                 return;
         }
         Timer1->setInterval(delivery::ResumeIntervalMs(value));
+        // The caption's time left shows the new pace at once, not only after the next mail.
+        m_runTitle->intervalChanged(Timer1->interval());
         Timer1->setEnabled(true);
     }
     txtTimerTime->setEnabled(false);

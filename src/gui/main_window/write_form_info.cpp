@@ -24,7 +24,5 @@ void WriteForm::mnEtc_Bbs_Click()
 {
     if (m_unloaded)
         return;
-    QString reason;
-    if (!info::openInBrowser(info::bbsPageUrl(), &reason))
-        info::reportBrowserFailure(this, QStringLiteral("mnEtc_Bbs_Click"), reason);
+    info::openInBrowserOrReport(this, QStringLiteral("mnEtc_Bbs_Click"), info::bbsPageUrl());
 }

@@ -1,9 +1,33 @@
 #include "gui/platform/message_boxes.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace platform {
 namespace {
+
+// What a title bar spends besides the caption: the window manager's icon, its three buttons
+// and the padding around them, as the common themes draw them.
+constexpr int kTitleBarExtras = 150;
+
+// QMessageBox sizes itself to its text and allows the caption only the box's own font plus a
+// little, so a short question in a box captioned "KEZ-MAILER" had the window manager cut the
+// caption to "KEZ…LER". It sets a fixed size from its layout's needs on showing; a strut in
+// the layout is the width it then keeps.
+void fitCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    const QFontMetrics title(QFontDatabase::systemFont(QFontDatabase::TitleFont));
+    const int margins = grid->contentsMargins().left() + grid->contentsMargins().right();
+    const int width = title.horizontalAdvance(box.windowTitle()) + kTitleBarExtras - margins;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 class QtMessageBoxes final : public MessageBoxes
 {
@@ -33,6 +57,7 @@ public:
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
+        fitCaption(box);
         const int result = box.exec();
         if (yesNo)
             return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using testing_support::ScopedFakeClock;
 using testing_support::TempAppDir;
 
@@ -91,6 +93,40 @@ private slots:
         // A missing file is created.
         QVERIFY(delivery::AppendLogLine(app.file("log/new.log"), "x", nullptr));
         QCOMPARE(app.read("log/new.log"), QByteArray("x\r\n"));
+    }
+
+    // The logs list recipients' addresses: nobody but the owner may read them, whatever the
+    // umask, and a log left open to others by an earlier version is closed at its next line.
+    void logsAreOwnerOnly_data()
+    {
+        QTest::addColumn<int>("modeBefore"); // -1: no file yet
+        QTest::newRow("new file") << -1;
+        QTest::newRow("open to all") << 0644;
+        QTest::newRow("open to the group") << 0660;
+        QTest::newRow("writable by all") << 0666;
+        QTest::newRow("owner-only already") << 0600;
+    }
+
+    void logsAreOwnerOnly()
+    {
+        QFETCH(int, modeBefore);
+        TempAppDir app;
+        const QString path = app.file("log/send.log");
+        if (modeBefore >= 0) {
+            app.write("log/send.log", "old line\r\n");
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(modeBefore)), 0);
+        }
+        const mode_t oldMask = ::umask(0);
+        const bool written =
+            delivery::AppendLogLine(path, "a@example.jp,26/12/06 01:56:16", nullptr);
+        ::umask(oldMask);
+        QVERIFY(written);
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 07777), 0600);
+        QVERIFY(app.read("log/send.log").endsWith("a@example.jp,26/12/06 01:56:16\r\n"));
     }
 
     void appendFailuresGiveTheReason()

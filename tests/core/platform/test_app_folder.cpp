@@ -1,11 +1,13 @@
 // Where the program keeps ini/, csv/, txt/ and log/: beside the executable while that folder
 // is writable, else in the user's own data folder.
 #include "core/platform/app_folder.h"
+#include "core/platform/owner_only_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <unistd.h>
@@ -108,6 +110,69 @@ private slots:
         QString failure;
         QVERIFY(!platform::createAppSubfolders(blocked, &failure));
         QVERIFY(!failure.isEmpty());
+    }
+
+    // Only the copies a killed save of our own files leaves go; their look-alikes stay.
+    void unfinishedSavesAreRemoved()
+    {
+        enum Kind { File, Folder, Link };
+        struct Entry
+        {
+            const char* name;
+            Kind kind;
+            bool removed;
+        };
+        const Entry entries[] = {
+            {"kezmail.ini.Ab3_x-", File, true},
+            {"bulk.ini.ZZZZZZ", File, true},
+            {"kezmail.ini.09az-_", File, true},
+            {"kezmail.ini", File, false},
+            {"bulk.ini", File, false},
+            {"kezmail.ini.Ab3_x", File, false},   // five characters
+            {"kezmail.ini.Ab3_x-7", File, false}, // seven
+            {"kezmail.ini.Ab3.x-", File, false},  // a dot is not among them
+            {"kezmail.ini.Ab3 x-", File, false},
+            {"kezmail.ini.bakbak", Folder, false},
+            {"kezmail.ini.Lnk123", Link, false},
+            {"Kezmail.ini.Ab3_x-", File, false},
+            {"other.ini.Ab3_x-", File, false},
+            {"kezmail.iniAb3_x-x", File, false},
+            {"kezmail.ini.ＡＢＣＤＥＦ", File, false},
+        };
+        QTemporaryDir app;
+        const QDir ini(app.filePath("ini"));
+        QVERIFY(QDir().mkpath(ini.path()));
+        const QString outside = app.filePath("outside.txt");
+        QFile target(outside);
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.close();
+        for (const Entry& e : entries) {
+            const QString path = ini.filePath(QString::fromUtf8(e.name));
+            QFile file(path);
+            QVERIFY(e.kind == Folder ? QDir().mkpath(path)
+                    : e.kind == Link ? QFile::link(outside, path)
+                                     : file.open(QIODevice::WriteOnly));
+        }
+        // Copies named by Qt's own generator, the one QSaveFile draws its names from.
+        QStringList generated;
+        for (int i = 0; i < 20; ++i) {
+            QTemporaryFile copy(ini.filePath("kezmail.ini.XXXXXX"));
+            copy.setAutoRemove(false);
+            QVERIFY(copy.open());
+            generated << QFileInfo(copy.fileName()).fileName();
+        }
+
+        const int expected = 20 + int(std::count_if(std::begin(entries), std::end(entries),
+                                                    [](const Entry& e) { return e.removed; }));
+        QCOMPARE(platform::removeUnfinishedSaves(ini.path(), {"kezmail.ini", "bulk.ini"}),
+                 expected);
+        for (const Entry& e : entries) {
+            const QFileInfo left(ini.filePath(QString::fromUtf8(e.name)));
+            QVERIFY2((left.exists() || left.isSymLink()) != e.removed, e.name);
+        }
+        for (const QString& name : generated)
+            QVERIFY2(!QFileInfo::exists(ini.filePath(name)), qPrintable(name));
+        QVERIFY(QFileInfo::exists(outside));
     }
 
     void perUserFolderIsTheUsersOwn()

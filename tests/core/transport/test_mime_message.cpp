@@ -397,6 +397,68 @@ private slots:
         }
     }
 
+    // A sender name of plain kanji and the address fit 78 columns at every length of name, as
+    // written and as Python's email reads the name back (RFC 2047 and its newer reading).
+    void fromLinesOfKanjiNamesStayWithin78Columns()
+    {
+        const QString kanji = QStringLiteral("山田商事株式会社東京本社営業部第一課長代理");
+        QTemporaryDir dir;
+        QStringList files;
+        QStringList names;
+        // Addresses of eight lengths in a row, so that some name brings the line to each
+        // length around 78 (an encoded word grows four columns at a time).
+        QStringList addresses;
+        for (int local = 1; local <= 8; ++local)
+            addresses << QString(local, QLatin1Char('t')) + QStringLiteral("@example.jp");
+        for (const QString& address : addresses) {
+            for (int length = 1; length <= 60; ++length) {
+                const QString name = kanji.repeated(3).left(length);
+                transport::OutgoingMail m =
+                    mail(QStringLiteral("件名"), name, QStringLiteral("本文"));
+                m.fromAddress = address;
+                const QByteArray message = compose(m);
+                bool inFrom = false;
+                for (QByteArray line : parse(message).headerLines) {
+                    line.chop(1); // CR
+                    inFrom = line.startsWith("From:") || (inFrom && line.startsWith(' '));
+                    QVERIFY2(!inFrom || line.size() <= 78,
+                             qPrintable(QStringLiteral("%1 kanji, %2 columns: %3")
+                                            .arg(length)
+                                            .arg(line.size())
+                                            .arg(QString::fromLatin1(line))));
+                }
+                files << dir.filePath(QStringLiteral("%1-%2.eml").arg(files.size()).arg(length));
+                QFile out(files.last());
+                QVERIFY(out.open(QIODevice::WriteOnly));
+                out.write(message);
+                names << name + QLatin1Char('|') + m.fromAddress;
+            }
+        }
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     QStringList{QStringLiteral("-c"), QString::fromUtf8(R"(
+import email, email.header, email.policy, email.utils, sys
+for path in sys.argv[1:]:
+    raw = open(path, "rb").read()
+    name, address = email.utils.parseaddr(email.message_from_bytes(raw)["From"])
+    rfc = "".join(c if isinstance(c, str) else c.decode(cs or "ascii")
+                  for c, cs in email.header.decode_header(name))
+    modern = email.message_from_bytes(raw, policy=email.policy.default)["From"].addresses[0]
+    print(rfc + "|" + address + "|" + modern.display_name + "|" + modern.addr_spec)
+)")} + files);
+        QVERIFY(python.waitForFinished(60000));
+        QCOMPARE(python.exitCode(), 0);
+        const QStringList read = QString::fromUtf8(python.readAllStandardOutput()).split('\n');
+        QVERIFY(read.size() > names.size());
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QCOMPARE(read.at(i).section('|', 0, 1), names.at(i));
+            // The newer reading shows a blank at each boundary between two words of a name: a
+            // name of one run of kanji then comes apart, which it does past one word's worth.
+            if (read.at(i).section('|', 0, 0).size() <= 18)
+                QCOMPARE(read.at(i).section('|', 2, 3), names.at(i));
+        }
+    }
+
     void longSubjectsFoldWithoutSplittingAnything_data()
     {
         QTest::addColumn<QString>("subject");

@@ -79,6 +79,9 @@ private slots:
             << "550-5.1.1 " + kNoMailboxSjis + "\n550 5.1.1 Empfänger unbekannt"
             << QStringLiteral("550-5.1.1 ") + kNoMailbox +
                    QStringLiteral(" 550 5.1.1 Empfänger unbekannt");
+        // A NUL does not end the text; it shows as the logs show control characters.
+        QTest::newRow("NUL inside") << QByteArray("550 5.1.1 no") + '\0' + "such user"
+                                    << QStringLiteral("550 5.1.1 no\\x00such user");
     }
 
     void smtpReplyReachesTheErrorText()

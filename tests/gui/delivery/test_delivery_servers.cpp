@@ -124,14 +124,14 @@ private slots:
         h.form->ToText->setText("list.csv");
         h.form->cmdTestSend->click();
 
-        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３承認エラー", "KEZ-MAILER"}));
+        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３認証エラー", "KEZ-MAILER"}));
         const QString box = h.boxTexts().front();
         // Dovecot's own refusal, never the password.
         QVERIFY2(box.contains("-ERR") && box.contains(env.value("KEZ_POP3_USER")), qPrintable(box));
         QVERIFY2(!box.contains(wrong), qPrintable(box));
         QVERIFY2(box.endsWith("\nこのままテスト配信を送信します。"), qPrintable(box));
         const QString reason = box.section('\n', 0, 0);
-        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３認証エラー"));
         QCOMPARE(h.form->Label3->toolTip(), reason);
         QCOMPARE(h.logLines("log/error.log"), QStringList({reason + ",," + kStamp}));
         QCOMPARE(h.boxTexts().at(1), QString("テスト配信が正常に行われました。"));

@@ -1,6 +1,7 @@
 // What a run tells the operator when things go wrong around it: a server that fails mail after
 // mail pauses the run; failed POP logins show in Label3 and the error log; a MAIL setting that
 // is not one address refuses the send.
+#include "bulk_test_tools.h"
 #include "fake_smtp_server.h"
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
@@ -63,7 +64,8 @@ private slots:
     void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
     // One letter per list address: C fails at the connection level, T is a recipient refused
-    // by the server, L a mail refused before any connection, "." a mail that went out.
+    // by the server, L a mail refused before any connection, S an address of the suppression
+    // list (skipped, never sent), "." a mail that went out. pausedAt counts the mails sent.
     void deadServerPausesTheRun_data()
     {
         QTest::addColumn<QString>("outcomes");
@@ -74,6 +76,8 @@ private slots:
         QTest::newRow("a mail that went out ends the row") << "CC.CC." << QList<int>{};
         QTest::newRow("local refusals neither count nor end it") << "CLCC.." << QList<int>{4};
         QTest::newRow("the list's last three") << "...CCC" << QList<int>{};
+        QTest::newRow("a skipped address neither counts nor ends it") << "CCSC.." << QList<int>{3};
+        QTest::newRow("nor do several") << "CSSCSC." << QList<int>{3};
     }
 
     void deadServerPausesTheRun()
@@ -82,6 +86,8 @@ private slots:
         QFETCH(QList<int>, pausedAt);
         Harness h([](aMain_sMail::SettingsRecord& s) { s.ERRLOG = 1; });
         QStringList list;
+        QStringList sent;
+        QStringList suppressed;
         QStringList errorLines;
         QStringList boxes;
         int failed = 0;
@@ -90,6 +96,12 @@ private slots:
             const QString address = QString("m%1@example.jp").arg(i + 1);
             list << address;
             const QChar kind = outcomes.at(i);
+            if (kind == 'S') {
+                suppressed << address;
+                errorLines << bulk_testing::kSuppressed + "," + address + "," + kStamp;
+                continue;
+            }
+            sent << address;
             const FailureClass failure = kind == 'C'   ? FailureClass::Connection
                                          : kind == 'T' ? FailureClass::Transaction
                                                        : FailureClass::Local;
@@ -100,12 +112,17 @@ private slots:
             h.transport->setSendOutcome(address, failedSend(reason, failure));
             errorLines << reason + "," + address + "," + kStamp;
             ++failed;
-            if (pausedAt.contains(i + 1))
+            if (pausedAt.contains(sent.size()))
                 boxes << serverDownText("smtp.example.jp:25", row, reason);
         }
         boxes << QString("送信が完了しました。\n送信件数：%1　配信エラー件数：%2")
-                     .arg(list.size())
+                     .arg(sent.size())
                      .arg(failed);
+        if (!suppressed.isEmpty()) {
+            h.app.write("csv/stop.csv", suppressed.join("\r\n").toLatin1());
+            h.app.write("ini/bulk.ini", "SUPPRESS=1\r\nSUPPRESSPATH=" +
+                                            h.app.file("csv/stop.csv").toUtf8() + "\r\n");
+        }
 
         h.fillMessage();
         h.useList(list.join("\r\n").toLatin1());
@@ -122,7 +139,7 @@ private slots:
         QCOMPARE(h.fakes.boxes().shown.front().icon,
                  pausedAt.isEmpty() ? MsgIcon::Exclamation : MsgIcon::Critical);
         // Every address once, each failure counted and logged once.
-        QCOMPARE(h.recipients(), QStringList() << kOperator << list << kOperator);
+        QCOMPARE(h.recipients(), QStringList() << kOperator << sent << kOperator);
         QCOMPARE(h.form->lblErrCnt->text(), QString::number(failed));
         QCOMPARE(h.logLines("log/error.log"), errorLines);
     }
@@ -198,7 +215,7 @@ private slots:
         QCOMPARE(h.transport->log(),
                  QStringList({"login user", "send " + kOperator, "send a@example.jp",
                               "send b@example.jp", "login user", "send " + kOperator}));
-        QCOMPARE(labelAtFirstMail, QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(labelAtFirstMail, QString("ＰＯＰ３認証エラー"));
         QCOMPARE(h.form->Label3->toolTip(), reason);
         QCOMPARE(h.boxTexts(), QStringList({"送信が完了しました。"}));
         QCOMPARE(h.logLines("log/error.log"),

@@ -151,10 +151,10 @@ private slots:
         h.form->cmdTestSend->click();
         QCOMPARE(h.boxTexts(), QStringList({reason + "\nこのままテスト配信を送信します。",
                                             "テスト配信が正常に行われました。"}));
-        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３承認エラー", "KEZ-MAILER"}));
+        QCOMPARE(h.boxCaptions(), QStringList({"ＰＯＰ３認証エラー", "KEZ-MAILER"}));
         QCOMPARE(h.fakes.boxes().shown.front().icon, MsgIcon::Critical);
         QCOMPARE(h.transport->log(), QStringList({"login user", "send " + kOperator}));
-        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３承認エラー"));
+        QCOMPARE(h.form->Label3->text(), QString("ＰＯＰ３認証エラー"));
         QCOMPARE(h.form->Label3->toolTip(), reason);
         QCOMPARE(h.form->Label3->palette().color(QPalette::WindowText), QColor(Qt::red));
         // The error log has the login's reason and no address: it was no mail.

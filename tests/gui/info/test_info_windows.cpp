@@ -12,9 +12,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -109,9 +112,9 @@ private slots:
         QCOMPARE(seen.caption, QString("ＫＥＺ－ＭＡＩＬＥＲ　ＥＲＲ"));
         QCOMPARE(seen.line1, QString("mnEtc_Bbs_Click"));
         QCOMPARE(seen.line2, QString("エラーが発生しました。"));
-        QCOMPARE(seen.line3, QString("No such file or directory"));
+        QCOMPARE(seen.line3, "No such file or directory\n" + info::bbsPageUrl());
         QCOMPARE(aMain_sMail::ErrProcName, QString("mnEtc_Bbs_Click"));
-        QCOMPARE(aMain_sMail::ErrDescription, QString("No such file or directory"));
+        QCOMPARE(aMain_sMail::ErrDescription, "No such file or directory\n" + info::bbsPageUrl());
         QVERIFY(!form.isUnloaded());
     }
 
@@ -191,13 +194,123 @@ private slots:
         QVERIFY(seen.shown);
         QCOMPARE(seen.line1, QString("lblKezMailUrl_Click"));
         QCOMPARE(seen.line2, QString("エラーが発生しました。"));
-        QCOMPARE(seen.line3, QString("Permission denied"));
+        QCOMPARE(seen.line3, "Permission denied\n" + info::bbsPageUrl());
         QCOMPARE(launcher->launches.size(), size_t(2));
         QVERIFY(ver.isVisible());
         // Enter on its one button closes it, as on every window's buttons.
         ver.cmdEnd->setFocus();
         QTest::keyClick(ver.cmdEnd, Qt::Key_Return);
         QVERIFY(!ver.isVisible());
+    }
+
+    // xdg-open starts, finds no browser and ends in failure only later: the notice comes then,
+    // over the window that asked, or over the active one once that has gone.
+    void browserThatFailsLaterShowsTheNotice()
+    {
+        ScopedFakeLauncher launcher;
+        MainWindowFixture window;
+        const QString reason = "xdg-open が終了コード 3 で終了しました。";
+        struct Case
+        {
+            const char* procName;
+            std::function<void()> click;
+            QString url;
+        };
+        auto ver = std::make_unique<frmVer>(window.form.get());
+        const Case cases[] = {
+            {"mnEtc_Bbs_Click", [&] { window.form->mnEtc_Bbs->trigger(); }, info::bbsPageUrl()},
+            {"lblKezMailUrl_Click", [&] { ver->lblKezMailUrl_Click(); }, info::infoPageUrl()},
+            // The version dialog closed before xdg-open gave up.
+            {"lblKezMailUrl_Click",
+             [&] {
+                 ver->lblKezMailUrl_Click();
+                 ver.reset();
+             },
+             info::infoPageUrl()},
+        };
+        for (const Case& c : cases) {
+            launcher->launches.clear();
+            c.click();
+            QCOMPARE(launcher->launches.size(), size_t(1));
+            QVERIFY(launcher->launches[0].onFailure);
+            QVERIFY(QApplication::activeModalWidget() == nullptr);
+            NoticeSeen seen;
+            NextDialog<ErrMailErr_Form> notice(readNotice(&seen));
+            launcher->launches[0].onFailure(reason);
+            QVERIFY(seen.shown);
+            QCOMPARE(seen.line1, QString(c.procName));
+            QCOMPARE(seen.line3, reason + "\n" + c.url);
+        }
+    }
+
+    // The real start, with stand-ins for xdg-open on PATH: one missing, one that gives up the
+    // way xdg-open does, one that crashes, one that opens the page.
+    void realBrowserStartReportsEveryFailure()
+    {
+        QTemporaryDir bin;
+        auto script = [&](const QString& name, const QByteArray& body) {
+            QFile f(bin.filePath(name));
+            QVERIFY(QDir().mkpath(QFileInfo(f).absolutePath()));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/sh\n" + body);
+            f.close();
+            QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        };
+        const QByteArray path = qgetenv("PATH");
+        struct Case
+        {
+            const char* name;
+            const char* folder; // PATH holds only this folder
+            QStringList shown;  // parts of the notice's third line
+        };
+        script("gives-up/xdg-open", "echo \"xdg-open: no method available for opening '$1'\" >&2\n"
+                                    "exit 3\n");
+        script("crashes/xdg-open", "kill -SEGV $$\n");
+        script("opens/xdg-open", "printf '%s' \"$#:$1\" > \"$0.args\"\n");
+        const Case cases[] = {
+            {"missing", "none", {}},
+            {"gives up",
+             "gives-up",
+             {"xdg-open が終了コード 3 で終了しました。",
+              "xdg-open: no method available for opening"}},
+            {"crashes", "crashes", {"xdg-open が異常終了しました。"}},
+        };
+        MainWindowFixture window;
+        QStringList notices;
+        QTimer closer;
+        closer.setInterval(5);
+        connect(&closer, &QTimer::timeout, [&] {
+            if (auto* n = qobject_cast<ErrMailErr_Form*>(QApplication::activeModalWidget())) {
+                notices << n->Label3->text();
+                n->cmdEnd->click();
+            }
+        });
+        closer.start();
+        for (const Case& c : cases) {
+            notices.clear();
+            qputenv("PATH", bin.filePath(c.folder).toLocal8Bit());
+            window.form->mnEtc_Bbs->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 10000);
+            const QStringList lines = notices[0].split('\n');
+            QVERIFY2(lines.size() >= 2 && !lines[0].isEmpty(), c.name);
+            QCOMPARE(lines.last(), info::bbsPageUrl());
+            for (const QString& part : c.shown)
+                QVERIFY2(notices[0].contains(part), qPrintable(notices[0]));
+        }
+        // Success: the page's URL as the one argument, and no notice, also after a failing
+        // start made later has been reported.
+        notices.clear();
+        qputenv("PATH", bin.filePath("opens").toLocal8Bit());
+        window.form->mnEtc_Bbs->trigger();
+        QFile args(bin.filePath("opens/xdg-open.args"));
+        QTRY_VERIFY(args.exists());
+        qputenv("PATH", bin.filePath("gives-up").toLocal8Bit());
+        window.form->mnEtc_Bbs->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(notices.size(), 1, 10000);
+        QVERIFY2(notices[0].contains("終了コード 3"), qPrintable(notices[0]));
+        qputenv("PATH", path);
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(args.readAll()), "1:" + info::bbsPageUrl());
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include "gui/platform/launcher_progress.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -95,6 +96,37 @@ private slots:
         QVERIFY(h.ended());
         QCOMPARE(h.form->windowTitle(), kCaption);
         QCOMPARE(launcher.calls.hidden, 1);
+    }
+
+    // Rtry with another interval: the time left counts with it from the press on, and with
+    // every mail after it.
+    void timeLeftFollowsTheIntervalOfRtry()
+    {
+        ScopedLauncher launcher;
+        Harness h; // SENDSPAN 10 ms; the fake clock stands still, so gaps add nothing
+        h.form->cmdSendPouse->click();
+        h.fillMessage();
+        QByteArray list;
+        for (int i = 1; i <= 200; ++i)
+            list += QByteArray("m") + QByteArray::number(i) + "@example.jp\r\n";
+        h.useList(list);
+        h.form->SendCommand->click();
+        QTRY_COMPARE_WITH_TIMEOUT(h.form->run.SendCount, 1, kRunTimeout);
+        // 199 mails at 10 ms.
+        QCOMPARE(h.form->windowTitle(), kCaption + "　1/200　残り1分未満");
+
+        h.form->txtTimerTime->setText("1200");
+        h.form->cmdSendRtry->click();
+        // 199 mails at 1.2 s: 3 min 58.8 s.
+        QCOMPARE(h.form->windowTitle(), kCaption + "　1/200　残り約4分");
+        QTRY_COMPARE_WITH_TIMEOUT(h.form->run.SendCount, 2, kRunTimeout);
+        // 198 mails at 1.2 s: 3 min 57.6 s.
+        QCOMPARE(h.form->windowTitle(), kCaption + "　2/200　残り約4分");
+
+        h.fakes.boxes().answers = {MsgAnswer::Yes};
+        h.form->CancelCommand->click();
+        QVERIFY(h.ended());
+        QCOMPARE(h.form->windowTitle(), kCaption);
     }
 
     void refusedStartLeavesTheCaption()

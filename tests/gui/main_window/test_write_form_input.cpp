@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -83,6 +84,13 @@ void TestWriteFormInput::errorCountCaptionInItsPlace()
     QVERIFY(form.lblErrCnt->x() >= shell::twipsToPixels(form.lblErrCnt, 4845));
     QCOMPARE(form.lblErrCnt->y(), form.Label4->y());
     QVERIFY(form.lblErrCnt->geometry().right() < form.Frame2->x());
+    // The 配信間隔 frame's caption line stands whole above its children, and the frame still
+    // holds them all.
+    const int captionLine = QFontMetrics(form.Frame2->font()).height();
+    for (const QWidget* child : form.Frame2->findChildren<QWidget*>()) {
+        QVERIFY2(child->y() >= captionLine, qPrintable(child->objectName()));
+        QVERIFY2(form.Frame2->rect().contains(child->geometry()), qPrintable(child->objectName()));
+    }
 }
 
 void TestWriteFormInput::enterPressesTheFocusedButton()
