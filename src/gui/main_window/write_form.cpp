@@ -366,7 +366,11 @@ void WriteForm::closeEvent(QCloseEvent* event)
         // The close box asks the cancel action's question; the action closes the window itself
         // when the answer allows it, without asking a second time.
         event->ignore();
+        m_closeBox = true;
         CancelCommand_Click();
+        // A close that waits for the mail on its way still comes from the close box.
+        if (!run.closeRequested)
+            m_closeBox = false;
         if (m_unloaded)
             event->accept();
         return;
@@ -380,6 +384,9 @@ void WriteForm::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // A run the window leaves mid-way: the cancel action ends it, the close box interrupts it.
+    if (m_journalRun != 0 && !m_resume)
+        endJournalRun(m_closeBox ? journal::RunState::Interrupted : journal::RunState::Cancelled);
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     timSend->setEnabled(false);
