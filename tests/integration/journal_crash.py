@@ -238,13 +238,14 @@ def crash(env, kills):
     if behind:
         failures.append("power-cut copy has mails the sink stored as not sent: %s" % behind)
 
-    print("kills: %d; addresses mailed once: %d; without a mail (uncertain): %d; of them "
-          "killed between '.' and the reply with the mail stored: %d; error-log lines for "
-          "in-flight mails: %d; power-cut copy: %d rows, %d mails stored at the stop"
-          % (kills, len(counts), len(missing),
-             len([a for a in uncertain if a in counts]), len(noted), len(cut), len(had)))
-    print("uncertain with a mail at the sink (the kill fell between '.' and the reply): %d"
-          % len([a for a in uncertain if a in counts]))
+    stored = len([a for a in uncertain if a in counts])
+    print("kills: %d; addresses mailed once: %d; uncertain: %d (%d with the mail stored: killed "
+          "between '.' and the reply; %d without a mail); error-log lines for in-flight mails: "
+          "%d; power-cut copy: %d rows, %d mails stored at the stop"
+          % (kills, len(counts), len(uncertain), stored, len(missing), len(noted), len(cut),
+             len(had)))
+    if len(noted) != len(uncertain):
+        failures.append("in-flight mails without their error-log line")
     return failures
 
 

@@ -38,6 +38,12 @@ QString stamp(const QDateTime& time)
     return time.toLocalTime().toString(QLatin1String(kTimeFormat));
 }
 
+// A null QString binds as SQL NULL; an empty body or sender name is still text.
+QVariant text(const QString& value)
+{
+    return value.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(value);
+}
+
 QString sqlFailure(const QSqlError& error)
 {
     const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
@@ -416,9 +422,9 @@ std::optional<qint64> Journal::beginRun(const RunMessage& message,
         "INSERT INTO runs(started, list_path, list_size, list_mtime, list_sha256, subject, "
         "sender_name, body, interval_ms, state, total) VALUES(?,?,?,?,?,?,?,?,?,'running',?)"));
     for (const QVariant& value :
-         {QVariant(stamp(now)), QVariant(message.list.path), QVariant(message.list.size),
-          QVariant(message.list.mtime), QVariant(message.list.sha256), QVariant(message.subject),
-          QVariant(message.senderName), QVariant(message.body), QVariant(message.intervalMs),
+         {QVariant(stamp(now)), text(message.list.path), QVariant(message.list.size),
+          text(message.list.mtime), text(message.list.sha256), text(message.subject),
+          text(message.senderName), text(message.body), QVariant(message.intervalMs),
           QVariant(qint64(addresses.size()))})
         run.addBindValue(value);
     if (!run.exec())
@@ -430,9 +436,8 @@ std::optional<qint64> Journal::beginRun(const RunMessage& message,
                                       "sha256, mtime) VALUES(?,?,?,?,?,?)"));
     for (qsizetype i = 0; i < message.attachments.size(); ++i) {
         const FileStamp& file = message.attachments[i];
-        for (const QVariant& value : {QVariant(id), QVariant(qint64(i)), QVariant(file.path),
-                                      QVariant(file.size), QVariant(file.sha256),
-                                      QVariant(file.mtime)})
+        for (const QVariant& value : {QVariant(id), QVariant(qint64(i)), text(file.path),
+                                      QVariant(file.size), text(file.sha256), text(file.mtime)})
             attachment.addBindValue(value);
         if (!attachment.exec())
             return fail(attachment);
@@ -445,7 +450,7 @@ std::optional<qint64> Journal::beginRun(const RunMessage& message,
         mail.bindValue(0, id);
         mail.bindValue(1, qint64(i));
         mail.bindValue(2, addresses[i].line);
-        mail.bindValue(3, addresses[i].address);
+        mail.bindValue(3, text(addresses[i].address));
         if (!mail.exec())
             return fail(mail);
     }
