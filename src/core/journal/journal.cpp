@@ -136,8 +136,12 @@ QString fileChange(const FileStamp& stamped)
 {
     QString reason;
     const std::optional<FileStamp> now = stampFile(stamped.path, &reason);
+    if (!now && stamped.size < 0)
+        return {}; // unreadable then, unreadable still: the mails fail as they did
     if (!now)
         return QStringLiteral("読み込めません: %1").arg(reason);
+    if (stamped.size < 0)
+        return QStringLiteral("前回は読み込めなかったファイルです");
     if (now->size != stamped.size)
         return QStringLiteral("サイズが変わりました (%1 → %2 バイト)")
             .arg(stamped.size)
@@ -161,12 +165,10 @@ std::optional<RunMessage> describeRun(const QString& listPath, const QString& at
     }
     message.list = *list;
     for (const QString& path : transport::splitAttachmentList(attachments)) {
+        // An attachment that cannot be read fails each mail as it always has, with its reason
+        // in the error log; the journal notes it as unreadable (size -1).
         std::optional<FileStamp> attachment = stampFile(path, &why);
-        if (!attachment) {
-            *reason = QStringLiteral("%1: %2").arg(path, why);
-            return std::nullopt;
-        }
-        message.attachments.append(*attachment);
+        message.attachments.append(attachment ? *attachment : FileStamp{path, -1, {}, {}});
     }
     return message;
 }
