@@ -612,7 +612,8 @@ int journalCase(const Options& options)
     }
     QList<journal::ListAddress> addresses;
     for (int i = 0; i < options.count; ++i)
-        addresses.append({i + 1, QStringLiteral("recipient%1@example.jp").arg(i, 6, 10, QLatin1Char('0'))});
+        addresses.append(
+            {i + 1, QStringLiteral("recipient%1@example.jp").arg(i, 6, 10, QLatin1Char('0'))});
     journal::RunMessage message;
     message.list = {dir.path() + QStringLiteral("/csv/list.csv"), 3000000,
                     QStringLiteral("2026-12-01T09:00:00"), QString(64, QLatin1Char('0'))};
@@ -638,8 +639,8 @@ int journalCase(const Options& options)
         const bool marked = j->markSending(*id, i, now, &reason);
         const double sending = timer.nsecsElapsed() / 1e6;
         timer.restart();
-        const bool recorded = j->recordOutcome(*id, i, journal::MailState::Sent, QString(), now,
-                                               &reason);
+        const bool recorded =
+            j->recordOutcome(*id, i, journal::MailState::Sent, QString(), now, &reason);
         const double outcome = timer.nsecsElapsed() / 1e6;
         if (!marked || !recorded) {
             std::fprintf(stderr, "journal: %s\n", qPrintable(reason));
@@ -672,8 +673,8 @@ int journalCase(const Options& options)
                 "synced + outcome) over %d mails, slowest 'sending' %.2f ms, slowest outcome "
                 "%.2f ms; size %.1f MB during the run, %.1f MB closed; resume opens the run in "
                 "%.0f ms (%lld to send)\n",
-                options.count, startMs, total / mails, mails, sendingMax, outcomeMax,
-                size / 1e6, closedSize / 1e6, resumeMs, qlonglong(plan.toSend.size()));
+                options.count, startMs, total / mails, mails, sendingMax, outcomeMax, size / 1e6,
+                closedSize / 1e6, resumeMs, qlonglong(plan.toSend.size()));
     return 0;
 }
 

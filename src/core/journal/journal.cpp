@@ -251,7 +251,8 @@ QString changedFiles(const RunMessage& message)
 
 Journal::Journal(QString path, QString connection)
     : m_path(std::move(path)), m_connection(std::move(connection))
-{}
+{
+}
 
 Journal::~Journal()
 {
@@ -379,10 +380,12 @@ bool Journal::prune(const QDateTime& now, int retentionDays, QString* reason)
         return false;
     }
     // The stamps are fixed-width local times, so text order is time order.
-    const QString old = QStringLiteral("SELECT id FROM runs WHERE started < ? AND state <> 'running'");
-    for (const QString& sql : {QStringLiteral("DELETE FROM mails WHERE run_id IN (%1)").arg(old),
-                               QStringLiteral("DELETE FROM attachments WHERE run_id IN (%1)").arg(old),
-                               QStringLiteral("DELETE FROM runs WHERE id IN (%1)").arg(old)}) {
+    const QString old =
+        QStringLiteral("SELECT id FROM runs WHERE started < ? AND state <> 'running'");
+    for (const QString& sql :
+         {QStringLiteral("DELETE FROM mails WHERE run_id IN (%1)").arg(old),
+          QStringLiteral("DELETE FROM attachments WHERE run_id IN (%1)").arg(old),
+          QStringLiteral("DELETE FROM runs WHERE id IN (%1)").arg(old)}) {
         QSqlQuery query(db);
         query.prepare(sql);
         query.addBindValue(cutoff);
@@ -585,7 +588,8 @@ std::optional<QList<MailRow>> Journal::mailRows(qint64 run, QString* reason)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT seq, address, state FROM mails WHERE run_id=? ORDER BY seq"));
+    query.prepare(
+        QStringLiteral("SELECT seq, address, state FROM mails WHERE run_id=? ORDER BY seq"));
     query.addBindValue(run);
     if (!query.exec()) {
         *reason = sqlFailure(query.lastError());
@@ -623,17 +627,17 @@ std::optional<QList<MailRow>> Journal::settleInFlight(qint64 run, QString* reaso
     QList<MailRow> rows;
     if (unnoted.exec()) {
         while (unnoted.next())
-            rows.append({unnoted.value(0).toLongLong(), unnoted.value(1).toString(),
-                         mailStateFromName(unnoted.value(2).toString()).value_or(
-                             MailState::Uncertain)});
+            rows.append(
+                {unnoted.value(0).toLongLong(), unnoted.value(1).toString(),
+                 mailStateFromName(unnoted.value(2).toString()).value_or(MailState::Uncertain)});
     }
     QSqlQuery settle(db);
     settle.prepare(QStringLiteral("UPDATE mails SET state='uncertain', noted=1 WHERE run_id=? "
                                   "AND state IN ('sending','uncertain')"));
     settle.addBindValue(run);
     if (unnoted.lastError().isValid() || !settle.exec()) {
-        *reason = sqlFailure(unnoted.lastError().isValid() ? unnoted.lastError()
-                                                           : settle.lastError());
+        *reason =
+            sqlFailure(unnoted.lastError().isValid() ? unnoted.lastError() : settle.lastError());
         db.rollback();
         return std::nullopt;
     }

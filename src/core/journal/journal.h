@@ -83,7 +83,7 @@ struct ResumePlan
     qint32 sendCount = 0;    // mails attempted so far
     qint32 errCount = 0;     // of them not accepted
     qint32 skipCount = 0;
-    qint64 done = 0;         // addresses settled for good: the caption's n
+    qint64 done = 0; // addresses settled for good: the caption's n
 };
 ResumePlan planResume(const QList<MailRow>& rows);
 

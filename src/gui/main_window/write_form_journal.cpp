@@ -22,8 +22,8 @@ using platform::MsgIcon;
 namespace {
 
 // The error-log line of a mail that was on its way when the run broke off.
-const QString kInFlightText =
-    QStringLiteral("前回の配信の中断時に送信中だったため、届いている可能性があります（再送しませんでした）");
+const QString kInFlightText = QStringLiteral(
+    "前回の配信の中断時に送信中だったため、届いている可能性があります（再送しませんでした）");
 
 QString journalRefusal(const QString& path, const QString& reason)
 {
@@ -57,7 +57,8 @@ bool WriteForm::beginJournalRun(const QString& listPath)
     if (!message || !addresses) {
         m_journal.reset();
         platform::msgBox(
-            this, QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
+            this,
+            QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
             MsgIcon::Exclamation);
         return false;
     }
@@ -244,13 +245,12 @@ bool WriteForm::noRecipientLeft()
 void WriteForm::journalWriteFailed(const QString& reason, bool paused)
 {
     const QString pause = paused ? QStringLiteral("配信を一時停止します。") : QString();
-    platform::msgBox(this,
-                     QStringLiteral("配信記録ファイルに書き込めませんでした。%1\nファイル: %2\n"
-                                    "理由: %3")
-                         .arg(pause,
-                              m_journal ? m_journal->path() : journal::Journal::pathIn(m_appDir),
-                              reason),
-                     MsgIcon::Critical);
+    platform::msgBox(
+        this,
+        QStringLiteral("配信記録ファイルに書き込めませんでした。%1\nファイル: %2\n"
+                       "理由: %3")
+            .arg(pause, m_journal ? m_journal->path() : journal::Journal::pathIn(m_appDir), reason),
+        MsgIcon::Critical);
 }
 
 void WriteForm::endJournalRun(journal::RunState state)

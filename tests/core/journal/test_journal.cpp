@@ -21,7 +21,8 @@ QStringList fileRows(const QString& path, const QString& sql)
 {
     QStringList out;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("judge"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("judge"));
         db.setDatabaseName(path);
         if (db.open()) {
             QSqlQuery query(db);
@@ -81,12 +82,12 @@ void TestJournal::outcomeDecidesTheRow()
 void TestJournal::resumeSendsPendingAndDeferredOnly()
 {
     // One row per state, twice over; what a resume does with each.
-    const QStringList names{"sent", "pending", "sending", "refused", "deferred", "uncertain",
-                            "skipped", "deferred", "pending", "sent"};
+    const QStringList names{"sent",      "pending", "sending",  "refused", "deferred",
+                            "uncertain", "skipped", "deferred", "pending", "sent"};
     QList<journal::MailRow> rows;
     for (int i = 0; i < names.size(); ++i)
-        rows.append({i, QStringLiteral("a%1@example.jp").arg(i),
-                     *journal::mailStateFromName(names[i])});
+        rows.append(
+            {i, QStringLiteral("a%1@example.jp").arg(i), *journal::mailStateFromName(names[i])});
     const journal::ResumePlan plan = journal::planResume(rows);
     QList<qint64> toSend, inFlight;
     for (const auto& row : plan.toSend)
@@ -95,8 +96,8 @@ void TestJournal::resumeSendsPendingAndDeferredOnly()
         inFlight.append(row.seq);
     QCOMPARE(toSend, (QList<qint64>{1, 4, 7, 8}));
     QCOMPARE(inFlight, (QList<qint64>{2, 5}));
-    QCOMPARE(plan.reached, (QStringList{"a0@example.jp", "a2@example.jp", "a5@example.jp",
-                                        "a9@example.jp"}));
+    QCOMPARE(plan.reached,
+             (QStringList{"a0@example.jp", "a2@example.jp", "a5@example.jp", "a9@example.jp"}));
     QCOMPARE(plan.sendCount, 7); // sent 2, sending 1, refused 1, deferred 2, uncertain 1
     QCOMPARE(plan.errCount, 5);
     QCOMPARE(plan.skipCount, 1);
@@ -113,8 +114,8 @@ void TestJournal::rowsMoveOnlyForward()
     message.list = {app.path() + "/csv/l.csv", 10, "2026-01-01T00:00:00", "ab"};
     message.subject = QStringLiteral("件名");
     const QDateTime now(QDate(2026, 5, 1), QTime(9, 30));
-    const auto id = j->beginRun(message, {{1, "a@x.jp"}, {3, "b@x.jp"}, {4, "c@x.jp"}}, now,
-                                &reason);
+    const auto id =
+        j->beginRun(message, {{1, "a@x.jp"}, {3, "b@x.jp"}, {4, "c@x.jp"}}, now, &reason);
     QVERIFY2(id, qPrintable(reason));
 
     // Each step on row seq: whether the journal takes it.
@@ -124,27 +125,29 @@ void TestJournal::rowsMoveOnlyForward()
         const char* step; // "sending" or an outcome
         bool taken;
     } steps[] = {
-        {0, "sending", true}, {0, "sent", true},    {0, "sending", false}, // never twice
-        {1, "sending", true}, {1, "sending", false},                       // still in flight
-        {1, "deferred", true}, {1, "sending", true}, {1, "refused", true},
-        {2, "skipped", true}, {2, "sending", false}, {9, "sending", false}, {9, "sent", false},
+        {0, "sending", true},  {0, "sent", true},     {0, "sending", false}, // never twice
+        {1, "sending", true},  {1, "sending", false},                        // still in flight
+        {1, "deferred", true}, {1, "sending", true},  {1, "refused", true},  {2, "skipped", true},
+        {2, "sending", false}, {9, "sending", false}, {9, "sent", false},
     };
     for (const auto& s : steps) {
         QString why;
         const bool taken =
             QLatin1String(s.step) == QLatin1String("sending")
                 ? j->markSending(*id, s.seq, now, &why)
-                : j->recordOutcome(*id, s.seq, *journal::mailStateFromName(s.step), "r", now,
-                                   &why);
-        QVERIFY2(taken == s.taken, qPrintable(QStringLiteral("%1 %2: %3").arg(s.seq).arg(s.step, why)));
+                : j->recordOutcome(*id, s.seq, *journal::mailStateFromName(s.step), "r", now, &why);
+        QVERIFY2(taken == s.taken,
+                 qPrintable(QStringLiteral("%1 %2: %3").arg(s.seq).arg(s.step, why)));
         QCOMPARE(why.isEmpty(), s.taken);
     }
     QVERIFY(j->endRun(*id, journal::RunState::Cancelled, now, &reason));
     j.reset();
     const QString path = app.path() + "/journal/journal.sqlite";
-    QCOMPARE(fileRows(path, "SELECT address || '@' || line || '=' || state FROM mails ORDER BY seq"),
-             (QStringList{"a@x.jp@1=sent", "b@x.jp@3=refused", "c@x.jp@4=skipped"}));
-    QCOMPARE(fileRows(path, "SELECT state || ' ' || started || ' ' || total || ' ' || subject FROM runs"),
+    QCOMPARE(
+        fileRows(path, "SELECT address || '@' || line || '=' || state FROM mails ORDER BY seq"),
+        (QStringList{"a@x.jp@1=sent", "b@x.jp@3=refused", "c@x.jp@4=skipped"}));
+    QCOMPARE(fileRows(path,
+                      "SELECT state || ' ' || started || ' ' || total || ' ' || subject FROM runs"),
              QStringList{QStringLiteral("cancelled 2026-05-01T09:30:00 3 件名")});
     QCOMPARE(fileRows(path, "PRAGMA journal_mode"), QStringList{"wal"});
     QCOMPARE(fileRows(path, "PRAGMA user_version"), QStringList{"1"});
