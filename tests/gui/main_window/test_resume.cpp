@@ -19,8 +19,8 @@ using platform::MsgAnswer;
 
 namespace {
 
-const QString kInFlight =
-    QStringLiteral("前回の配信の中断時に送信中だったため、届いている可能性があります（再送しませんでした）");
+const QString kInFlight = QStringLiteral(
+    "前回の配信の中断時に送信中だったため、届いている可能性があります（再送しませんでした）");
 
 // "address=state" per row of the journal's file, and the runs' states; read with plain SQL.
 QStringList journalRows(const QString& appDir, const QString& sql)
@@ -88,9 +88,12 @@ void TestResume::resumeAnswers()
             MainWindowFixture first;
             first.fillMessage();
             first.form->ToText->setText(list);
-            first.transport->setSendOutcome("b@x.jp", failure(transport::FailureClass::Transaction, 550, false));
-            first.transport->setSendOutcome("c@x.jp", failure(transport::FailureClass::Transaction, 451, false));
-            first.transport->setSendOutcome("d@x.jp", failure(transport::FailureClass::Connection, 0, true));
+            first.transport->setSendOutcome(
+                "b@x.jp", failure(transport::FailureClass::Transaction, 550, false));
+            first.transport->setSendOutcome(
+                "c@x.jp", failure(transport::FailureClass::Transaction, 451, false));
+            first.transport->setSendOutcome("d@x.jp",
+                                            failure(transport::FailureClass::Connection, 0, true));
             // The crash: the journal as it stands while e's mail is on its way.
             first.transport->holdSend("e@x.jp", [&] {
                 for (const char* name : {"journal.sqlite", "journal.sqlite-wal"})
@@ -116,7 +119,8 @@ void TestResume::resumeAnswers()
                                 "送信済み：1件／全 6件\n続きから配信しますか？"));
         QCOMPARE(second.boxCaptions().value(0), QStringLiteral("KEZ-MAILER"));
         if (c.changeList)
-            QVERIFY2(second.boxTexts().value(1).contains(list), qPrintable(second.boxTexts().join('|')));
+            QVERIFY2(second.boxTexts().value(1).contains(list),
+                     qPrintable(second.boxTexts().join('|')));
         if (!c.sentOnResume.isEmpty()) {
             QCOMPARE(second.form->ToText->text(), list);
             QCOMPARE(second.form->SubjectText->text(), QStringLiteral("Hello"));
