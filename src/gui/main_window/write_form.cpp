@@ -56,7 +56,15 @@ WriteForm::WriteForm(const QString& appDir, QWidget* parent)
     new shell::RepaintPacer(this, 16);
 }
 
-WriteForm::~WriteForm() = default;
+WriteForm::~WriteForm()
+{
+    // A window destroyed without its unload (tests) still closes the journal on its thread.
+    if (m_journal && m_transport)
+        m_transport->run<bool>([this](transport::MailTransport&) {
+            m_journal.reset();
+            return true;
+        });
+}
 
 QList<QWidget*> WriteForm::runLockedControls() const
 {
@@ -393,6 +401,8 @@ void WriteForm::Form_Unload()
     run.List.reset();
     m_runTitle->stop();
     hide();
+    // The journal's connection ends on its own thread, before that thread does.
+    closeJournal();
     // No request is open here (a close waits for it): this ends the library on the
     // transport's thread (NMailEndWinSock, which says QUIT on a kept connection) and joins it.
     m_transport.reset();

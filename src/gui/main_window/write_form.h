@@ -246,8 +246,14 @@ private:
     void fillFromJournal(const journal::RunMessage& message);
     // True when the window's fields still hold the resumed run's message.
     bool fieldsMatchJournal(const journal::RunMessage& message) const;
-    // The resume is given up: the run is marked abandoned and the window stays as it is.
-    void abandonResume();
+    // The list or an attachment changed since the interrupted run: say so; the run is marked
+    // abandoned, and the send button starts a new one.
+    void resumeRefused(const QString& changed);
+    // Runs job on the transport's thread, where the journal's connection lives, and waits for
+    // it as for a mail: the window goes on painting while the journal syncs.
+    void onJournalThread(const std::function<void()>& job);
+    // Closes the journal (on its thread).
+    void closeJournal();
     // The next address of the run (list order), nullopt when none is left.
     std::optional<journal::MailRow> nextRecipient();
     bool noRecipientLeft();

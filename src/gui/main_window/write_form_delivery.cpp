@@ -77,6 +77,16 @@ template <class Result> Result WriteForm::awaitTransport(std::function<Result(Ma
     return result;
 }
 
+void WriteForm::onJournalThread(const std::function<void()>& job)
+{
+    // The journal's syncs (a few ms each, tens under load) wait here in the local event loop,
+    // not on the window's thread.
+    awaitTransport<bool>([&job](MailTransport&) {
+        job();
+        return true;
+    });
+}
+
 bool WriteForm::closeIfRequested()
 {
     if (m_unloaded)
@@ -223,30 +233,52 @@ void WriteForm::SendNextMail()
     const std::optional<QString> skipped = m_bulk->skipReason(address);
     SendOutcome outcome;
     QString journalFailure;
+    journal::Journal* const log = m_journal.get();
+    const qint64 runId = m_journalRun;
+    const qint64 seq = next->seq;
     if (skipped) {
         ++run.SkipCount;
-        m_journal->recordOutcome(m_journalRun, next->seq, journal::MailState::Skipped, *skipped,
-                                 platform::clock().now(), &journalFailure);
+        const QString reason = *skipped;
+        onJournalThread([&] {
+            log->recordOutcome(runId, seq, journal::MailState::Skipped, reason,
+                               platform::clock().now(), &journalFailure);
+        });
     } else {
-        // Measured on the window's thread: the synced commit takes a few milliseconds (see
-        // bench/README.md), well inside what the window may stall.
-        if (!m_journal->markSending(m_journalRun, next->seq, platform::clock().now(),
-                                    &journalFailure)) {
-            // Unrecorded, the mail does not go; it is the first to go when the run goes on.
+        MailRequest mail = composeMail(address, SubjectText->text());
+        m_bulk->decorate(mail, bulk::MailKind::Delivery);
+        // The journal's writes go with the mail on the transport's thread: the synced 'sending'
+        // row first (no row, no mail), the outcome as soon as it is known. A lost outcome
+        // leaves the row 'sending', which a resume takes for "maybe sent".
+        struct Journaled
+        {
+            bool marked = false;
+            SendOutcome outcome;
+            QString failure;
+        };
+        const Journaled sent = awaitTransport<Journaled>([log, runId, seq, mail](MailTransport& t) {
+            Journaled out;
+            out.marked = log->markSending(runId, seq, platform::clock().now(), &out.failure);
+            if (!out.marked)
+                return out;
+            out.outcome = t.send(mail);
+            log->recordOutcome(runId, seq, journal::outcomeState(out.outcome),
+                               out.outcome.errorText, platform::clock().now(), &out.failure);
+            return out;
+        });
+        journalFailure = sent.failure;
+        if (!sent.marked) {
+            // Unrecorded, the mail did not go; it is the first to go when the run goes on.
             m_heldRow = next;
             cmdSendPouse_Click();
+            if (closeIfRequested())
+                return;
             journalWriteFailed(journalFailure, true);
             return;
         }
-        MailRequest mail = composeMail(address, SubjectText->text());
-        m_bulk->decorate(mail, bulk::MailKind::Delivery);
-        outcome = awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
+        outcome = sent.outcome;
         // A mail that may have arrived is never sent twice either.
         if (outcome.ok || outcome.mayHaveArrived)
             m_bulk->noteSent(address);
-        // A lost outcome leaves the row 'sending', which a resume takes for "maybe sent".
-        m_journal->recordOutcome(m_journalRun, next->seq, journal::outcomeState(outcome),
-                                 outcome.errorText, platform::clock().now(), &journalFailure);
         ++run.SendCount;
         lblSndRec->setText(QString::number(run.SendCount));
     }

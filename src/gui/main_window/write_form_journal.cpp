@@ -36,39 +36,50 @@ QString journalRefusal(const QString& path, const QString& reason)
 
 bool WriteForm::beginJournalRun(const QString& listPath)
 {
-    const QString path = journal::Journal::pathIn(m_appDir);
-    QString reason;
-    auto refuse = [&] {
-        m_journal.reset();
-        platform::msgBox(this, journalRefusal(path, reason), MsgIcon::Critical);
-        return false;
-    };
-    m_journal = journal::Journal::open(m_appDir, &reason);
-    if (!m_journal)
-        return refuse();
+    // Read on the window's thread; the journal's work (the list read whole, the files hashed,
+    // the synced start) goes on the transport's.
+    journal::RunMessage fields;
+    fields.subject = SubjectText->text();
+    fields.senderName = txtFrom->text();
+    fields.body = bodyText();
+    fields.intervalMs = Timer1->interval();
+    const QString attachments = AttachText->text();
     const QDateTime now = platform::clock().now();
-    if (!m_journal->prune(now, journal::Journal::kDefaultRetentionDays, &reason))
-        return refuse();
+    const QString appDir = m_appDir;
 
-    std::optional<journal::RunMessage> message =
-        journal::describeRun(listPath, AttachText->text(), &reason);
-    const std::optional<QList<journal::ListAddress>> addresses =
-        message ? journal::readListAddresses(listPath, &reason) : std::nullopt;
-    if (!message || !addresses) {
-        m_journal.reset();
-        platform::msgBox(
-            this,
-            QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
-            MsgIcon::Exclamation);
+    QString reason;
+    bool listUnreadable = false;
+    std::optional<qint64> id;
+    onJournalThread([&] {
+        m_journal = journal::Journal::open(appDir, &reason);
+        if (!m_journal || !m_journal->prune(now, journal::Journal::kDefaultRetentionDays, &reason))
+            return;
+        std::optional<journal::RunMessage> message =
+            journal::describeRun(listPath, attachments, &reason);
+        const std::optional<QList<journal::ListAddress>> addresses =
+            message ? journal::readListAddresses(listPath, &reason) : std::nullopt;
+        if (!message || !addresses) {
+            listUnreadable = true;
+            return;
+        }
+        message->subject = fields.subject;
+        message->senderName = fields.senderName;
+        message->body = fields.body;
+        message->intervalMs = fields.intervalMs;
+        id = m_journal->beginRun(*message, *addresses, now, &reason);
+    });
+    if (!id) {
+        closeJournal();
+        if (listUnreadable)
+            platform::msgBox(
+                this,
+                QStringLiteral("CSVファイルを読み込めませんでした。\n%1\n%2").arg(listPath, reason),
+                MsgIcon::Exclamation);
+        else
+            platform::msgBox(this, journalRefusal(journal::Journal::pathIn(m_appDir), reason),
+                             MsgIcon::Critical);
         return false;
     }
-    message->subject = SubjectText->text();
-    message->senderName = txtFrom->text();
-    message->body = bodyText();
-    message->intervalMs = Timer1->interval();
-    const std::optional<qint64> id = m_journal->beginRun(*message, *addresses, now, &reason);
-    if (!id)
-        return refuse();
     m_journalRun = *id;
     m_resuming = false;
     m_nextSeq = 0;
@@ -77,15 +88,28 @@ bool WriteForm::beginJournalRun(const QString& listPath)
     return true;
 }
 
+void WriteForm::closeJournal()
+{
+    if (m_journal)
+        onJournalThread([&] { m_journal.reset(); });
+}
+
 void WriteForm::offerResume()
 {
     if (isEnding() || run.started)
         return;
     QString reason;
-    std::unique_ptr<journal::Journal> opened = journal::Journal::openExisting(m_appDir, &reason);
     std::optional<journal::InterruptedRun> interrupted;
-    if (opened)
-        interrupted = opened->interruptedRun(&reason);
+    const QString appDir = m_appDir;
+    onJournalThread([&] {
+        m_journal = journal::Journal::openExisting(appDir, &reason);
+        if (m_journal)
+            interrupted = m_journal->interruptedRun(&reason);
+    });
+    if (!interrupted)
+        closeJournal();
+    if (isEnding())
+        return;
     if (!reason.isEmpty()) {
         // Not silent: the next start would be refused for the same reason.
         platform::msgBox(this,
@@ -101,25 +125,35 @@ void WriteForm::offerResume()
                                               MsgIcon::Question, MsgButtons::YesNo);
     if (isEnding())
         return;
-    m_journal = std::move(opened);
     m_journalRun = interrupted->id;
     if (answer != MsgAnswer::Yes) {
         endJournalRun(journal::RunState::Abandoned);
         return;
     }
-    const QString changed = journal::changedFiles(interrupted->message);
+    QString changed;
+    onJournalThread([&] { changed = journal::changedFiles(interrupted->message); });
+    if (isEnding())
+        return;
     if (!changed.isEmpty()) {
-        platform::msgBox(this,
-                         QStringLiteral("前回の配信の後で宛先リストまたは添付ファイルが変更された"
-                                        "ため、続きから配信できません。\n%1\n送信ボタンで新しい"
-                                        "配信として送信できます。")
-                             .arg(changed),
-                         MsgIcon::Exclamation);
-        abandonResume();
+        resumeRefused(changed);
         return;
     }
     m_resume = std::move(interrupted);
     fillFromJournal(m_resume->message);
+}
+
+void WriteForm::resumeRefused(const QString& changed)
+{
+    platform::msgBox(this,
+                     QStringLiteral("前回の配信の後で宛先リストまたは添付ファイルが変更されたため、"
+                                    "続きから配信できません。\n%1\n送信ボタンで新しい配信として"
+                                    "送信できます。")
+                         .arg(changed),
+                     MsgIcon::Exclamation);
+    if (isEnding())
+        return;
+    m_resume.reset();
+    endJournalRun(journal::RunState::Abandoned);
 }
 
 void WriteForm::fillFromJournal(const journal::RunMessage& message)
@@ -150,12 +184,6 @@ bool WriteForm::fieldsMatchJournal(const journal::RunMessage& message) const
            transport::splitAttachmentList(AttachText->text()) == paths;
 }
 
-void WriteForm::abandonResume()
-{
-    m_resume.reset();
-    endJournalRun(journal::RunState::Abandoned);
-}
-
 bool WriteForm::beginResumedRun()
 {
     const journal::RunMessage& message = m_resume->message;
@@ -168,23 +196,24 @@ bool WriteForm::beginResumedRun()
                          MsgIcon::Exclamation);
         return false;
     }
-    const QString changed = journal::changedFiles(message);
+    QString changed;
+    QString reason;
+    std::optional<QList<journal::MailRow>> settled;
+    std::optional<QList<journal::MailRow>> rows;
+    onJournalThread([&] {
+        changed = journal::changedFiles(message);
+        if (!changed.isEmpty())
+            return;
+        settled = m_journal->settleInFlight(m_journalRun, &reason);
+        if (settled)
+            rows = m_journal->mailRows(m_journalRun, &reason);
+    });
+    if (isEnding())
+        return false;
     if (!changed.isEmpty()) {
-        platform::msgBox(this,
-                         QStringLiteral("前回の配信の後で宛先リストまたは添付ファイルが変更された"
-                                        "ため、続きから配信できません。\n%1\n送信ボタンで新しい"
-                                        "配信として送信できます。")
-                             .arg(changed),
-                         MsgIcon::Exclamation);
-        abandonResume();
+        resumeRefused(changed);
         return false;
     }
-
-    QString reason;
-    const std::optional<QList<journal::MailRow>> settled =
-        m_journal->settleInFlight(m_journalRun, &reason);
-    const std::optional<QList<journal::MailRow>> rows =
-        settled ? m_journal->mailRows(m_journalRun, &reason) : std::nullopt;
     if (!rows) {
         platform::msgBox(this, journalRefusal(m_journal->path(), reason), MsgIcon::Critical);
         return false;
@@ -255,15 +284,17 @@ void WriteForm::journalWriteFailed(const QString& reason, bool paused)
 
 void WriteForm::endJournalRun(journal::RunState state)
 {
-    if (m_journal && m_journalRun != 0) {
-        QString reason;
-        // A run whose end cannot be written stays 'running', and the next start-up asks about
-        // it: the journal errs toward a question, never toward a lost run.
-        if (!m_journal->endRun(m_journalRun, state, platform::clock().now(), &reason) &&
-            !m_unloaded)
-            journalWriteFailed(reason, false);
-    }
+    QString reason;
+    bool ended = true;
+    const QDateTime now = platform::clock().now();
+    const qint64 id = m_journalRun;
+    if (m_journal && id != 0)
+        onJournalThread([&] { ended = m_journal->endRun(id, state, now, &reason); });
+    closeJournal();
     m_journalRun = 0;
     m_resuming = false;
-    m_journal.reset();
+    // A run whose end cannot be written stays 'running', and the next start-up asks about it:
+    // the journal errs toward a question, never toward a lost run.
+    if (!ended && !m_unloaded)
+        journalWriteFailed(reason, false);
 }
