@@ -15,11 +15,18 @@
 //   bench_delivery [--count N] [--interval MS] [--rounds R] [--port PORT]
 //   bench_delivery --silent-server [--count N]
 //   bench_delivery --throttled-attachment [--count N] [--megabytes MB] [--rate BYTES_PER_S]
+//   bench_delivery --journal [--count N]
+//
+// --journal measures the journal alone, in a folder under the current one (on the disk the
+// program would use, not a memory file system): the start of an N-address run, the two writes
+// of a mail ('sending' synced, the outcome not), the slowest of them (the window waits for
+// it), the journal's size, and the time a resume takes to open the run.
 //
 // Without --port it starts Debian's aiosmtpd sink on a free loopback port
 // (/usr/bin/python3 -m aiosmtpd -n -c aiosmtpd.handlers.Sink -l 127.0.0.1:PORT) and stops it
 // at the end. With --port it uses a server already listening on 127.0.0.1:PORT, e.g. Postfix's
 // "smtp-sink -c 127.0.0.1:PORT 100".
+#include "core/journal/journal.h"
 #include "core/platform/process_end.h"
 #include "core/platform/text_files.h"
 #include "core/transport/message_composer.h"
@@ -377,6 +384,7 @@ struct Options
     quint16 port = 0;
     bool silentServer = false;
     bool throttledAttachment = false;
+    bool journal = false;
     int megabytes = 10;
     double rate = 1000000; // bytes per second through the relay
 };
@@ -588,6 +596,92 @@ int deliveryRounds(const Options& options)
 
 } // namespace
 
+qint64 fileSize(const QString& path)
+{
+    return QFileInfo(path).size() + QFileInfo(path + QStringLiteral("-wal")).size();
+}
+
+int journalCase(const Options& options)
+{
+    QTemporaryDir dir(QDir::currentPath() + QStringLiteral("/bench-journal-XXXXXX"));
+    QString reason;
+    QElapsedTimer opening;
+    opening.start();
+    std::unique_ptr<journal::Journal> j = journal::Journal::open(dir.path(), &reason);
+    const double openMs = opening.nsecsElapsed() / 1e6;
+    if (!j) {
+        std::fprintf(stderr, "journal: %s\n", qPrintable(reason));
+        return 1;
+    }
+    QList<journal::ListAddress> addresses;
+    for (int i = 0; i < options.count; ++i)
+        addresses.append(
+            {i + 1, QStringLiteral("recipient%1@example.jp").arg(i, 6, 10, QLatin1Char('0'))});
+    journal::RunMessage message;
+    message.list = {dir.path() + QStringLiteral("/csv/list.csv"), 3000000,
+                    QStringLiteral("2026-12-01T09:00:00"), QString(64, QLatin1Char('0'))};
+    message.subject = kSubject;
+    message.senderName = QStringLiteral("差出人");
+    message.body = QString(2000, QChar(0x3042));
+    message.intervalMs = 100;
+    QElapsedTimer timer;
+    timer.start();
+    const std::optional<qint64> id =
+        j->beginRun(message, addresses, QDateTime::currentDateTime(), &reason);
+    const double startMs = timer.nsecsElapsed() / 1e6;
+    if (!id) {
+        std::fprintf(stderr, "journal: %s\n", qPrintable(reason));
+        return 1;
+    }
+    // The first mails of the run, written as the window writes them.
+    const int mails = std::min(options.count, 2000);
+    double sendingMax = 0, outcomeMax = 0, total = 0;
+    for (int i = 0; i < mails; ++i) {
+        const QDateTime now = QDateTime::currentDateTime();
+        timer.restart();
+        const bool marked = j->markSending(*id, i, now, &reason);
+        const double sending = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        const bool recorded =
+            j->recordOutcome(*id, i, journal::MailState::Sent, QString(), now, &reason);
+        const double outcome = timer.nsecsElapsed() / 1e6;
+        if (!marked || !recorded) {
+            std::fprintf(stderr, "journal: %s\n", qPrintable(reason));
+            return 1;
+        }
+        sendingMax = std::max(sendingMax, sending);
+        outcomeMax = std::max(outcomeMax, outcome);
+        total += sending + outcome;
+    }
+    const qint64 size = fileSize(j->path());
+    const QString path = j->path();
+    j.reset();
+    const qint64 closedSize = fileSize(path);
+
+    // A resume: open, find the run, settle its in-flight rows, read its rows, plan.
+    timer.restart();
+    j = journal::Journal::open(dir.path(), &reason);
+    std::optional<journal::InterruptedRun> run = j ? j->interruptedRun(&reason) : std::nullopt;
+    std::optional<QList<journal::MailRow>> settled =
+        run ? j->settleInFlight(run->id, &reason) : std::nullopt;
+    std::optional<QList<journal::MailRow>> rows =
+        settled ? j->mailRows(run->id, &reason) : std::nullopt;
+    if (!rows) {
+        std::fprintf(stderr, "journal resume: %s\n", qPrintable(reason));
+        return 1;
+    }
+    const journal::ResumePlan plan = journal::planResume(*rows);
+    const double resumeMs = timer.nsecsElapsed() / 1e6;
+    std::printf("journal, %d addresses: a new journal file opened in %.1f ms; start of the run "
+                "%.0f ms; per mail %.2f ms ('sending' "
+                "synced + outcome) over %d mails, slowest 'sending' %.2f ms, slowest outcome "
+                "%.2f ms; size %.1f MB during the run, %.1f MB closed; resume opens the run in "
+                "%.0f ms (%lld to send)\n",
+                options.count, openMs, startMs, total / mails, mails, sendingMax, outcomeMax,
+                size / 1e6, closedSize / 1e6, resumeMs, qlonglong(plan.toSend.size()));
+    return 0;
+}
+
 int main(int argc, char* argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -605,6 +699,10 @@ int main(int argc, char* argv[])
         }
         if (arg == QLatin1String("--throttled-attachment")) {
             options.throttledAttachment = true;
+            continue;
+        }
+        if (arg == QLatin1String("--journal")) {
+            options.journal = true;
             continue;
         }
         ++i;
@@ -627,6 +725,8 @@ int main(int argc, char* argv[])
     // The two stall cases send few mails: each of them takes seconds.
     if (!countGiven && (options.silentServer || options.throttledAttachment))
         options.count = 2;
+    if (!countGiven && options.journal)
+        options.count = 100000;
     if (options.count < 2 || options.intervalMs < 1 || options.rounds < 1 ||
         options.megabytes < 1 || options.rate <= 0) {
         std::fprintf(stderr,
@@ -637,6 +737,8 @@ int main(int argc, char* argv[])
                      "[--rate BYTES_PER_S]\n");
         return 2;
     }
+    if (options.journal)
+        return journalCase(options);
     if (options.silentServer)
         return silentServerCase(options);
     if (options.throttledAttachment)

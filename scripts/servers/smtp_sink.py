@@ -3,12 +3,15 @@
 
 Every accepted message becomes two files in the store: NNNNNN.eml with the exact bytes of
 DATA (dot-unstuffed, CR LF kept) and NNNNNN.json with the envelope. Recipients whose local
-part matches --reject are refused with "550 5.1.1 User unknown".
+part matches --reject are refused with "550 5.1.1 User unknown". With --delay the reply to the
+final "." comes that many seconds after the mail is stored, as from a slow server: a client
+killed meanwhile has a stored mail it never heard about.
 
 Runs on Debian's python3-aiosmtpd, so start it with /usr/bin/python3.
 """
 
 import argparse
+import asyncio
 import json
 import os
 import re
@@ -21,8 +24,9 @@ from aiosmtpd.controller import Controller
 
 
 class StoringHandler:
-    def __init__(self, store, reject):
+    def __init__(self, store, reject, delay=0.0):
         self.store = store
+        self.delay = delay
         self.reject = re.compile(reject) if reject else None
         self.lock = threading.Lock()
         self.count = len([n for n in os.listdir(store) if n.endswith(".eml")])
@@ -65,6 +69,8 @@ class StoringHandler:
         print("stored %s from=%s to=%s size=%d" % (name, envelope.mail_from,
                                                    ",".join(envelope.rcpt_tos), len(data)),
               flush=True)
+        if self.delay > 0:
+            await asyncio.sleep(self.delay)
         return "250 2.0.0 OK stored as %s" % name
 
 
@@ -75,6 +81,8 @@ def main():
     parser.add_argument("--store", required=True)
     parser.add_argument("--reject", default="^reject",
                         help="regular expression on the local part; matches get 550")
+    parser.add_argument("--delay", type=float, default=0.0,
+                        help="seconds between storing a mail and acknowledging it")
     parser.add_argument("--pidfile")
     args = parser.parse_args()
 
@@ -82,7 +90,7 @@ def main():
         sys.exit("smtp_sink: listens on loopback only")
     os.makedirs(args.store, exist_ok=True)
 
-    controller = Controller(StoringHandler(args.store, args.reject), hostname=args.host,
+    controller = Controller(StoringHandler(args.store, args.reject, args.delay), hostname=args.host,
                             port=args.port, server_hostname="sink.localhost",
                             enable_SMTPUTF8=True, data_size_limit=64 * 1024 * 1024)
     controller.start()

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QTimer>
 #include <QTranslator>
 
 int main(int argc, char* argv[])
@@ -52,5 +53,7 @@ int main(int argc, char* argv[])
     WriteForm form(folder.path);
     form.Form_Load();
     form.show();
+    // After the settings checks of the load, once the window shows.
+    QTimer::singleShot(0, &form, &WriteForm::offerResume);
     return QApplication::exec();
 }

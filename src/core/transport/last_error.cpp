@@ -7,6 +7,7 @@ struct LastFailure
     QString text;
     FailureClass failure = FailureClass::None;
     bool mayHaveArrived = false;
+    int replyCode = 0;
 };
 
 LastFailure& storage()
@@ -16,9 +17,9 @@ LastFailure& storage()
 }
 } // namespace
 
-void setLastError(const QString& text, FailureClass failure, bool mayHaveArrived)
+void setLastError(const QString& text, FailureClass failure, bool mayHaveArrived, int replyCode)
 {
-    storage() = {text, text.isEmpty() ? FailureClass::None : failure, mayHaveArrived};
+    storage() = {text, text.isEmpty() ? FailureClass::None : failure, mayHaveArrived, replyCode};
 }
 
 QString lastError()
@@ -34,6 +35,11 @@ FailureClass lastFailureClass()
 bool lastFailureMayHaveArrived()
 {
     return storage().mayHaveArrived;
+}
+
+int lastFailureReplyCode()
+{
+    return storage().replyCode;
 }
 
 } // namespace transport

@@ -8,9 +8,10 @@
 namespace transport {
 
 void setLastError(const QString& text, FailureClass failure = FailureClass::Local,
-                  bool mayHaveArrived = false);
+                  bool mayHaveArrived = false, int replyCode = 0);
 QString lastError();
 FailureClass lastFailureClass();
 bool lastFailureMayHaveArrived();
+int lastFailureReplyCode();
 
 } // namespace transport

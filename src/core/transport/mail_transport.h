@@ -31,6 +31,9 @@ struct SendOutcome
     // The failure came after the whole content was handed to the server, so the server may
     // have stored the mail; it is never sent a second time.
     bool mayHaveArrived = false;
+    // The server's reply code that refused the mail (4xx or 5xx), 0 when none did: the journal
+    // tells a refusal from a mail to try again by it.
+    int replyCode = 0;
 };
 
 struct LoginOutcome

@@ -113,7 +113,8 @@ int NMailSmtpSendMail(const QString& server, const QString& to, const QString* /
         sender() = std::make_unique<transport::SmtpSender>();
     const transport::SendOutcome outcome = sender()->send(*smtp, *mailFrom, *rcptTo, *message);
     if (!outcome.ok) {
-        transport::setLastError(outcome.errorText, outcome.failure, outcome.mayHaveArrived);
+        transport::setLastError(outcome.errorText, outcome.failure, outcome.mayHaveArrived,
+                                outcome.replyCode);
         return -1;
     }
     return 0;
@@ -127,6 +128,11 @@ transport::FailureClass NMailGetFailureClass()
 bool NMailGetMayHaveArrived()
 {
     return transport::lastFailureMayHaveArrived();
+}
+
+int NMailGetReplyCode()
+{
+    return transport::lastFailureReplyCode();
 }
 
 int NMailGetMessage(int /*code*/, QString& buffer, int& size)

@@ -52,3 +52,5 @@ int NMailGetMessage(int code, QString& buffer, int& size);
 // the server although the send failed. Both describe the same failure as NMailGetMessage.
 transport::FailureClass NMailGetFailureClass();
 bool NMailGetMayHaveArrived();
+// The reply code of the server that refused the last mail; 0 when no reply refused it.
+int NMailGetReplyCode();

@@ -58,6 +58,7 @@ SendOutcome NMailTransport::send(const MailRequest& mail)
         outcome.errorText = lastErrorText();
         outcome.failure = NMailGetFailureClass();
         outcome.mayHaveArrived = NMailGetMayHaveArrived();
+        outcome.replyCode = NMailGetReplyCode();
         // A failure the library gave no class still counts as one.
         if (outcome.failure == FailureClass::None)
             outcome.failure = FailureClass::Local;

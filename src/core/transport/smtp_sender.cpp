@@ -540,6 +540,7 @@ SendOutcome SmtpSender::send(const SmtpServer& server, const QString& mailFrom,
     outcome.failure = failureClass(trace, attempt.code);
     // Content went out and no reply refused it: the server may have stored the mail.
     outcome.mayHaveArrived = trace.contentStarted && trace.failedCode == 0;
+    outcome.replyCode = trace.failedCode;
     const QString where = server.displayName();
     QString text;
     if (trace.failedCode != 0) {

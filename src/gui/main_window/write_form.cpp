@@ -57,7 +57,15 @@ WriteForm::WriteForm(const QString& appDir, QWidget* parent)
     new shell::RepaintPacer(this, 16);
 }
 
-WriteForm::~WriteForm() = default;
+WriteForm::~WriteForm()
+{
+    // A window destroyed without its unload (tests) still closes the journal on its thread.
+    if (m_journal && m_transport)
+        m_transport->run<bool>([this](transport::MailTransport&) {
+            m_journal.reset();
+            return true;
+        });
+}
 
 QList<QWidget*> WriteForm::runLockedControls() const
 {
@@ -387,7 +395,11 @@ void WriteForm::closeEvent(QCloseEvent* event)
         // The close box asks the cancel action's question; the action closes the window itself
         // when the answer allows it, without asking a second time.
         event->ignore();
+        m_closeBox = true;
         CancelCommand_Click();
+        // A close that waits for the mail on its way still comes from the close box.
+        if (!run.closeRequested)
+            m_closeBox = false;
         if (m_unloaded)
             event->accept();
         return;
@@ -401,12 +413,17 @@ void WriteForm::Form_Unload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    // A run the window leaves mid-way: the cancel action ends it, the close box interrupts it.
+    if (m_journalRun != 0 && !m_resume)
+        endJournalRun(m_closeBox ? journal::RunState::Interrupted : journal::RunState::Cancelled);
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     timSend->setEnabled(false);
     run.List.reset();
     m_runTitle->stop();
     hide();
+    // The journal's connection ends on its own thread, before that thread does.
+    closeJournal();
     // No request is open here (a close waits for it): this ends the library on the
     // transport's thread (NMailEndWinSock, which says QUIT on a kept connection) and joins it.
     m_transport.reset();

@@ -2,6 +2,7 @@
 
 #include "core/bulk/bulk_run.h"
 #include "core/delivery/run_state.h"
+#include "core/journal/journal.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
 
@@ -72,6 +73,14 @@ public:
     void nmFile_End_Click();
     void mnOption_Click();
     void mnOption_Bulk_Click();
+
+    // --- journal
+    // Once the window shows: a run the journal still holds as running ended with the
+    // program. Asks whether to go on with it; Yes fills the window from the journal, so the
+    // next press of the send button continues that run.
+    void offerResume();
+    // The run the journal records, 0 when none; its id, for tests.
+    qint64 journalRun() const { return m_journalRun; }
 
     // --- delivery
     void SendCommand_Click();
@@ -229,6 +238,33 @@ private:
     // The server failed mail after mail at the connection level: the run is paused; say why.
     void serverDownPaused(const QString& lastReason);
 
+    // journal (write_form_journal.cpp)
+    // Opens the journal and records a new run of the window's message and the list at
+    // listPath. False when the journal refuses it; the refusal has been shown.
+    bool beginJournalRun(const QString& listPath);
+    // The start of a run the operator chose to resume: counters, skipped repeats and in-flight
+    // mails from the journal. False when it cannot go on (said).
+    bool beginResumedRun();
+    // Puts the resumed run's message into the window's fields.
+    void fillFromJournal(const journal::RunMessage& message);
+    // True when the window's fields still hold the resumed run's message.
+    bool fieldsMatchJournal(const journal::RunMessage& message) const;
+    // The list or an attachment changed since the interrupted run: say so; the run is marked
+    // abandoned, and the send button starts a new one.
+    void resumeRefused(const QString& changed);
+    // Runs job on the transport's thread, where the journal's connection lives, and waits for
+    // it as for a mail: the window goes on painting while the journal syncs.
+    void onJournalThread(const std::function<void()>& job);
+    // Closes the journal (on its thread).
+    void closeJournal();
+    // The next address of the run (list order), nullopt when none is left.
+    std::optional<journal::MailRow> nextRecipient();
+    bool noRecipientLeft();
+    // The journal could not be written: say so (the run was paused for it).
+    void journalWriteFailed(const QString& reason, bool paused);
+    // The journal's run ends in state; the journal is closed.
+    void endJournalRun(journal::RunState state);
+
     // The transport's thread, made on first use.
     transport::TransportThread& transportThread();
     // Runs job on the transport's thread and waits for it as TransportThread::wait() does; see
@@ -250,6 +286,24 @@ private:
     // The delivery options of the run, read at its start: the headers and signer of its mails,
     // the suppression list and the addresses it has sent to.
     std::optional<bulk::RunOptions> m_bulk;
+
+    // journal
+    std::unique_ptr<journal::Journal> m_journal;
+    qint64 m_journalRun = 0;
+    // The interrupted run the operator chose to go on with, until the send button starts it.
+    std::optional<journal::InterruptedRun> m_resume;
+    // A resumed run sends these rows (pending and deferred) in order; m_resumeNext is the next.
+    bool m_resuming = false;
+    QList<journal::MailRow> m_resumeQueue;
+    qsizetype m_resumeNext = 0;
+    // The list order of the next address a new run reads.
+    qint64 m_nextSeq = 0;
+    // A mail whose 'sending' row could not be written: it goes out first when the run goes on.
+    std::optional<journal::MailRow> m_heldRow;
+    // Added to the caption's count: a resumed run's deferred mails count again when retried.
+    qint64 m_titleOffset = 0;
+    // The close box (not the cancel action) is closing the window: a run ends 'interrupted'.
+    bool m_closeBox = false;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

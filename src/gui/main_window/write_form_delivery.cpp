@@ -5,6 +5,7 @@
 #include "core/delivery/delivery_log.h"
 #include "core/delivery/recipient_list.h"
 #include "core/delivery/resume_interval.h"
+#include "core/platform/clock.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
@@ -75,6 +76,16 @@ template <class Result> Result WriteForm::awaitTransport(std::function<Result(Ma
     if (run.transportWaits == 0 && run.loginDue)
         QMetaObject::invokeMethod(this, &WriteForm::runDueLogin, Qt::QueuedConnection);
     return result;
+}
+
+void WriteForm::onJournalThread(const std::function<void()>& job)
+{
+    // The journal's syncs (a few ms each, tens under load) wait here in the local event loop,
+    // not on the window's thread.
+    awaitTransport<bool>([&job](MailTransport&) {
+        job();
+        return true;
+    });
 }
 
 bool WriteForm::closeIfRequested()
@@ -155,6 +166,15 @@ void WriteForm::SendCommand_Click()
         return;
     m_bulk = std::move(options);
 
+    // The journal comes last: a run it cannot record does not start. A run resumed from it
+    // goes on with its own counters and sends no second start notice.
+    const bool resumed = m_resume.has_value();
+    if (resumed ? !beginResumedRun() : !beginJournalRun(listPath)) {
+        if (!isEnding())
+            ToText->setFocus();
+        return;
+    }
+
     run.started = true;
     for (QWidget* w : runLockedControls())
         w->setEnabled(false);
@@ -162,13 +182,16 @@ void WriteForm::SendCommand_Click()
         item->setEnabled(false);
     m_runTitle->start(listPath, Timer1->interval());
 
-    SendStartNotice();
-    if (isEnding())
-        return;
-
-    run.ErrCount = 0;
-    run.SendCount = 0;
-    run.SkipCount = 0;
+    if (!resumed) {
+        SendStartNotice();
+        if (isEnding())
+            return;
+        run.ErrCount = 0;
+        run.SendCount = 0;
+        run.SkipCount = 0;
+    } else {
+        m_runTitle->mailSent(run.SendCount + run.SkipCount + m_titleOffset, Timer1->interval());
+    }
     run.List = std::move(list);
     Timer1->setEnabled(true);
     if (Settings.POP3TIME != 0)
@@ -200,33 +223,72 @@ void WriteForm::SendNextMail()
     run.SendFlag = 1;
 
     // Blank lines hold no recipient: they are passed over, not sent, counted or logged.
-    const std::optional<QString> next = run.List->readAddress();
+    const std::optional<journal::MailRow> next = nextRecipient();
     if (!next) {
         listDone(); // a read error, or the file shrank under the run
         return;
     }
-    run.CurAddress = *next;
+    run.CurAddress = next->address;
     const QString address = run.CurAddress;
 
     // An address on the suppression list, or one this run has already sent to, gets no mail:
     // it shows and has its error-log line, but counts in neither counter and raises no notice.
     const std::optional<QString> skipped = m_bulk->skipReason(address);
     SendOutcome outcome;
+    QString journalFailure;
+    journal::Journal* const log = m_journal.get();
+    const qint64 runId = m_journalRun;
+    const qint64 seq = next->seq;
     if (skipped) {
         ++run.SkipCount;
+        const QString reason = *skipped;
+        onJournalThread([&] {
+            log->recordOutcome(runId, seq, journal::MailState::Skipped, reason,
+                               platform::clock().now(), &journalFailure);
+        });
     } else {
         MailRequest mail = composeMail(address, SubjectText->text());
         m_bulk->decorate(mail, bulk::MailKind::Delivery);
-        outcome = awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
+        // The journal's writes go with the mail on the transport's thread: the synced 'sending'
+        // row first (no row, no mail), the outcome as soon as it is known. A lost outcome
+        // leaves the row 'sending', which a resume takes for "maybe sent".
+        struct Journaled
+        {
+            bool marked = false;
+            SendOutcome outcome;
+            QString failure;
+        };
+        const Journaled sent = awaitTransport<Journaled>([log, runId, seq, mail](MailTransport& t) {
+            Journaled out;
+            out.marked = log->markSending(runId, seq, platform::clock().now(), &out.failure);
+            if (!out.marked)
+                return out;
+            out.outcome = t.send(mail);
+            log->recordOutcome(runId, seq, journal::outcomeState(out.outcome),
+                               out.outcome.errorText, platform::clock().now(), &out.failure);
+            return out;
+        });
+        journalFailure = sent.failure;
+        if (!sent.marked) {
+            // Unrecorded, the mail did not go; it is the first to go when the run goes on.
+            m_heldRow = next;
+            cmdSendPouse_Click();
+            if (closeIfRequested())
+                return;
+            journalWriteFailed(journalFailure, true);
+            return;
+        }
+        outcome = sent.outcome;
         // A mail that may have arrived is never sent twice either.
         if (outcome.ok || outcome.mayHaveArrived)
             m_bulk->noteSent(address);
         ++run.SendCount;
         lblSndRec->setText(QString::number(run.SendCount));
     }
+    const bool journaled = journalFailure.isEmpty();
     lblAdres->setText(address);
     // The caption counts list addresses: a skipped one is done as well.
-    m_runTitle->mailSent(run.SendCount + run.SkipCount, Timer1->interval());
+    m_runTitle->mailSent(run.SendCount + run.SkipCount + m_titleOffset, Timer1->interval());
 
     // The record goes to disk before the yield: the mail has gone out, and closing the window
     // during the yield must not lose its line.
@@ -247,12 +309,11 @@ void WriteForm::SendNextMail()
     // skipped address never met the server and leaves the row as it was.
     if (!skipped)
         run.connectionFailures = connectionFailureRow(run.connectionFailures, outcome.failure);
-    const bool serverDown =
-        run.connectionFailures >= kServerDownAfter && !run.List->noAddressLeft();
+    const bool serverDown = run.connectionFailures >= kServerDownAfter && !noRecipientLeft();
 
     // Either stops the run as the pause button does: the operator can mend the log's path in
     // the settings, or wait for the server, and go on with "Rtry".
-    if (!logged.written || serverDown)
+    if (!logged.written || serverDown || !journaled)
         cmdSendPouse_Click();
 
     // The operator closed or cancelled while the mail was on its way: its line is written, so
@@ -272,6 +333,11 @@ void WriteForm::SendNextMail()
         if (isEnding())
             return;
     }
+    if (!journaled) {
+        journalWriteFailed(journalFailure, true);
+        if (isEnding())
+            return;
+    }
     if (failed && delivery::LogSwitchOn(Settings.ERRLOGMSG)) {
         platform::msgBox(this, address + QLatin1Char('\r') + outcome.errorText, MsgIcon::Critical,
                          MsgButtons::Ok, QStringLiteral("KEZ-MAILER 配信エラー"));
@@ -284,7 +350,7 @@ void WriteForm::SendNextMail()
             return;
     }
 
-    if (run.List->noAddressLeft())
+    if (noRecipientLeft())
         listDone();
 }
 
@@ -301,7 +367,7 @@ std::optional<bulk::RunOptions> WriteForm::readBulkOptions(bool forRun)
 
 void WriteForm::listDone()
 {
-    if (run.List->hasError())
+    if (!m_resuming && run.List->hasError())
         listReadFailed();
     else
         finishRun();
@@ -363,6 +429,7 @@ void WriteForm::finishRun()
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     run.List.reset();
+    endJournalRun(journal::RunState::Finished);
     SendEndNotice();
     if (isEnding())
         return;

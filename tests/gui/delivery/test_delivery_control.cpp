@@ -311,7 +311,8 @@ private slots:
         std::signal(SIGXFSZ, SIG_DFL);
         platform::ignoreFileSizeSignal();
         Harness h([](aMain_sMail::SettingsRecord& s) { s.SENDLOG = 1; });
-        const QByteArray earlier = "earlier,26/01/01 00:00:00\r\n";
+        // Long enough that the limit leaves room for the journal, which is written first.
+        const QByteArray earlier = QByteArray("earlier,26/01/01 00:00:00\r\n").repeated(40000);
         const QString log = h.app.write("log/send.log", earlier);
         h.fillMessage();
         h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp");
