@@ -35,6 +35,9 @@ const TextKey kTextKeys[] = {
     {"DKIMKEY", &BulkSettings::dkimKeyPath, u"秘密鍵ファイル"},
 };
 
+// The one number; optional, since files written before it existed lack it.
+constexpr char kJournalDaysKey[] = "JOURNALDAYS";
+
 const SwitchKey kSwitchKeys[] = {
     {"PRECEDENCE", &BulkSettings::precedenceBulk},
     {"AUTOSUBMITTED", &BulkSettings::autoSubmitted},
@@ -116,7 +119,8 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
         for (const SwitchKey& k : kSwitchKeys)
             if (key == QLatin1String(k.key))
                 switchKey = &k;
-        if (!textKey && !switchKey) {
+        const bool daysKey = key == QLatin1String(kJournalDaysKey);
+        if (!textKey && !switchKey && !daysKey) {
             problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
                         .arg(number)
                         .arg(key));
@@ -135,6 +139,21 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
         }
         if (textKey) {
             s.*textKey->field = value;
+            continue;
+        }
+        if (daysKey) {
+            bool ok = false;
+            const int days = value.trimmed().toInt(&ok);
+            if (!ok || days < 1 || days > kMaxJournalDays) {
+                problem(QStringLiteral("%1行目: 「%2」の値は 1 から %3 までの日数です（「%4」と"
+                                       "書かれています）。")
+                            .arg(number)
+                            .arg(key)
+                            .arg(kMaxJournalDays)
+                            .arg(value));
+                continue;
+            }
+            s.journalDays = days;
             continue;
         }
         const QString number01 = value.trimmed();
@@ -230,6 +249,8 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
     }
     for (const SwitchKey& k : kSwitchKeys)
         content += QByteArray(k.key) + (settings.*k.field ? "=1\r\n" : "=0\r\n");
+    content +=
+        QByteArray(kJournalDaysKey) + '=' + QByteArray::number(settings.journalDays) + "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

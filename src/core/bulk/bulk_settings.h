@@ -10,6 +10,9 @@
 // settings file, whose save would drop keys it does not know.
 namespace bulk {
 
+inline constexpr int kDefaultJournalDays = 180;
+inline constexpr int kMaxJournalDays = 36500;
+
 struct BulkSettings
 {
     // Templates of the unsubscribe addresses; "{address}" stands for the recipient. Empty =
@@ -27,6 +30,9 @@ struct BulkSettings
     QString dkimDomain;      // DKIMDOMAIN, d=
     QString dkimSelector;    // DKIMSELECTOR, s=
     QString dkimKeyPath;     // DKIMKEY, PEM private key
+    // JOURNALDAYS: runs of the delivery journal older than this many days are dropped at the
+    // start of a run. Files written before the key existed lack it and mean the default.
+    int journalDays = kDefaultJournalDays;
 
     bool operator==(const BulkSettings&) const = default;
 };
@@ -55,8 +61,8 @@ struct LoadedBulkSettings
 // allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
 // passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
 // repeated key, a switch of another value, a control character in a value, a last line without
-// its line end or a missing key make it Unreadable: the options protect recipients, so a file
-// read in part must never count as options switched off.
+// its line end or a missing key (JOURNALDAYS, added later, may be missing) make it Unreadable: the
+// options protect recipients, so a file read in part must never count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
 // The message for a file that exists but could not be read, naming it and the reason and

@@ -49,7 +49,8 @@ bool openRegularFile(QFile& file, const QString& path, QString* errorText)
 #if !defined(Q_OS_UNIX)
     // Windows has no FIFOs among its files; a folder or a device name is still refused.
     if (!QFileInfo(path).isFile())
-        return fail(QStringLiteral("通常のファイルではありません。通常のファイルを指定して下さい。"));
+        return fail(
+            QStringLiteral("通常のファイルではありません。通常のファイルを指定して下さい。"));
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(fileErrorText(file));

@@ -221,6 +221,7 @@ void frmBulkSet::Form_Load()
     // switch on.
     const bulk::BulkSettings s =
         loaded.state == bulk::BulkFileState::Missing ? bulk::DialogDefaults() : loaded.settings;
+    m_keptSettings = s;
     switch (loaded.state) {
     case bulk::BulkFileState::Loaded: break;
     case bulk::BulkFileState::Missing:
@@ -360,7 +361,8 @@ void frmBulkSet::cmdCopyDns_Click()
 
 void frmBulkSet::OkCommand_Click()
 {
-    bulk::BulkSettings s;
+    // Starts from the file's values, so a key without a box (JOURNALDAYS) keeps its value.
+    bulk::BulkSettings s = m_keptSettings;
     s.unsubscribeMailto = compose::TrimSpaces(txtUnsubMailto->text());
     s.unsubscribeUrl = compose::TrimSpaces(txtUnsubUrl->text());
     s.precedenceBulk = chkPrecedence->isChecked();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/bulk/bulk_settings.h"
+
 #include <QDialog>
 
 class QCheckBox;
@@ -80,6 +82,7 @@ private:
     QString m_appDir;
     // The file's problem, shown once the dialog is on screen; empty when there is none.
     QString m_loadProblem;
+    bulk::BulkSettings m_keptSettings; // as loaded; the boxes' values go over it at save
     bool m_problemShown = false;
     // The file exists but could not be read whole: a save asks before it overwrites it.
     bool m_damaged = false;

@@ -46,13 +46,15 @@ bool WriteForm::beginJournalRun(const QString& listPath)
     const QString attachments = AttachText->text();
     const QDateTime now = platform::clock().now();
     const QString appDir = m_appDir;
+    // The options were read just before; their JOURNALDAYS says how long runs are kept.
+    const int keepDays = m_bulk ? m_bulk->settings().journalDays : bulk::kDefaultJournalDays;
 
     QString reason;
     bool listUnreadable = false;
     std::optional<qint64> id;
     onJournalThread([&] {
         m_journal = journal::Journal::open(appDir, &reason);
-        if (!m_journal || !m_journal->prune(now, journal::Journal::kDefaultRetentionDays, &reason))
+        if (!m_journal || !m_journal->prune(now, keepDays, &reason))
             return;
         std::optional<journal::RunMessage> message =
             journal::describeRun(listPath, attachments, &reason);

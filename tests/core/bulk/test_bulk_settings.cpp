@@ -35,6 +35,7 @@ BulkSettings everythingSet()
     s.dkimDomain = QStringLiteral("example.jp");
     s.dkimSelector = QStringLiteral("kez2025");
     s.dkimKeyPath = QStringLiteral("/home/kez/ini/dkim=key.pem");
+    s.journalDays = 30;
     return s;
 }
 
@@ -93,6 +94,8 @@ void TestBulkSettings::readsAFileEditedByHand()
     QCOMPARE(loaded.settings.unsubscribeUrl,
              QStringLiteral("https://example.jp/u?a={address}&x=y"));
     QVERIFY(loaded.settings.suppress && loaded.settings.precedenceBulk && !loaded.settings.dkim);
+    // Written before the journal's key existed: the journal keeps its runs for the default.
+    QCOMPARE(loaded.settings.journalDays, bulk::kDefaultJournalDays);
 }
 
 void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
@@ -130,6 +133,8 @@ void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
     QTest::newRow("a key twice, the second switching off")
         << 0 << good + "DKIM=0\r\n"
         << QStringLiteral("「DKIM」が２度") << url;
+    QTest::newRow("journal days out of range") << 0 << good + "JOURNALDAYS=0\r\n"
+                                               << QStringLiteral("1 から 36500 までの日数") << url;
     QTest::newRow("a line without =")
         << 0 << with("DKIM=1", "DKIM") << QStringLiteral("11行目") << url;
     QTest::newRow("a folder") << 1 << QByteArray() << QStringLiteral("ファイルではありません")
@@ -196,7 +201,7 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QVERIFY(bytes.contains("\r\nPRECEDENCE=0\r\n"));
     QVERIFY(bytes.contains("\r\nDKIM=1\r\n"));
     QVERIFY(bytes.endsWith("\r\n"));
-    QCOMPARE(bytes.count("\r\n"), 11);
+    QCOMPARE(bytes.count("\r\n"), 12);
 
 #ifdef Q_OS_UNIX
     namespace fs = std::filesystem;

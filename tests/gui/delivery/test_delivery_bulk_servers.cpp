@@ -214,8 +214,8 @@ private slots:
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else
             path = h.app.write("csv/stop.csv", stopList);
-        h.app.write("ini/bulk.ini", bulk_testing::completeBulkIni(
-                                        "SUPPRESS=1\r\nSUPPRESSPATH=" + path.toUtf8()));
+        h.app.write("ini/bulk.ini",
+                    bulk_testing::completeBulkIni("SUPPRESS=1\r\nSUPPRESSPATH=" + path.toUtf8()));
 
         h.form->SendCommand->click();
         QStringList stored;
