@@ -69,6 +69,8 @@ public:
     void nmFile_End_Click();
     void mnOption_Click();
     void mnOption_Bulk_Click();
+    // The results window; a retry list it writes becomes the list path.
+    void mnFile_Results_Click();
 
     // --- delivery
     void SendCommand_Click();
@@ -139,6 +141,7 @@ public:
     // Menus.
     QMenu* mnFile = nullptr;
     QAction* nmFile_End = nullptr;
+    QAction* mnFile_Results = nullptr;
     QMenu* mnOptionMenu = nullptr;
     QAction* mnOption = nullptr;
     QAction* mnOption_Timer = nullptr;
