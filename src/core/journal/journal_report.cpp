@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kWords[kMailStateCount] = {"pending",  "sending",   "sent",   "refused",
                                                  "deferred", "uncertain", "skipped"};
-const QString kStoredTime = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 
 // The states the failed list shows, and the chart stacks as failed.
 const QString kFailedList = QStringLiteral("('refused','deferred','uncertain','sending')");
@@ -73,6 +72,19 @@ std::optional<MailState> stateOf(const QVariant& value, QString* error)
 }
 
 } // namespace
+
+QString displayTime(const QString& stored, bool seconds)
+{
+    // Cut and joined rather than parsed: a CSV file of 100,000 mails would spend seconds in
+    // QDateTime::fromString.
+    const bool wellFormed = stored.size() == 19 && stored.at(4) == QLatin1Char('-') &&
+                            stored.at(7) == QLatin1Char('-') && stored.at(10) == QLatin1Char('T') &&
+                            stored.at(13) == QLatin1Char(':') && stored.at(16) == QLatin1Char(':');
+    if (!wellFormed)
+        return stored;
+    return stored.left(4) + QLatin1Char('/') + stored.mid(5, 2) + QLatin1Char('/') +
+           stored.mid(8, 2) + QLatin1Char(' ') + stored.mid(11, seconds ? 8 : 5);
+}
 
 QString mailStateWord(MailState state)
 {
@@ -235,26 +247,6 @@ std::optional<QList<RunRow>> JournalReport::runs(QString* error)
     return rows;
 }
 
-std::optional<StateCounts> JournalReport::counts(qint64 runId, QString* error)
-{
-    std::optional<QSqlQuery> query = runQuery(
-        m_connection,
-        QStringLiteral("SELECT state, count(*) FROM mails WHERE run_id = ? GROUP BY state"), runId,
-        error);
-    if (!query)
-        return std::nullopt;
-    StateCounts result;
-    while (query->next()) {
-        const std::optional<MailState> state = stateOf(query->value(0), error);
-        if (!state)
-            return std::nullopt;
-        result[*state] = query->value(1).toLongLong();
-    }
-    if (failedMidway(*query, error))
-        return std::nullopt;
-    return result;
-}
-
 std::optional<QList<MinuteCount>> JournalReport::perMinute(qint64 runId, QString* error)
 {
     // A mail counts in the minute its outcome was recorded; "yyyy-MM-ddTHH:mm" is that minute.
@@ -291,15 +283,20 @@ std::optional<QList<MinuteCount>> JournalReport::perMinute(qint64 runId, QString
 std::optional<QList<DomainCount>> JournalReport::topDomains(qint64 runId, int limit,
                                                             QString* error)
 {
-    // The domain is what follows the last "@": rtrim with every other character of the address
-    // strips back to it.
+    // The domain is what follows the last "@". Most addresses hold one "@", and the part after
+    // it is taken directly; for the rest rtrim, given every other character of the address,
+    // strips back to the last one. Grouped as written first and lower-cased only per group,
+    // which spares lower() on every row.
     std::optional<QSqlQuery> query = runQuery(
         m_connection,
         QStringLiteral(
-            "SELECT d, count(*) AS n, sum(state = 'sent'), sum(state = 'refused'), "
-            "sum(state = 'deferred') FROM (SELECT CASE WHEN instr(address, '@') = 0 THEN '' "
-            "ELSE lower(substr(address, length(rtrim(address, replace(address, '@', ''))) + 1)) "
-            "END AS d, state FROM mails WHERE run_id = ?) GROUP BY d ORDER BY n DESC, d LIMIT ?"),
+            "SELECT lower(d) AS ld, sum(n) AS total, sum(s), sum(r), sum(f) FROM (SELECT CASE "
+            "WHEN at = 0 THEN '' WHEN instr(substr(address, at + 1), '@') = 0 "
+            "THEN substr(address, at + 1) "
+            "ELSE substr(address, length(rtrim(address, replace(address, '@', ''))) + 1) END AS d, "
+            "count(*) AS n, sum(state = 'sent') AS s, sum(state = 'refused') AS r, "
+            "sum(state = 'deferred') AS f FROM (SELECT address, state, instr(address, '@') AS at "
+            "FROM mails WHERE run_id = ?) GROUP BY d) GROUP BY ld ORDER BY total DESC, ld LIMIT ?"),
         runId, error, {limit});
     if (!query)
         return std::nullopt;
@@ -413,11 +410,8 @@ bool writeOutcomesCsv(JournalReport& report, qint64 runId, const QString& path, 
     const bool read = report.forEachMail(
         runId,
         [&](const MailOutcome& mail) {
-            const QDateTime time = QDateTime::fromString(mail.time, kStoredTime);
             record({QString::number(mail.line), mail.address, mailStateLabel(mail.state),
-                    time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"))
-                                   : mail.time,
-                    mail.reply});
+                    displayTime(mail.time, true), mail.reply});
             return file.error() == QFileDevice::NoError;
         },
         error);

@@ -25,6 +25,9 @@ QString mailStateWord(MailState state);
 std::optional<MailState> mailStateFromWord(const QString& word);
 // The operator's word for it, as the window and the CSV file show it.
 QString mailStateLabel(MailState state);
+// A stored time ("yyyy-MM-ddTHH:mm:ss") as the operator reads it: "yyyy/MM/dd HH:mm", with
+// ":ss" when seconds; anything else as it stands.
+QString displayTime(const QString& stored, bool seconds);
 // The operator's word for a run's state ("finished" -> "完了"); an unknown word as it stands.
 QString runStateLabel(const QString& word);
 
@@ -99,7 +102,6 @@ public:
 
     // The runs, newest first, each with the counts of its mails' states.
     std::optional<QList<RunRow>> runs(QString* error);
-    std::optional<StateCounts> counts(qint64 runId, QString* error);
     std::optional<QList<MinuteCount>> perMinute(qint64 runId, QString* error);
     // The `limit` domains with the most mails, most first (ties by name).
     std::optional<QList<DomainCount>> topDomains(qint64 runId, int limit, QString* error);

@@ -10,6 +10,7 @@
 #include "gui/widgets/twips.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QHeaderView>
@@ -82,8 +83,7 @@ const QString kStoredTime = QStringLiteral("yyyy-MM-ddTHH:mm:ss");
 
 QString shownTime(const QString& stored)
 {
-    const QDateTime time = QDateTime::fromString(stored, kStoredTime);
-    return time.isValid() ? time.toString(QStringLiteral("yyyy/MM/dd HH:mm")) : stored;
+    return journal::displayTime(stored, false);
 }
 
 QString number(qint64 n)
@@ -104,8 +104,12 @@ QTableView* makeTable(QWidget* parent, const char* name, shell::RowsModel* model
     view->setWordWrap(false);
     view->setAlternatingRowColors(true);
     view->verticalHeader()->hide();
+    // Rows as tight as the text allows, so that ten domains show without scrolling.
+    view->verticalHeader()->setMinimumSectionSize(1);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
-    view->horizontalHeader()->setStretchLastSection(true);
+    // Rows of one height: the view then lays out tens of thousands of them without measuring.
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setHighlightSections(false);
     return view;
 }
@@ -144,33 +148,33 @@ void frmResults::buildControls()
                                         QStringLiteral("結果不明"), QStringLiteral("件名")},
                                        {3, 4, 5, 6}, this);
     grdRuns = makeTable(this, "grdRuns", m_runsModel);
-    placeTwips(grdRuns, 120, 390, 12360, 1890);
+    placeTwips(grdRuns, 120, 390, 12360, 1530);
 
     lblCounts = makeLabel(this, "lblCounts", QString());
-    placeTwips(lblCounts, 120, 2370, 12360, 270);
+    placeTwips(lblCounts, 120, 2010, 12360, 270);
 
     picChart = new shell::DeliveryChart(this);
     picChart->setObjectName(QStringLiteral("picChart"));
-    placeTwips(picChart, 120, 2730, 6960, 3060);
+    placeTwips(picChart, 120, 2370, 6120, 3780);
 
     lblDomains = makeLabel(this, "lblDomains", QStringLiteral("件数の多いドメイン（上位10）(&D)"));
-    placeTwips(lblDomains, 7200, 2730, 5280, 270);
+    placeTwips(lblDomains, 6360, 2370, 6120, 270);
     m_domainsModel = new shell::RowsModel({QStringLiteral("ドメイン"), QStringLiteral("件数"),
                                            QStringLiteral("送信済み"), QStringLiteral("拒否"),
                                            QStringLiteral("一時エラー")},
                                           {1, 2, 3, 4}, this);
     grdDomains = makeTable(this, "grdDomains", m_domainsModel);
-    placeTwips(grdDomains, 7200, 3000, 5280, 2790);
+    placeTwips(grdDomains, 6360, 2640, 6120, 3510);
 
     lblFailed = makeLabel(this, "lblFailed",
                           QStringLiteral("失敗した宛先と送信結果不明の宛先(&A)"));
-    placeTwips(lblFailed, 120, 5880, 8000, 270);
+    placeTwips(lblFailed, 120, 6240, 8000, 270);
     m_failedModel = new shell::RowsModel({QStringLiteral("行"), QStringLiteral("アドレス"),
                                           QStringLiteral("結果"), QStringLiteral("時刻"),
                                           QStringLiteral("サーバーの応答")},
                                          {0}, this);
     grdFailed = makeTable(this, "grdFailed", m_failedModel);
-    placeTwips(grdFailed, 120, 6150, 12360, 2910);
+    placeTwips(grdFailed, 120, 6510, 12360, 2550);
 
     chkUncertain = makeCheck(this, "chkUncertain",
                              QStringLiteral("送信結果不明の宛先も含める(&U)"));
@@ -192,7 +196,9 @@ void frmResults::buildControls()
             view->setColumnWidth(column++, shell::twipsToPixels(this, w));
     };
     widths(grdRuns, {1800, 1800, 1000, 900, 1000, 800, 900});
-    widths(grdDomains, {1800, 700, 900, 700});
+    widths(grdDomains, {1920, 780, 960, 660});
+    // The ten domains fit the width; their columns never need a scroll bar.
+    grdDomains->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     widths(grdFailed, {700, 3600, 1100, 1800});
 
     shell::setTabChain(
@@ -273,15 +279,19 @@ void frmResults::showRun(int row)
         m_failedModel->setRows({});
         return;
     }
-    const qint64 id = m_runs.at(row).id;
+    const journal::RunRow& run = m_runs.at(row);
+    // A run of many addresses takes a moment to sum up.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
-    const auto counts = m_report->counts(id, &error);
-    const auto minutes = counts ? m_report->perMinute(id, &error) : std::nullopt;
-    const auto domains = minutes ? m_report->topDomains(id, 10, &error) : std::nullopt;
-    const auto failed = domains ? m_report->failedMails(id, &error) : std::nullopt;
+    const auto minutes = m_report->perMinute(run.id, &error);
+    const auto domains = minutes ? m_report->topDomains(run.id, 10, &error) : std::nullopt;
+    const auto failed = domains ? m_report->failedMails(run.id, &error) : std::nullopt;
+    QApplication::restoreOverrideCursor();
     if (!failed)
         return readFailed(error);
 
+    // The counts came with the list of runs, from the same snapshot.
+    const journal::StateCounts* counts = &run.counts;
     QStringList parts;
     qint64 all = 0;
     for (MailState state : {MailState::Sent, MailState::Refused, MailState::Deferred,

@@ -150,14 +150,14 @@ void TestJournalReport::queries()
     QString error;
 
     // A run being recorded at the same time, by a writer holding its transaction open, does
-    // not keep the window from reading what was committed.
+    // not keep the window from reading what was committed, nor shows it what was not.
     QSqlDatabase writer = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "writer");
     writer.setDatabaseName(path);
     QVERIFY(writer.open());
     QSqlQuery(writer).exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     QVERIFY(writer.transaction());
     QVERIFY(QSqlQuery(writer).exec(
-        QStringLiteral("UPDATE mails SET state = 'sent' WHERE run_id = 2 AND seq = 7")));
+        QStringLiteral("UPDATE mails SET state = 'sent' WHERE run_id = 2 AND seq = 3")));
 
     struct Case
     {
@@ -210,7 +210,6 @@ void TestJournalReport::queries()
     // The unknown state of run 3 refuses the whole list rather than showing wrong counts.
     QVERIFY(!report->runs(&error));
     QVERIFY2(error.contains(QStringLiteral("lost")), qPrintable(error));
-    QVERIFY(!report->counts(3, &error));
     for (const Case& c : cases) {
         const QByteArray at = "run " + QByteArray::number(c.run) + " limit " +
                               QByteArray::number(c.limit);
@@ -219,8 +218,6 @@ void TestJournalReport::queries()
         QVERIFY2(*domains == c.domains, at.constData());
         if (c.limit != 10)
             continue;
-        const auto n = report->counts(c.run, &error);
-        QVERIFY2(n && *n == c.counts, at.constData());
         const auto minutes = report->perMinute(c.run, &error);
         QVERIFY2(minutes && *minutes == c.minutes, at.constData());
         const auto failed = report->failedMails(c.run, &error);
@@ -237,8 +234,14 @@ void TestJournalReport::queries()
     QCOMPARE(listed->size(), 2);
     QCOMPARE(listed->at(0).id, 2);
     QCOMPARE(listed->at(0).subject, QStringLiteral("今週のお知らせ"));
-    QCOMPARE(listed->at(0).counts.of(MailState::Pending), 1);
-    QCOMPARE(listed->at(1).counts, counts({{MailState::Sent, 2}, {MailState::Deferred, 1}}));
+    for (const Case& c : cases) {
+        const auto run = std::find_if(listed->begin(), listed->end(),
+                                      [&](const journal::RunRow& r) { return r.id == c.run; });
+        if (c.limit == 10)
+            QVERIFY2(run == listed->end() ? c.counts == journal::StateCounts{}
+                                          : run->counts == c.counts,
+                     qPrintable(QString::number(c.run)));
+    }
     writer.close();
     writer = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("writer"));
