@@ -42,7 +42,8 @@ public:
 
     std::vector<platform::OpenFileRequest> requests;
     std::vector<platform::SaveFileRequest> saveRequests;
-    // Each entry answers one dialog, open or save: a path, or nullopt for a cancel. An empty queue cancels.
+    // Each entry answers one dialog, open or save: a path, or nullopt for a cancel. An empty queue
+    // cancels.
     std::deque<std::optional<QString>> answers;
 };
 

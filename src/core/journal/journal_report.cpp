@@ -250,20 +250,19 @@ std::optional<QList<RunRow>> JournalReport::runs(QString* error)
 std::optional<QList<MinuteCount>> JournalReport::perMinute(qint64 runId, QString* error)
 {
     // A mail counts in the minute its outcome was recorded; "yyyy-MM-ddTHH:mm" is that minute.
-    std::optional<QSqlQuery> query = runQuery(
-        m_connection,
-        QStringLiteral("SELECT substr(time, 1, 16) AS m, sum(state = 'sent'), "
-                       "sum(state IN %1) FROM mails WHERE run_id = ? AND time IS NOT NULL "
-                       "AND (state = 'sent' OR state IN %1) GROUP BY m ORDER BY m")
-            .arg(kChartFailed),
-        runId, error);
+    std::optional<QSqlQuery> query =
+        runQuery(m_connection,
+                 QStringLiteral("SELECT substr(time, 1, 16) AS m, sum(state = 'sent'), "
+                                "sum(state IN %1) FROM mails WHERE run_id = ? AND time IS NOT NULL "
+                                "AND (state = 'sent' OR state IN %1) GROUP BY m ORDER BY m")
+                     .arg(kChartFailed),
+                 runId, error);
     if (!query)
         return std::nullopt;
     QList<MinuteCount> result;
     while (query->next()) {
         const QString text = query->value(0).toString();
-        const QDateTime start =
-            QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddTHH:mm"));
+        const QDateTime start = QDateTime::fromString(text, QStringLiteral("yyyy-MM-ddTHH:mm"));
         if (!start.isValid()) {
             setError(error, QStringLiteral("配信記録の時刻「%1」を読めません。").arg(text));
             return std::nullopt;
@@ -280,8 +279,7 @@ std::optional<QList<MinuteCount>> JournalReport::perMinute(qint64 runId, QString
     return result;
 }
 
-std::optional<QList<DomainCount>> JournalReport::topDomains(qint64 runId, int limit,
-                                                            QString* error)
+std::optional<QList<DomainCount>> JournalReport::topDomains(qint64 runId, int limit, QString* error)
 {
     // The domain is what follows the last "@". Most addresses hold one "@", and the part after
     // it is taken directly; for the rest rtrim, given every other character of the address,
@@ -311,8 +309,7 @@ std::optional<QList<DomainCount>> JournalReport::topDomains(qint64 runId, int li
     return result;
 }
 
-bool JournalReport::forEachMail(qint64 runId,
-                                const std::function<bool(const MailOutcome&)>& visit,
+bool JournalReport::forEachMail(qint64 runId, const std::function<bool(const MailOutcome&)>& visit,
                                 QString* error)
 {
     std::optional<QSqlQuery> query = runQuery(
@@ -360,9 +357,8 @@ std::optional<QStringList> JournalReport::retryAddresses(qint64 runId, bool incl
                                                          QString* error)
 {
     // A mail left sending by an interruption may have arrived just as an uncertain one may.
-    const QString states = includeUncertain
-                               ? QStringLiteral("('deferred','uncertain','sending')")
-                               : QStringLiteral("('deferred')");
+    const QString states = includeUncertain ? QStringLiteral("('deferred','uncertain','sending')")
+                                            : QStringLiteral("('deferred')");
     std::optional<QSqlQuery> query = runQuery(
         m_connection,
         QStringLiteral("SELECT address FROM mails WHERE run_id = ? AND state IN %1 ORDER BY seq")
@@ -433,8 +429,8 @@ bool writeOutcomesCsv(JournalReport& report, qint64 runId, const QString& path, 
 
 QString retryListPath(const QString& appDir, const QDateTime& now)
 {
-    return QDir(appDir).filePath(QStringLiteral("csv/再配信_%1.csv")
-                                     .arg(now.toString(QStringLiteral("yyyyMMdd_HHmm"))));
+    return QDir(appDir).filePath(
+        QStringLiteral("csv/再配信_%1.csv").arg(now.toString(QStringLiteral("yyyyMMdd_HHmm"))));
 }
 
 RetryWrite writeRetryList(const QString& path, const QStringList& addresses, QString* error)

@@ -27,8 +27,8 @@ struct OpenFileRequest
 struct SaveFileRequest
 {
     QString initialDir;
-    QString fileName; // offered in the name box
-    QString filter;   // as OpenFileRequest's
+    QString fileName;      // offered in the name box
+    QString filter;        // as OpenFileRequest's
     QString defaultSuffix; // added to a name typed without one, e.g. "csv"
 };
 

@@ -112,8 +112,8 @@ void DeliveryChart::paintEvent(QPaintEvent*)
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     const QDateTime first = m_minutes.constFirst().start;
     const QDateTime last = first.addSecs(60 * (span - 1));
-    const QString format = first.date() == last.date() ? QStringLiteral("HH:mm")
-                                                       : QStringLiteral("MM/dd HH:mm");
+    const QString format =
+        first.date() == last.date() ? QStringLiteral("HH:mm") : QStringLiteral("MM/dd HH:mm");
     const QRect below(plot.left(), plot.bottom() + 3, plot.width(), line);
     painter.drawText(below, Qt::AlignLeft | Qt::AlignVCenter, first.toString(format));
     if (span > 1)

@@ -109,7 +109,7 @@ QTableView* makeTable(QWidget* parent, const char* name, shell::RowsModel* model
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
     // Rows of one height: the view then lays out tens of thousands of them without measuring.
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setHighlightSections(false);
     return view;
 }
@@ -166,8 +166,8 @@ void frmResults::buildControls()
     grdDomains = makeTable(this, "grdDomains", m_domainsModel);
     placeTwips(grdDomains, 6360, 2640, 6120, 3510);
 
-    lblFailed = makeLabel(this, "lblFailed",
-                          QStringLiteral("失敗した宛先と送信結果不明の宛先(&A)"));
+    lblFailed =
+        makeLabel(this, "lblFailed", QStringLiteral("失敗した宛先と送信結果不明の宛先(&A)"));
     placeTwips(lblFailed, 120, 6240, 8000, 270);
     m_failedModel = new shell::RowsModel({QStringLiteral("行"), QStringLiteral("アドレス"),
                                           QStringLiteral("結果"), QStringLiteral("時刻"),
@@ -176,8 +176,8 @@ void frmResults::buildControls()
     grdFailed = makeTable(this, "grdFailed", m_failedModel);
     placeTwips(grdFailed, 120, 6510, 12360, 2550);
 
-    chkUncertain = makeCheck(this, "chkUncertain",
-                             QStringLiteral("送信結果不明の宛先も含める(&U)"));
+    chkUncertain =
+        makeCheck(this, "chkUncertain", QStringLiteral("送信結果不明の宛先も含める(&U)"));
     placeTwips(chkUncertain, 120, 9270, 3900, 300);
     cmdRetry = makeButton(this, "cmdRetry", QStringLiteral("失敗した宛先で再配信(&R)"));
     placeTwips(cmdRetry, 4080, 9180, 3000, 480);
@@ -224,16 +224,15 @@ void frmResults::loadRuns()
     m_runs = *runs;
     QList<QStringList> rows;
     for (const journal::RunRow& run : m_runs) {
-        rows << QStringList{shownTime(run.started),
-                            shownTime(run.ended),
-                            journal::runStateLabel(run.state),
-                            number(run.total),
-                            number(run.counts.of(MailState::Sent)),
-                            number(run.counts.of(MailState::Refused) +
-                                   run.counts.of(MailState::Deferred)),
-                            number(run.counts.of(MailState::Uncertain) +
-                                   run.counts.of(MailState::Sending)),
-                            run.subject};
+        rows << QStringList{
+            shownTime(run.started),
+            shownTime(run.ended),
+            journal::runStateLabel(run.state),
+            number(run.total),
+            number(run.counts.of(MailState::Sent)),
+            number(run.counts.of(MailState::Refused) + run.counts.of(MailState::Deferred)),
+            number(run.counts.of(MailState::Uncertain) + run.counts.of(MailState::Sending)),
+            run.subject};
     }
     m_runsModel->setRows(rows);
     if (m_runs.isEmpty()) {
@@ -250,9 +249,9 @@ void frmResults::readFailed(const QString& reason)
     m_runs.clear();
     m_runsModel->setRows({});
     showRun(-1);
-    m_loadProblem = QStringLiteral("配信記録を読み込めませんでした。\n%1\n%2")
-                        .arg(QDir::toNativeSeparators(journal::JournalReport::pathIn(m_appDir)),
-                             reason);
+    m_loadProblem =
+        QStringLiteral("配信記録を読み込めませんでした。\n%1\n%2")
+            .arg(QDir::toNativeSeparators(journal::JournalReport::pathIn(m_appDir)), reason);
     lblCounts->setText(QStringLiteral("配信記録を読み込めませんでした。"));
     shell::setForeground(lblCounts, Qt::red);
     if (isVisible()) {
@@ -294,22 +293,20 @@ void frmResults::showRun(int row)
     const journal::StateCounts* counts = &run.counts;
     QStringList parts;
     qint64 all = 0;
-    for (MailState state : {MailState::Sent, MailState::Refused, MailState::Deferred,
-                            MailState::Uncertain, MailState::Sending, MailState::Pending,
-                            MailState::Skipped}) {
+    for (MailState state :
+         {MailState::Sent, MailState::Refused, MailState::Deferred, MailState::Uncertain,
+          MailState::Sending, MailState::Pending, MailState::Skipped}) {
         parts << journal::mailStateLabel(state) + QLatin1Char(' ') + number(counts->of(state));
         all += counts->of(state);
     }
-    lblCounts->setText(parts.join(QStringLiteral("　")) +
-                       QStringLiteral("　／全 %1件").arg(all));
+    lblCounts->setText(parts.join(QStringLiteral("　")) + QStringLiteral("　／全 %1件").arg(all));
 
     picChart->setMinutes(*minutes);
     QList<QStringList> domainRows;
     for (const journal::DomainCount& d : *domains) {
-        domainRows << QStringList{d.domain.isEmpty() ? QStringLiteral("（ドメインなし）")
-                                                     : d.domain,
-                                  number(d.mails), number(d.sent), number(d.refused),
-                                  number(d.deferred)};
+        domainRows << QStringList{
+            d.domain.isEmpty() ? QStringLiteral("（ドメインなし）") : d.domain, number(d.mails),
+            number(d.sent), number(d.refused), number(d.deferred)};
     }
     m_domainsModel->setRows(domainRows);
     QList<QStringList> failedRows;
@@ -319,8 +316,7 @@ void frmResults::showRun(int row)
         QString reply = mail.reply;
         reply.replace(QLatin1String("\r\n"), QLatin1String(" ")).replace(QLatin1Char('\n'), ' ');
         failedRows << QStringList{number(mail.line), mail.address,
-                                  journal::mailStateLabel(mail.state), shownTime(mail.time),
-                                  reply};
+                                  journal::mailStateLabel(mail.state), shownTime(mail.time), reply};
     }
     m_failedModel->setRows(failedRows);
 }
@@ -338,8 +334,7 @@ void frmResults::cmdRetry_Click()
         return;
     }
     if (m_listLocked && m_listLocked()) {
-        platform::msgBox(this,
-                         QStringLiteral("配信中のため、宛先リストを変えられません。"),
+        platform::msgBox(this, QStringLiteral("配信中のため、宛先リストを変えられません。"),
                          platform::MsgIcon::Exclamation);
         return;
     }
@@ -364,10 +359,9 @@ void frmResults::cmdRetry_Click()
                          platform::MsgIcon::Exclamation);
         return;
     case journal::RetryWrite::Failed:
-        platform::msgBox(this,
-                         QStringLiteral("再配信リストを書き込めませんでした。\n%1\n%2")
-                             .arg(shown, error),
-                         platform::MsgIcon::Critical);
+        platform::msgBox(
+            this, QStringLiteral("再配信リストを書き込めませんでした。\n%1\n%2").arg(shown, error),
+            platform::MsgIcon::Critical);
         return;
     case journal::RetryWrite::Written: break;
     }
@@ -404,10 +398,10 @@ void frmResults::cmdCsv_Click()
                          platform::MsgIcon::Critical);
         return;
     }
-    platform::msgBox(this,
-                     QStringLiteral("CSVファイルに保存しました。\n%1")
-                         .arg(QDir::toNativeSeparators(*chosen)),
-                     platform::MsgIcon::Information);
+    platform::msgBox(
+        this,
+        QStringLiteral("CSVファイルに保存しました。\n%1").arg(QDir::toNativeSeparators(*chosen)),
+        platform::MsgIcon::Information);
 }
 
 void frmResults::CloseCommand_Click()

@@ -28,13 +28,14 @@ inline const QStringList kJournalSchema = {
 inline void runSql(const QString& path, const QStringList& statements)
 {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
-                                                    QStringLiteral("journal_maker"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("journal_maker"));
         db.setDatabaseName(path);
         QVERIFY(db.open());
         QSqlQuery query(db);
         for (const QString& sql : statements)
-            QVERIFY2(query.exec(sql), qPrintable(sql + QLatin1Char(' ') + query.lastError().text()));
+            QVERIFY2(query.exec(sql),
+                     qPrintable(sql + QLatin1Char(' ') + query.lastError().text()));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("journal_maker"));

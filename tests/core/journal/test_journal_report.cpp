@@ -100,15 +100,15 @@ void TestJournalReport::opening_data()
 {
     QTest::addColumn<QByteArray>("kind");
     QTest::addColumn<int>("expected");
-    QTest::newRow("no journal yet") << QByteArray("missing")
-                                    << int(JournalReport::OpenState::Missing);
+    QTest::newRow("no journal yet")
+        << QByteArray("missing") << int(JournalReport::OpenState::Missing);
     QTest::newRow("a journal") << QByteArray("journal") << int(JournalReport::OpenState::Opened);
-    QTest::newRow("not a database") << QByteArray("garbage")
-                                    << int(JournalReport::OpenState::Failed);
-    QTest::newRow("another format version") << QByteArray("version 2")
-                                            << int(JournalReport::OpenState::Failed);
-    QTest::newRow("no mails table") << QByteArray("no tables")
-                                    << int(JournalReport::OpenState::Failed);
+    QTest::newRow("not a database")
+        << QByteArray("garbage") << int(JournalReport::OpenState::Failed);
+    QTest::newRow("another format version")
+        << QByteArray("version 2") << int(JournalReport::OpenState::Failed);
+    QTest::newRow("no mails table")
+        << QByteArray("no tables") << int(JournalReport::OpenState::Failed);
 }
 
 void TestJournalReport::opening()
@@ -211,8 +211,8 @@ void TestJournalReport::queries()
     QVERIFY(!report->runs(&error));
     QVERIFY2(error.contains(QStringLiteral("lost")), qPrintable(error));
     for (const Case& c : cases) {
-        const QByteArray at = "run " + QByteArray::number(c.run) + " limit " +
-                              QByteArray::number(c.limit);
+        const QByteArray at =
+            "run " + QByteArray::number(c.run) + " limit " + QByteArray::number(c.limit);
         const auto domains = report->topDomains(c.run, c.limit, &error);
         QVERIFY2(domains, qPrintable(error));
         QVERIFY2(*domains == c.domains, at.constData());
@@ -307,7 +307,9 @@ void TestJournalReport::retryList()
     QString error;
     QCOMPARE(journal::writeRetryList(path, {"a@example.jp", "髙橋@例え.jp"}, &error),
              journal::RetryWrite::Written);
-    const QByteArray written = "\xEF\xBB\xBF" "a@example.jp\r\n" + QStringLiteral("髙橋@例え.jp").toUtf8() + "\r\n";
+    const QByteArray written = "\xEF\xBB\xBF"
+                               "a@example.jp\r\n" +
+                               QStringLiteral("髙橋@例え.jp").toUtf8() + "\r\n";
     QCOMPARE(app.read(QStringLiteral("csv/再配信_20261206_0905.csv")), written);
     // The recipient list reads it back whole, the address without code page 932 characters
     // included.
@@ -316,8 +318,7 @@ void TestJournalReport::retryList()
     QCOMPARE(list->readAddress(), QStringLiteral("a@example.jp"));
     QCOMPARE(list->readAddress(), QStringLiteral("髙橋@例え.jp"));
     QVERIFY(list->noAddressLeft());
-    QCOMPARE(journal::writeRetryList(path, {"b@example.jp"}, &error),
-             journal::RetryWrite::Exists);
+    QCOMPARE(journal::writeRetryList(path, {"b@example.jp"}, &error), journal::RetryWrite::Exists);
     QCOMPARE(app.read(QStringLiteral("csv/再配信_20261206_0905.csv")), written);
 }
 
