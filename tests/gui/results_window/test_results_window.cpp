@@ -38,21 +38,17 @@ void makeJournal(const QString& appDir)
     const QString path = journal::JournalReport::pathIn(appDir);
     QDir().mkpath(QFileInfo(path).absolutePath());
     testing_support::runSql(
-        path, testing_support::kJournalSchema +
-                  QStringList{runRow(1, "2026-12-06T10:00:00", "interrupted"),
-                              mail(1, 1, "a@example.jp", "sent"),
-                              mail(1, 2, "b@example.jp", "refused"),
-                              mail(1, 3, "c@example.jp", "deferred"),
-                              mail(1, 4, "d@example.jp", "uncertain"),
-                              mail(1, 5, "e@example.jp", "skipped"),
-                              mail(1, 6, "f@example.jp", "sending"),
-                              mail(1, 7, "𠮷田@例え.jp", "deferred"),
-                              mail(1, 8, "g@example.jp", "pending"),
-                              runRow(2, "2026-12-06T11:00:00", "finished"),
-                              mail(2, 1, "a@example.jp", "sent"),
-                              mail(2, 2, "b@example.jp", "refused"),
-                              runRow(3, "2026-12-06T12:00:00", "running"),
-                              mail(3, 1, "c@example.jp", "deferred")});
+        path,
+        testing_support::kJournalSchema +
+            QStringList{
+                runRow(1, "2026-12-06T10:00:00", "interrupted"), mail(1, 1, "a@example.jp", "sent"),
+                mail(1, 2, "b@example.jp", "refused"), mail(1, 3, "c@example.jp", "deferred"),
+                mail(1, 4, "d@example.jp", "uncertain"), mail(1, 5, "e@example.jp", "skipped"),
+                mail(1, 6, "f@example.jp", "sending"), mail(1, 7, "𠮷田@例え.jp", "deferred"),
+                mail(1, 8, "g@example.jp", "pending"), runRow(2, "2026-12-06T11:00:00", "finished"),
+                mail(2, 1, "a@example.jp", "sent"), mail(2, 2, "b@example.jp", "refused"),
+                runRow(3, "2026-12-06T12:00:00", "running"),
+                mail(3, 1, "c@example.jp", "deferred")});
 }
 
 // The list file as the recipient list would see it: its byte-order mark, then its lines.
@@ -79,6 +75,7 @@ private slots:
     void cleanup() { testing_support::verifyNoWindowsLeft(); }
     void menuAndAccessKeys();
     void retryButton();
+    void csvButton();
 };
 
 void TestResultsWindow::menuAndAccessKeys()
@@ -141,25 +138,50 @@ void TestResultsWindow::retryButton()
         bool uncertain;
         bool listLocked;
         QTime now;
-        QString path;       // of the file written; empty when refused
-        QStringList lines;  // of that file
-        QString box;        // the start of the one box shown
-        QString listAfter;  // ToText afterwards
+        QString path;      // of the file written; empty when refused
+        QStringList lines; // of that file
+        QString box;       // the start of the one box shown
+        QString listAfter; // ToText afterwards
     };
     const QList<Case> cases = {
-        {"deferred only, never refused", 2, false, false, QTime(13, 0), first,
-         {"c@example.jp", "𠮷田@例え.jp"}, "再配信リスト（2件）を作り", first},
-        {"with the uncertain, and those left sending", 2, true, false, QTime(13, 1), second,
+        {"deferred only, never refused",
+         2,
+         false,
+         false,
+         QTime(13, 0),
+         first,
+         {"c@example.jp", "𠮷田@例え.jp"},
+         "再配信リスト（2件）を作り",
+         first},
+        {"with the uncertain, and those left sending",
+         2,
+         true,
+         false,
+         QTime(13, 1),
+         second,
          {"c@example.jp", "d@example.jp", "f@example.jp", "𠮷田@例え.jp"},
-         "再配信リスト（4件）を作り", second},
-        {"the same minute again", 2, false, false, QTime(13, 1, 40), second,
+         "再配信リスト（4件）を作り",
+         second},
+        {"the same minute again",
+         2,
+         false,
+         false,
+         QTime(13, 1, 40),
+         second,
          {"c@example.jp", "d@example.jp", "f@example.jp", "𠮷田@例え.jp"},
-         "同じ名前の再配信リストがすでにあります", second},
+         "同じ名前の再配信リストがすでにあります",
+         second},
         {"only sent and refused", 1, true, false, QTime(13, 2), {}, {}, nothing, second},
-        {"a run still running", 0, true, false, QTime(13, 3), {}, {}, "この配信はまだ終わって",
+        {"a run still running",
+         0,
+         true,
+         false,
+         QTime(13, 3),
+         {},
+         {},
+         "この配信はまだ終わって",
          second},
-        {"while a run holds the list", 2, true, true, QTime(13, 4), {}, {}, "配信中のため",
-         second},
+        {"while a run holds the list", 2, true, true, QTime(13, 4), {}, {}, "配信中のため", second},
     };
     QCOMPARE(h.form->ToText->text(), before);
     for (const Case& c : cases) {
@@ -186,6 +208,54 @@ void TestResultsWindow::retryButton()
                      (c.path == first ? 1 : 2),
                  c.name);
     }
+}
+
+void TestResultsWindow::csvButton()
+{
+    MainWindowFixture h;
+    makeJournal(h.app.path());
+    const QString saved = h.app.file(QStringLiteral("out.csv"));
+    const QString unwritable = h.app.file(QStringLiteral("no such folder/out.csv"));
+    struct Case
+    {
+        const char* name;
+        std::optional<QString> answer; // of the save dialog; nullopt: cancelled
+        platform::MsgIcon icon;        // of the one box; None: no box
+    };
+    const Case cases[] = {
+        {"cancelled", std::nullopt, platform::MsgIcon::None},
+        {"saved", saved, platform::MsgIcon::Information},
+        {"folder missing", unwritable, platform::MsgIcon::Critical},
+    };
+    for (const Case& c : cases) {
+        h.fakes.boxes().shown.clear();
+        h.fakes.dialogs().saveRequests.clear();
+        h.fakes.dialogs().answers = {c.answer};
+        NextDialog<frmResults> script([](frmResults& d) {
+            // The oldest run, started 10:00 on 6 December.
+            d.grdRuns->setCurrentIndex(d.grdRuns->model()->index(2, 0));
+            d.cmdCsv->click();
+        });
+        h.form->mnFile_Results->trigger();
+        QVERIFY2(script.opened() == 1, c.name);
+        QVERIFY2(h.fakes.dialogs().saveRequests.size() == 1, c.name);
+        const platform::SaveFileRequest& request = h.fakes.dialogs().saveRequests.front();
+        QCOMPARE(request.fileName, QStringLiteral("配信結果_20261206_1000.csv"));
+        QCOMPARE(request.initialDir, h.app.path() + QStringLiteral("/csv"));
+        const auto& shown = h.fakes.boxes().shown;
+        QVERIFY2(shown.size() == (c.icon == platform::MsgIcon::None ? 0 : 1), c.name);
+        if (!shown.empty()) {
+            QCOMPARE(shown.front().icon, c.icon);
+            QVERIFY2(shown.front().text.contains(QDir::toNativeSeparators(*c.answer)), c.name);
+        }
+    }
+    // The saved file starts with the byte-order mark and the header; its records are judged by
+    // Python in the core test.
+    QVERIFY(h.app.read(QStringLiteral("out.csv"))
+                .startsWith("\xEF\xBB\xBF" + QStringLiteral("行,アドレス,結果,時刻,サーバーの応答\r\n"
+                                                             "1,a@example.jp,送信済み")
+                                                  .toUtf8()));
+    QVERIFY(!QFileInfo::exists(unwritable));
 }
 
 QTEST_MAIN(TestResultsWindow)
