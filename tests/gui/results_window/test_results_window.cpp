@@ -251,10 +251,11 @@ void TestResultsWindow::csvButton()
     }
     // The saved file starts with the byte-order mark and the header; its records are judged by
     // Python in the core test.
-    QVERIFY(h.app.read(QStringLiteral("out.csv"))
-                .startsWith("\xEF\xBB\xBF" + QStringLiteral("行,アドレス,結果,時刻,サーバーの応答\r\n"
-                                                             "1,a@example.jp,送信済み")
-                                                  .toUtf8()));
+    QVERIFY(
+        h.app.read(QStringLiteral("out.csv"))
+            .startsWith("\xEF\xBB\xBF" + QStringLiteral("行,アドレス,結果,時刻,サーバーの応答\r\n"
+                                                        "1,a@example.jp,送信済み")
+                                             .toUtf8()));
     QVERIFY(!QFileInfo::exists(unwritable));
 }
 
