@@ -35,6 +35,21 @@ ScriptedFileDialogs::getOpenFileName(QWidget*, const platform::OpenFileRequest& 
     return path;
 }
 
+std::optional<QString>
+ScriptedFileDialogs::getSaveFileName(QWidget*, const platform::SaveFileRequest& request)
+{
+    saveRequests.push_back(request);
+    if (answers.empty())
+        return std::nullopt;
+    // Read as the open dialog's answer is: GCC takes a copied optional<QString> for unset.
+    const QString path = answers.front().value_or(QString());
+    const bool cancelled = !answers.front().has_value();
+    answers.pop_front();
+    if (cancelled)
+        return std::nullopt;
+    return path;
+}
+
 ScopedGuiFakes::ScopedGuiFakes()
 {
     auto boxes = std::make_unique<ScriptedMessageBoxes>();

@@ -37,9 +37,13 @@ class ScriptedFileDialogs : public platform::FileDialogs
 public:
     std::optional<QString> getOpenFileName(QWidget* parent,
                                            const platform::OpenFileRequest& request) override;
+    std::optional<QString> getSaveFileName(QWidget* parent,
+                                           const platform::SaveFileRequest& request) override;
 
     std::vector<platform::OpenFileRequest> requests;
-    // Each entry answers one dialog: a path, or nullopt for a cancel. An empty queue cancels.
+    std::vector<platform::SaveFileRequest> saveRequests;
+    // Each entry answers one dialog, open or save: a path, or nullopt for a cancel. An empty queue
+    // cancels.
     std::deque<std::optional<QString>> answers;
 };
 

@@ -10,6 +10,7 @@
 #include "gui/main_window/repaint_pacer.h"
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
+#include "gui/results_window/frm_results.h"
 #include "gui/settings_dialog/frm_op_set1.h"
 #include "gui/widgets/center_form.h"
 #include "gui/widgets/controls.h"
@@ -271,6 +272,7 @@ void WriteForm::buildMenus()
     };
     mnFile = addMenu("mnFile", QStringLiteral("ファイル(&F)"));
     nmFile_End = addItem(mnFile, "nmFile_End", QStringLiteral("終了(&Q)"));
+    mnFile_Results = addItem(mnFile, "mnFile_Results", QStringLiteral("配信結果(&L)..."));
     mnOptionMenu = addMenu("mnOptionMenu", QStringLiteral("設定(&O)"));
     mnOption = addItem(mnOptionMenu, "mnOption", QStringLiteral("設定(&O)"));
     mnOption_Timer = addItem(mnOptionMenu, "mnOption_Timer", QStringLiteral("タイマー配信(&T)"));
@@ -288,6 +290,7 @@ void WriteForm::connectShell()
     connect(nmFile_End, &QAction::triggered, this, &WriteForm::nmFile_End_Click);
     connect(mnOption, &QAction::triggered, this, &WriteForm::mnOption_Click);
     connect(mnOption_Bulk, &QAction::triggered, this, &WriteForm::mnOption_Bulk_Click);
+    connect(mnFile_Results, &QAction::triggered, this, &WriteForm::mnFile_Results_Click);
 }
 
 void WriteForm::Form_Load()
@@ -357,6 +360,17 @@ void WriteForm::mnOption_Bulk_Click()
     if (isEnding())
         return;
     frmBulkSet dialog(m_appDir, this);
+    dialog.exec();
+}
+
+void WriteForm::mnFile_Results_Click()
+{
+    if (isEnding())
+        return;
+    frmResults dialog(m_appDir, this);
+    // The list box is locked while a run or an armed schedule holds the list.
+    dialog.setListLocked([this] { return !ToText->isEnabled(); });
+    connect(&dialog, &frmResults::retryListWritten, ToText, &QLineEdit::setText);
     dialog.exec();
 }
 

@@ -73,6 +73,8 @@ public:
     void nmFile_End_Click();
     void mnOption_Click();
     void mnOption_Bulk_Click();
+    // The results window; a retry list it writes becomes the list path.
+    void mnFile_Results_Click();
 
     // --- journal
     // Once the window shows: a run the journal still holds as running ended with the
@@ -151,6 +153,7 @@ public:
     // Menus.
     QMenu* mnFile = nullptr;
     QAction* nmFile_End = nullptr;
+    QAction* mnFile_Results = nullptr;
     QMenu* mnOptionMenu = nullptr;
     QAction* mnOption = nullptr;
     QAction* mnOption_Timer = nullptr;

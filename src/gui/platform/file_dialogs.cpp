@@ -48,6 +48,20 @@ public:
             return std::nullopt;
         return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
     }
+
+    std::optional<QString> getSaveFileName(QWidget* parent, const SaveFileRequest& request) override
+    {
+        QFileDialog dialog(parent);
+        prepareFileDialog(dialog, {0, request.initialDir, request.filter});
+        // Qt's own dialog asks before an existing file is replaced.
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        dialog.selectFile(request.fileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    }
 };
 
 std::unique_ptr<FileDialogs>& slot()
@@ -137,6 +151,16 @@ std::optional<QString> chooseFile(QWidget* parent, OpenFileRequest request, cons
     if (!QDir(request.initialDir).exists())
         request.initialDir = appDir;
     std::optional<QString> chosen = fileDialogs().getOpenFileName(parent, request);
+    QDir::setCurrent(appDir);
+    return chosen;
+}
+
+std::optional<QString> chooseSaveFile(QWidget* parent, SaveFileRequest request,
+                                      const QString& appDir)
+{
+    if (!QDir(request.initialDir).exists())
+        request.initialDir = appDir;
+    std::optional<QString> chosen = fileDialogs().getSaveFileName(parent, request);
     QDir::setCurrent(appDir);
     return chosen;
 }

@@ -24,7 +24,15 @@ struct OpenFileRequest
     QString filter;
 };
 
-// The open-file dialog. Tests install a scripted implementation.
+struct SaveFileRequest
+{
+    QString initialDir;
+    QString fileName;      // offered in the name box
+    QString filter;        // as OpenFileRequest's
+    QString defaultSuffix; // added to a name typed without one, e.g. "csv"
+};
+
+// The open- and save-file dialogs. Tests install a scripted implementation.
 class FileDialogs
 {
 public:
@@ -32,6 +40,10 @@ public:
     // The chosen full path, or nullopt when the operator cancelled.
     virtual std::optional<QString> getOpenFileName(QWidget* parent,
                                                    const OpenFileRequest& request) = 0;
+    // The path to write, or nullopt when the operator cancelled. Choosing an existing file has
+    // been confirmed by the operator.
+    virtual std::optional<QString> getSaveFileName(QWidget* parent,
+                                                   const SaveFileRequest& request) = 0;
 };
 
 FileDialogs& fileDialogs();
@@ -71,5 +83,8 @@ void prepareFileDialog(QFileDialog& dialog, const OpenFileRequest& request);
 // cancelled, the current directory is set back to appDir afterwards, since the dialog may
 // have moved it.
 std::optional<QString> chooseFile(QWidget* parent, OpenFileRequest request, const QString& appDir);
+// The save-file dialog, with the same care for the start folder and the current directory.
+std::optional<QString> chooseSaveFile(QWidget* parent, SaveFileRequest request,
+                                      const QString& appDir);
 
 } // namespace platform
