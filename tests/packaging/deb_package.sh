@@ -27,7 +27,7 @@ echo "$info"
 [[ "$(dpkg-deb --field "$deb" Architecture)" == "$(dpkg --print-architecture)" ]] || fail "arch"
 depends="$(dpkg-deb --field "$deb" Depends)"
 for pkg in libc6 libstdc++6 libcurl4 libopendkim11 libqt6core6 libqt6gui6 libqt6widgets6 \
-    libqt6network6 libqt6dbus6; do
+    libqt6network6 libqt6dbus6 libqt6sql6 libqt6sql6-sqlite; do
     [[ ", $depends," == *", $pkg "* || ", $depends," == *", $pkg,"* ]] ||
         fail "Depends lacks $pkg: $depends"
 done
