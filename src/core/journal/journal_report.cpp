@@ -14,9 +14,6 @@
 namespace journal {
 namespace {
 
-constexpr const char* kWords[kMailStateCount] = {"pending",  "sending",   "sent",   "refused",
-                                                 "deferred", "uncertain", "skipped"};
-
 // The states the failed list shows, and the chart stacks as failed.
 const QString kFailedList = QStringLiteral("('refused','deferred','uncertain','sending')");
 const QString kChartFailed = QStringLiteral("('refused','deferred','uncertain')");
@@ -65,7 +62,7 @@ bool failedMidway(const QSqlQuery& query, QString* error)
 std::optional<MailState> stateOf(const QVariant& value, QString* error)
 {
     const QString word = value.toString();
-    std::optional<MailState> state = mailStateFromWord(word);
+    std::optional<MailState> state = mailStateFromName(word);
     if (!state)
         setError(error, QStringLiteral("配信記録に不明な状態「%1」があります。").arg(word));
     return state;
@@ -84,20 +81,6 @@ QString displayTime(const QString& stored, bool seconds)
         return stored;
     return stored.left(4) + QLatin1Char('/') + stored.mid(5, 2) + QLatin1Char('/') +
            stored.mid(8, 2) + QLatin1Char(' ') + stored.mid(11, seconds ? 8 : 5);
-}
-
-QString mailStateWord(MailState state)
-{
-    return QString::fromLatin1(kWords[static_cast<int>(state)]);
-}
-
-std::optional<MailState> mailStateFromWord(const QString& word)
-{
-    for (int i = 0; i < kMailStateCount; ++i) {
-        if (word == QLatin1String(kWords[i]))
-            return static_cast<MailState>(i);
-    }
-    return std::nullopt;
 }
 
 QString mailStateLabel(MailState state)

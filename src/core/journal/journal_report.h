@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/journal/journal.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -17,12 +19,9 @@
 // only the rows that are shown one by one (the failed mails) come back row by row.
 namespace journal {
 
-enum class MailState { Pending, Sending, Sent, Refused, Deferred, Uncertain, Skipped };
-inline constexpr int kMailStateCount = 7;
+// The states index the counts; Skipped is the last of them.
+inline constexpr int kMailStateCount = static_cast<int>(MailState::Skipped) + 1;
 
-// The word the journal stores ("sent"), and back; nullopt for a word it does not know.
-QString mailStateWord(MailState state);
-std::optional<MailState> mailStateFromWord(const QString& word);
 // The operator's word for it, as the window and the CSV file show it.
 QString mailStateLabel(MailState state);
 // A stored time ("yyyy-MM-ddTHH:mm:ss") as the operator reads it: "yyyy/MM/dd HH:mm", with

@@ -79,7 +79,7 @@ QStringList addresses(const QList<journal::MailOutcome>& mails)
 {
     QStringList result;
     for (const journal::MailOutcome& mail : mails)
-        result << mail.address + QLatin1Char('/') + journal::mailStateWord(mail.state);
+        result << mail.address + QLatin1Char('/') + journal::mailStateName(mail.state);
     return result;
 }
 
