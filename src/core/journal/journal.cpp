@@ -649,4 +649,25 @@ std::optional<QList<MailRow>> Journal::settleInFlight(qint64 run, QString* reaso
     return rows;
 }
 
+std::unique_ptr<RunLock> RunLock::take(const QString& appDir, qint64 run, QString* reason)
+{
+    const QString path = appDir + QStringLiteral("/journal/run-%1.lock").arg(run);
+    auto file = std::make_unique<QLockFile>(path);
+    // A run lasts hours or days: only a dead holder frees the lock, never its age.
+    file->setStaleLockTime(0);
+    if (file->tryLock(0))
+        return std::unique_ptr<RunLock>(new RunLock(std::move(file)));
+    if (reason) {
+        *reason = file->error() == QLockFile::LockFailedError
+                      ? QStringLiteral("別の KEZ-MAILER がこの配信を送信中です。")
+                      : QStringLiteral("配信のロックファイルを作れません: %1")
+                            .arg(QDir::toNativeSeparators(path));
+    }
+    return nullptr;
+}
+
+RunLock::RunLock(std::unique_ptr<QLockFile> file) : m_file(std::move(file)) {}
+
+RunLock::~RunLock() = default;
+
 } // namespace journal

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QLockFile>
 #include <QString>
 
 #include <memory>
@@ -102,6 +103,24 @@ QString resumeQuestion(const InterruptedRun& run);
 // Why the run cannot go on: the list or an attachment is not as the run found it. One line
 // per changed file, naming it; empty when all are unchanged.
 QString changedFiles(const RunMessage& message);
+
+// Marks a run as being sent by a live program: journal/run-<id>.lock, held from the run's
+// start, or from the resume question, to its end. A second window started meanwhile finds the
+// run 'running' and must not take it for interrupted, or both would send the rest of the list.
+// The lock of a program that died (crash, kill, power cut) counts as free.
+class RunLock
+{
+public:
+    // nullptr when a live program holds the run; *reason says why otherwise.
+    static std::unique_ptr<RunLock> take(const QString& appDir, qint64 run, QString* reason);
+    ~RunLock();
+    RunLock(const RunLock&) = delete;
+    RunLock& operator=(const RunLock&) = delete;
+
+private:
+    explicit RunLock(std::unique_ptr<QLockFile> file);
+    std::unique_ptr<QLockFile> m_file;
+};
 
 class Journal
 {

@@ -295,6 +295,8 @@ private:
     qint64 m_journalRun = 0;
     // The interrupted run the operator chose to go on with, until the send button starts it.
     std::optional<journal::InterruptedRun> m_resume;
+    // This window sends m_journalRun, or has offered to resume it.
+    std::unique_ptr<journal::RunLock> m_runLock;
     // A resumed run sends these rows (pending and deferred) in order; m_resumeNext is the next.
     bool m_resuming = false;
     QList<journal::MailRow> m_resumeQueue;

@@ -82,6 +82,15 @@ bool WriteForm::beginJournalRun(const QString& listPath)
                              MsgIcon::Critical);
         return false;
     }
+    // Held to the run's end, so that another window started meanwhile does not offer to resume
+    // a run this one is sending.
+    m_runLock = journal::RunLock::take(m_appDir, *id, &reason);
+    if (!m_runLock) {
+        closeJournal();
+        platform::msgBox(this, journalRefusal(journal::Journal::pathIn(m_appDir), reason),
+                         MsgIcon::Critical);
+        return false;
+    }
     m_journalRun = *id;
     m_resuming = false;
     m_nextSeq = 0;
@@ -123,6 +132,12 @@ void WriteForm::offerResume()
     }
     if (!interrupted)
         return;
+    // A run another window is sending is not interrupted; that window goes on with it.
+    m_runLock = journal::RunLock::take(m_appDir, interrupted->id, nullptr);
+    if (!m_runLock) {
+        closeJournal();
+        return;
+    }
     const MsgAnswer answer = platform::msgBox(this, journal::resumeQuestion(*interrupted),
                                               MsgIcon::Question, MsgButtons::YesNo);
     if (isEnding())
@@ -293,6 +308,7 @@ void WriteForm::endJournalRun(journal::RunState state)
     if (m_journal && id != 0)
         onJournalThread([&] { ended = m_journal->endRun(id, state, now, &reason); });
     closeJournal();
+    m_runLock.reset();
     m_journalRun = 0;
     m_resuming = false;
     // A run whose end cannot be written stays 'running', and the next start-up asks about it:

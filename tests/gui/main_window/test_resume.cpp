@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
@@ -66,13 +67,16 @@ void TestResume::resumeAnswers()
         const char* name;
         MsgAnswer answer;
         bool changeList;
+        bool heldElsewhere;       // another window is still sending the run
         QStringList sentOnResume; // after 送信
         QString finalRunState;
     } cases[] = {
         // Only the deferred and the pending ones, then the end notice; no start notice.
-        {"yes", MsgAnswer::Yes, false, {"c@x.jp", "f@x.jp", kOperator}, "finished"},
-        {"no", MsgAnswer::No, false, {}, "abandoned"},
-        {"list changed", MsgAnswer::Yes, true, {}, "abandoned"},
+        {"yes", MsgAnswer::Yes, false, false, {"c@x.jp", "f@x.jp", kOperator}, "finished"},
+        {"no", MsgAnswer::No, false, false, {}, "abandoned"},
+        {"list changed", MsgAnswer::Yes, true, false, {}, "abandoned"},
+        // Not interrupted at all: no question, and the run is left to the window sending it.
+        {"sent by another window", MsgAnswer::Yes, false, true, {}, "running"},
     };
     for (const auto& c : cases) {
         QTemporaryDir files;
@@ -113,11 +117,19 @@ void TestResume::resumeAnswers()
         for (const char* name : {"journal.sqlite", "journal.sqlite-wal"})
             QVERIFY(QFile::copy(snapshot + "/" + name, second.app.path() + "/journal/" + name));
         second.fakes.boxes().answers = {c.answer};
+        QLockFile otherWindow(second.app.path() + "/journal/run-1.lock");
+        if (c.heldElsewhere)
+            QVERIFY(otherWindow.tryLock(0));
         second.form->offerResume();
-        QCOMPARE(second.boxTexts().value(0),
-                 QStringLiteral("前回の配信が途中で終わっています。\n開始：2026/12/06 01:56　"
-                                "送信済み：1件／全 6件\n続きから配信しますか？"));
-        QCOMPARE(second.boxCaptions().value(0), QStringLiteral("KEZ-MAILER"));
+        if (c.heldElsewhere) {
+            QCOMPARE(second.boxTexts(), QStringList());
+            QCOMPARE(second.form->ToText->text(), QString());
+        } else {
+            QCOMPARE(second.boxTexts().value(0),
+                     QStringLiteral("前回の配信が途中で終わっています。\n開始：2026/12/06 01:56　"
+                                    "送信済み：1件／全 6件\n続きから配信しますか？"));
+            QCOMPARE(second.boxCaptions().value(0), QStringLiteral("KEZ-MAILER"));
+        }
         if (c.changeList)
             QVERIFY2(second.boxTexts().value(1).contains(list),
                      qPrintable(second.boxTexts().join('|')));
@@ -138,7 +150,7 @@ void TestResume::resumeAnswers()
         QCOMPARE(second.recipients(), c.sentOnResume);
         QCOMPARE(journalRows(second.app.path(), "SELECT state FROM runs"),
                  QStringList{c.finalRunState});
-        if (c.answer == MsgAnswer::Yes && !c.changeList)
+        if (c.answer == MsgAnswer::Yes && !c.changeList && !c.heldElsewhere)
             QCOMPARE(journalRows(second.app.path(),
                                  "SELECT address || '=' || state FROM mails ORDER BY seq"),
                      (QStringList{"a@x.jp=sent", "b@x.jp=refused", "c@x.jp=sent",
