@@ -120,8 +120,9 @@ private slots:
                      .arg(failed);
         if (!suppressed.isEmpty()) {
             h.app.write("csv/stop.csv", suppressed.join("\r\n").toLatin1());
-            h.app.write("ini/bulk.ini", "SUPPRESS=1\r\nSUPPRESSPATH=" +
-                                            h.app.file("csv/stop.csv").toUtf8() + "\r\n");
+            h.app.write("ini/bulk.ini",
+                        bulk_testing::completeBulkIni("SUPPRESS=1\nSUPPRESSPATH=" +
+                                                      h.app.file("csv/stop.csv").toUtf8()));
         }
 
         h.fillMessage();
