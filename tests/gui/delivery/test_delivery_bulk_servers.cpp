@@ -29,6 +29,33 @@ using bulk_testing::strings;
 using testing_support::kOperator;
 using testing_support::kStamp;
 
+namespace {
+
+// A window that sends through the real SMTP sink, with both logs on.
+testing_support::WindowOptions sinkWindow(const integration::ServersEnv& env)
+{
+    testing_support::WindowOptions options;
+    options.realTransport = true;
+    const QString server = env.smtpServer();
+    options.tweak = [server](aMain_sMail::SettingsRecord& s) {
+        s.SMTP = server;
+        s.SENDLOG = 1;
+        s.ERRLOG = 1;
+    };
+    return options;
+}
+
+// The mails the sink stored since `before` was listed, by their metadata files.
+QStringList storedSince(const QString& store, const QStringList& before)
+{
+    QStringList stored = integration::filesIn(store, "*.json");
+    for (const QString& name : before)
+        stored.removeOne(name);
+    return stored;
+}
+
+} // namespace
+
 class TestDeliveryBulkServers : public QObject
 {
     Q_OBJECT
@@ -47,14 +74,7 @@ private slots:
         const QString key = bulk_testing::makeKey(keys.path(), "rsa:2048");
         QVERIFY(!key.isEmpty());
 
-        testing_support::WindowOptions options;
-        options.realTransport = true;
-        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
-            s.SMTP = env.smtpServer();
-            s.SENDLOG = 1;
-            s.ERRLOG = 1;
-        };
-        Harness h(options);
+        Harness h(sinkWindow(env));
         // Listed as the operator typed them: neither the domain's case nor the local part's
         // matters ("user4" is listed, so "User4" is not sent either).
         const QString stopList = h.app.write(
@@ -109,9 +129,7 @@ private slots:
 
         // What the server stored, in order: the test mail, the start notice, six mails, the end
         // notice.
-        QStringList stored = integration::filesIn(store, "*.json");
-        for (const QString& name : before)
-            stored.removeOne(name);
+        QStringList stored = storedSince(store, before);
         QStringList recipients;
         QStringList emls;
         for (const QString& name : stored) {
@@ -198,14 +216,7 @@ private slots:
         const QString store = env.value("KEZ_SMTP_STORE");
         const QStringList before = integration::filesIn(store, "*.json");
 
-        testing_support::WindowOptions options;
-        options.realTransport = true;
-        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
-            s.SMTP = env.smtpServer();
-            s.SENDLOG = 1;
-            s.ERRLOG = 1;
-        };
-        Harness h(options);
+        Harness h(sinkWindow(env));
         h.fillMessage();
         h.useList("user1@example.jp\r\nuser2@example.jp\r\nuser3@example.jp\r\n"
                   "user4@example.jp\r\nuser5@example.jp\r\n");
@@ -228,9 +239,7 @@ private slots:
             QVERIFY(!h.form->run.started);
             QVERIFY(!h.ended());
             QCOMPARE(h.logLines("log/send.log"), QStringList());
-            stored = integration::filesIn(store, "*.json");
-            for (const QString& name : before)
-                stored.removeOne(name);
+            stored = storedSince(store, before);
             QCOMPARE(stored, QStringList());
             return;
         }
@@ -244,9 +253,7 @@ private slots:
                  QStringList({kSuppressed + ",user2@example.jp," + kStamp,
                               kSuppressed + ",user4@example.jp," + kStamp}));
         // What the sink stored: the start notice, the three mails, the end notice.
-        stored = integration::filesIn(store, "*.json");
-        for (const QString& name : before)
-            stored.removeOne(name);
+        stored = storedSince(store, before);
         QStringList recipients;
         for (const QString& name : stored) {
             const QString meta = QDir(store).filePath(name);
@@ -292,14 +299,7 @@ private slots:
         const QString store = env.value("KEZ_SMTP_STORE");
         const QStringList before = integration::filesIn(store, "*");
 
-        testing_support::WindowOptions options;
-        options.realTransport = true;
-        options.tweak = [&](aMain_sMail::SettingsRecord& s) {
-            s.SMTP = env.smtpServer();
-            s.SENDLOG = 1;
-            s.ERRLOG = 1;
-        };
-        Harness h(options);
+        Harness h(sinkWindow(env));
         const QString ini = h.app.file("ini/bulk.ini");
         if (content == "@DIR@")
             QVERIFY(QDir().mkpath(ini));
@@ -332,9 +332,7 @@ private slots:
         h.fakes.boxes().shown.clear();
         h.form->cmdTestSend->click();
         QCOMPARE(h.boxTexts(), QStringList({"テスト配信が正常に行われました。"}));
-        QStringList added = integration::filesIn(store, "*.json");
-        for (const QString& name : before)
-            added.removeOne(name);
+        QStringList added = storedSince(store, before);
         QCOMPARE(added.size(), 1);
         const QJsonObject meta =
             QJsonDocument::fromJson(integration::readAll(QDir(store).filePath(added.first())))
