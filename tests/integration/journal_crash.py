@@ -81,13 +81,21 @@ class Env:
             # A blank line: the journal's line numbers are the file's.
             lines = self.addresses[:100] + [""] + self.addresses[100:]
             f.write("".join(l + "\r\n" for l in lines).encode("ascii"))
-        self.display = ":%d" % random.randint(150, 250)
+        # A display no other X server holds: xdpyinfo would answer for that one instead.
+        number = random.choice([n for n in range(150, 250)
+                                if not os.path.exists("/tmp/.X%d-lock" % n)])
+        self.display = ":%d" % number
+        # -noreset: each kill takes the last client away, and a server that resets then
+        # refuses the restarted program's connection for a moment (it aborts without a display).
         self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1280x1024x24",
-                                      "-nolisten", "tcp"], stderr=subprocess.DEVNULL)
+                                      "-nolisten", "tcp", "-noreset"], stderr=subprocess.DEVNULL)
         self.env = dict(os.environ, DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
         wait_for("Xvfb", lambda: subprocess.run(["xdpyinfo"], env=self.env,
                                                 capture_output=True).returncode == 0)
+        if self.xvfb.poll() is not None:
+            sys.exit("journal_crash: Xvfb on %s did not start" % self.display)
         self.proc = None
+        self.program_log = os.path.join(work, "program.log")
 
     @staticmethod
     def _listening(port):
@@ -108,13 +116,26 @@ class Env:
                               text=True, timeout=20).stdout.split()
 
     def window(self, name):
-        found = wait_for("window " + name, lambda: self.xdo("search", "--onlyvisible",
-                                                              "--name", name))
-        return found[-1]
+        search = lambda: self.xdo("search", "--onlyvisible", "--name", name)
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            found = search()
+            if found:
+                return found[-1]
+            time.sleep(0.05)
+        # What the program was doing instead, for the log of a failed run.
+        names = [" ".join(self.xdo("getwindowname", w))
+                 for w in self.xdo("search", "--onlyvisible", "--name", ".")]
+        with open(self.program_log, encoding="utf-8", errors="replace") as f:
+            said = f.read()[-2000:]
+        sys.exit("journal_crash: timed out waiting for window %s; program exit status %s; "
+                 "visible windows %s; program output:\n%s"
+                 % (name, self.proc.poll() if self.proc else None, names, said))
 
     def start(self):
-        self.proc = subprocess.Popen([self.program], env=self.env, cwd=self.app,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(self.program_log, "ab") as log:
+            self.proc = subprocess.Popen([self.program], env=self.env, cwd=self.app,
+                                         stdout=log, stderr=log)
 
     def press_send(self, main, fill):
         self.xdo("windowfocus", "--sync", main)
