@@ -21,12 +21,11 @@ platform::MsgAnswer ScriptedMessageBoxes::show(QWidget*, const platform::Message
     return answer;
 }
 
-std::optional<QString>
-ScriptedFileDialogs::getOpenFileName(QWidget*, const platform::OpenFileRequest& request)
+std::optional<QString> ScriptedFileDialogs::nextAnswer()
 {
-    requests.push_back(request);
     if (answers.empty())
         return std::nullopt;
+    // Read through value_or: GCC takes a copied optional<QString> for unset.
     const QString path = answers.front().value_or(QString());
     const bool cancelled = !answers.front().has_value();
     answers.pop_front();
@@ -36,18 +35,17 @@ ScriptedFileDialogs::getOpenFileName(QWidget*, const platform::OpenFileRequest& 
 }
 
 std::optional<QString>
+ScriptedFileDialogs::getOpenFileName(QWidget*, const platform::OpenFileRequest& request)
+{
+    requests.push_back(request);
+    return nextAnswer();
+}
+
+std::optional<QString>
 ScriptedFileDialogs::getSaveFileName(QWidget*, const platform::SaveFileRequest& request)
 {
     saveRequests.push_back(request);
-    if (answers.empty())
-        return std::nullopt;
-    // Read as the open dialog's answer is: GCC takes a copied optional<QString> for unset.
-    const QString path = answers.front().value_or(QString());
-    const bool cancelled = !answers.front().has_value();
-    answers.pop_front();
-    if (cancelled)
-        return std::nullopt;
-    return path;
+    return nextAnswer();
 }
 
 ScopedGuiFakes::ScopedGuiFakes()

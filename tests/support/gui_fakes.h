@@ -45,6 +45,9 @@ public:
     // Each entry answers one dialog, open or save: a path, or nullopt for a cancel. An empty queue
     // cancels.
     std::deque<std::optional<QString>> answers;
+
+private:
+    std::optional<QString> nextAnswer();
 };
 
 class RecordingProcessEnd : public platform::ProcessEnd
