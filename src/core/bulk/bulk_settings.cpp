@@ -12,17 +12,30 @@
 namespace bulk {
 namespace {
 
+// Keys added after the first files were written are optional: such a file lacks them and
+// means their defaults.
 struct TextKey
 {
     const char* key;
     QString BulkSettings::*field;
     const char16_t* label; // as the dialog names the box
+    bool optional = false;
 };
 
 struct SwitchKey
 {
     const char* key;
     bool BulkSettings::*field;
+    bool optional = false;
+};
+
+struct NumberKey
+{
+    const char* key;
+    int BulkSettings::*field;
+    int min;
+    int max;
+    const char16_t* unit; // what the number counts, for the message
 };
 
 // In the order SaveBulkSettings writes them.
@@ -33,10 +46,17 @@ const TextKey kTextKeys[] = {
     {"DKIMDOMAIN", &BulkSettings::dkimDomain, u"署名ドメイン"},
     {"DKIMSELECTOR", &BulkSettings::dkimSelector, u"セレクター"},
     {"DKIMKEY", &BulkSettings::dkimKeyPath, u"秘密鍵ファイル"},
+    {"INTAKEPOP", &BulkSettings::intakeServer, u"取り込み用POP3サーバー", true},
+    {"INTAKEUSER", &BulkSettings::intakeUser, u"取り込み用ユーザーID", true},
+    {"INTAKEPAS", &BulkSettings::intakePassword, u"取り込み用パスワード", true},
 };
 
-// The one number; optional, since files written before it existed lack it.
-constexpr char kJournalDaysKey[] = "JOURNALDAYS";
+// All optional.
+const NumberKey kNumberKeys[] = {
+    {"JOURNALDAYS", &BulkSettings::journalDays, 1, kMaxJournalDays, u"日数"},
+    {"SOFTLIMIT", &BulkSettings::softBounceLimit, kMinSoftBounceLimit, kMaxSoftBounceLimit,
+     u"回数"},
+};
 
 const SwitchKey kSwitchKeys[] = {
     {"PRECEDENCE", &BulkSettings::precedenceBulk},
@@ -44,6 +64,7 @@ const SwitchKey kSwitchKeys[] = {
     {"ONCEPERRUN", &BulkSettings::oncePerRun},
     {"SUPPRESS", &BulkSettings::suppress},
     {"DKIM", &BulkSettings::dkim},
+    {"INTAKEDELETE", &BulkSettings::intakeDelete, true},
 };
 
 } // namespace
@@ -119,8 +140,11 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
         for (const SwitchKey& k : kSwitchKeys)
             if (key == QLatin1String(k.key))
                 switchKey = &k;
-        const bool daysKey = key == QLatin1String(kJournalDaysKey);
-        if (!textKey && !switchKey && !daysKey) {
+        const NumberKey* numberKey = nullptr;
+        for (const NumberKey& k : kNumberKeys)
+            if (key == QLatin1String(k.key))
+                numberKey = &k;
+        if (!textKey && !switchKey && !numberKey) {
             problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
                         .arg(number)
                         .arg(key));
@@ -141,19 +165,20 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
             s.*textKey->field = value;
             continue;
         }
-        if (daysKey) {
+        if (numberKey) {
             bool ok = false;
-            const int days = value.trimmed().toInt(&ok);
-            if (!ok || days < 1 || days > kMaxJournalDays) {
-                problem(QStringLiteral("%1行目: 「%2」の値は 1 から %3 までの日数です（「%4」と"
+            const int n = value.trimmed().toInt(&ok);
+            if (!ok || n < numberKey->min || n > numberKey->max) {
+                problem(QStringLiteral("%1行目: 「%2」の値は %3 から %4 までの%5です（「%6」と"
                                        "書かれています）。")
                             .arg(number)
                             .arg(key)
-                            .arg(kMaxJournalDays)
-                            .arg(value));
+                            .arg(numberKey->min)
+                            .arg(numberKey->max)
+                            .arg(QString::fromUtf16(numberKey->unit), value));
                 continue;
             }
-            s.journalDays = days;
+            s.*numberKey->field = n;
             continue;
         }
         const QString number01 = value.trimmed();
@@ -171,10 +196,10 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
 
     QStringList missing;
     for (const TextKey& k : kTextKeys)
-        if (!seen.contains(QLatin1String(k.key)))
+        if (!k.optional && !seen.contains(QLatin1String(k.key)))
             missing << QLatin1String(k.key);
     for (const SwitchKey& k : kSwitchKeys)
-        if (!seen.contains(QLatin1String(k.key)))
+        if (!k.optional && !seen.contains(QLatin1String(k.key)))
             missing << QLatin1String(k.key);
     // Said only when every line was read: a line that failed may have held the key, and its
     // own problem says more.
@@ -249,8 +274,8 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
     }
     for (const SwitchKey& k : kSwitchKeys)
         content += QByteArray(k.key) + (settings.*k.field ? "=1\r\n" : "=0\r\n");
-    content +=
-        QByteArray(kJournalDaysKey) + '=' + QByteArray::number(settings.journalDays) + "\r\n";
+    for (const NumberKey& k : kNumberKeys)
+        content += QByteArray(k.key) + '=' + QByteArray::number(settings.*k.field) + "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

@@ -12,6 +12,10 @@ namespace bulk {
 
 inline constexpr int kDefaultJournalDays = 180;
 inline constexpr int kMaxJournalDays = 36500;
+inline constexpr int kDefaultSoftBounceLimit = 3;
+// One soft bounce never suppresses an address: a mailbox that is full today is read tomorrow.
+inline constexpr int kMinSoftBounceLimit = 2;
+inline constexpr int kMaxSoftBounceLimit = 99;
 
 struct BulkSettings
 {
@@ -33,6 +37,18 @@ struct BulkSettings
     // JOURNALDAYS: runs of the delivery journal older than this many days are dropped at the
     // start of a run. Files written before the key existed lack it and mean the default.
     int journalDays = kDefaultJournalDays;
+
+    // The intake of bounces and unsubscribe requests. The POP3 account it reads: INTAKEPOP,
+    // INTAKEUSER and INTAKEPAS (the password in plain text, like the settings file's, in a file
+    // only its owner reads); an empty server means the settings' POP3 account.
+    QString intakeServer;
+    QString intakeUser;
+    QString intakePassword;
+    // INTAKEDELETE: delete the bounces, unsubscribe requests and auto-replies read. Any other
+    // mail stays whatever this says.
+    bool intakeDelete = false;
+    // SOFTLIMIT: soft bounces in a row, across runs, that suppress an address.
+    int softBounceLimit = kDefaultSoftBounceLimit;
 
     bool operator==(const BulkSettings&) const = default;
 };

@@ -239,18 +239,19 @@ std::optional<SuppressionList> SuppressionList::read(const QString& path, QStrin
         QStringConverter::Encoding encoding;
         const char* codecName;
         const char* name;
+        ListEncoding kind;
     };
     const QByteArray head = file.peek(3);
     std::vector<Try> tries;
     if (head.startsWith("\xFF\xFE"))
-        tries = {{2, QStringConverter::Utf16LE, nullptr, "UTF-16"}};
+        tries = {{2, QStringConverter::Utf16LE, nullptr, "UTF-16", ListEncoding::Utf16LE}};
     else if (head.startsWith("\xFE\xFF"))
-        tries = {{2, QStringConverter::Utf16BE, nullptr, "UTF-16"}};
+        tries = {{2, QStringConverter::Utf16BE, nullptr, "UTF-16", ListEncoding::Utf16BE}};
     else if (head.startsWith("\xEF\xBB\xBF"))
-        tries = {{3, QStringConverter::Utf8, nullptr, "UTF-8"}};
+        tries = {{3, QStringConverter::Utf8, nullptr, "UTF-8", ListEncoding::Utf8Bom}};
     else
-        tries = {{0, QStringConverter::Utf8, nullptr, nullptr},
-                 {0, QStringConverter::System, platform::kCp932, nullptr}};
+        tries = {{0, QStringConverter::Utf8, nullptr, nullptr, ListEncoding::Utf8},
+                 {0, QStringConverter::System, platform::kCp932, nullptr, ListEncoding::Cp932}};
 
     for (const Try& t : tries) {
         ListLines lines;
@@ -274,6 +275,7 @@ std::optional<SuppressionList> SuppressionList::read(const QString& path, QStrin
         // Gathered first, so that the set is sized once instead of growing step by step: a
         // list of a million addresses is read markedly faster.
         SuppressionList list;
+        list.m_encoding = t.kind;
         list.m_keys.reserve(lines.keys().size());
         for (QByteArray& key : lines.keys())
             list.m_keys.insert(std::move(key));
@@ -282,6 +284,119 @@ std::optional<SuppressionList> SuppressionList::read(const QString& path, QStrin
     return refuse(QStringLiteral("文字コードが分かりません。UTF-16（バイトオーダーマーク付き）、"
                                  "UTF-8、シフトJIS（コードページ932）のどれとしても読めない"
                                  "バイトがあります。"));
+}
+
+namespace {
+
+// The line end the file uses first, in its own encoding's units; CR LF, what Notepad and
+// Excel write, for a file without any.
+QString lineEndOf(const QByteArray& bytes, ListEncoding encoding)
+{
+    const bool utf16 = encoding == ListEncoding::Utf16LE || encoding == ListEncoding::Utf16BE;
+    const qsizetype step = utf16 ? 2 : 1;
+    const qsizetype low = encoding == ListEncoding::Utf16BE ? 1 : 0;
+    auto unitAt = [&](qsizetype i) -> char {
+        if (!utf16)
+            return bytes[i];
+        return bytes[i + 1 - low] == 0 ? bytes[i + low] : '\x01';
+    };
+    for (qsizetype i = utf16 ? 2 : 0; i + step <= bytes.size(); i += step) {
+        const char c = unitAt(i);
+        if (c == '\n')
+            return QStringLiteral("\n");
+        if (c == '\r')
+            return i + 2 * step <= bytes.size() && unitAt(i + step) == '\n'
+                       ? QStringLiteral("\r\n")
+                       : QStringLiteral("\r");
+    }
+    return QStringLiteral("\r\n");
+}
+
+bool endsWithLineEnd(const QByteArray& bytes, ListEncoding encoding)
+{
+    const int bom = encoding == ListEncoding::Utf16LE || encoding == ListEncoding::Utf16BE ? 2
+                    : encoding == ListEncoding::Utf8Bom                                   ? 3
+                                                                                          : 0;
+    if (bytes.size() <= bom)
+        return true; // nothing but the mark: the new line is the first
+    if (encoding == ListEncoding::Utf16LE)
+        return bytes.endsWith(QByteArray("\n\0", 2)) || bytes.endsWith(QByteArray("\r\0", 2));
+    if (encoding == ListEncoding::Utf16BE)
+        return bytes.endsWith(QByteArray("\0\n", 2)) || bytes.endsWith(QByteArray("\0\r", 2));
+    return bytes.endsWith('\n') || bytes.endsWith('\r');
+}
+
+std::optional<QByteArray> encodeIn(const QString& text, ListEncoding encoding)
+{
+    QStringEncoder encoder = [&] {
+        switch (encoding) {
+        case ListEncoding::Utf16LE: return QStringEncoder(QStringConverter::Utf16LE);
+        case ListEncoding::Utf16BE: return QStringEncoder(QStringConverter::Utf16BE);
+        case ListEncoding::Utf8:
+        case ListEncoding::Utf8Bom: break;
+        }
+        return QStringEncoder(QStringConverter::Utf8);
+    }();
+    if (encoding == ListEncoding::Cp932)
+        return platform::encodeCp932(text);
+    QByteArray bytes = encoder(text);
+    if (encoder.hasError())
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace
+
+AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error)
+{
+    auto fail = [&](const QString& reason) {
+        *error = QStringLiteral("配信停止リストに追加できませんでした。\n%1\n%2")
+                     .arg(QDir::toNativeSeparators(path), reason);
+        return AppendResult::Failed;
+    };
+    const QString plain = PlainAddress(address);
+    if (!looksLikeAddress(plain))
+        return fail(QStringLiteral("メールアドレスではありません: %1").arg(address));
+    QString readError;
+    const std::optional<SuppressionList> list = SuppressionList::read(path, &readError);
+    if (!list) {
+        *error = readError;
+        return AppendResult::Failed;
+    }
+    if (list->contains(plain))
+        return AppendResult::AlreadyListed;
+
+    QFile file;
+    QString reason;
+    if (!platform::openRegularFile(file, path, &reason))
+        return fail(reason);
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(platform::fileErrorText(file));
+    file.close();
+
+    const ListEncoding encoding = list->encoding();
+    const QString lineEnd = lineEndOf(bytes, encoding);
+    const QString line =
+        (endsWithLineEnd(bytes, encoding) ? QString() : lineEnd) + plain + lineEnd;
+    const std::optional<QByteArray> encoded = encodeIn(line, encoding);
+    if (!encoded)
+        return fail(QStringLiteral("ファイルの文字コードで書けない文字を含むアドレスです: %1")
+                        .arg(plain));
+
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
+        return fail(platform::fileErrorText(out));
+    // One write of the whole line: a line cut short by a full disk is taken back, so the file
+    // never ends in half an address.
+    const qint64 before = out.size();
+    const qint64 written = out.write(*encoded);
+    if (written != encoded->size() || !out.flush() || !platform::syncFile(out)) {
+        const QString why = platform::fileErrorText(out);
+        out.resize(before);
+        return fail(why);
+    }
+    return AppendResult::Added;
 }
 
 bool SuppressionList::contains(const QString& address) const

@@ -23,6 +23,10 @@ QByteArray AddressKey(const QString& address);
 // case too.
 QByteArray SuppressionKey(QByteArray addressKey);
 
+// The encoding a suppression list file was read in: an address added to it is written in the
+// same one, so that the operator's editor still opens the file as before.
+enum class ListEncoding { Utf16LE, Utf16BE, Utf8Bom, Utf8, Cp932 };
+
 class SuppressionList
 {
 public:
@@ -42,10 +46,22 @@ public:
     // The same for an address already in its AddressKey form.
     bool containsKey(const QByteArray& addressKey) const;
     qsizetype size() const { return m_keys.size(); }
+    ListEncoding encoding() const { return m_encoding; }
 
 private:
     QSet<QByteArray> m_keys; // SuppressionKey forms
+    ListEncoding m_encoding = ListEncoding::Utf8;
 };
+
+enum class AppendResult { Added, AlreadyListed, Failed };
+
+// Adds one address to the suppression list file as a line of its own at the end: in the
+// file's encoding and with its kind of line end (CR LF unless the file uses another), one
+// append of the whole line that is synced to disk before this returns. The lines already there
+// are never touched, so a hand-kept list keeps its comments and order. The file is read whole
+// first: one that can't be read is not written to, and an address it holds already is not
+// added twice. Failed with *error naming the file and the reason.
+AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error);
 
 // The addresses one run has already sent to.
 class SentAddresses

@@ -18,7 +18,7 @@ namespace journal {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 const char* const kTimeFormat = "yyyy-MM-dd'T'HH:mm:ss";
 
 struct StateName
@@ -65,6 +65,21 @@ const char* const kSchema[] = {
     "noted INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(run_id, seq)) WITHOUT ROWID",
     "CREATE INDEX runs_state ON runs(state)",
     "PRAGMA user_version = 1",
+};
+
+// What the intake of returned mail needs: each mail's Message-ID and a look-up by address, to
+// match a bounce to the mail it returns; the mailbox's mails already read; the soft bounces
+// counted so far. A journal of the first version gets them on its first open.
+const char* const kSchema2[] = {
+    "ALTER TABLE mails ADD COLUMN message_id TEXT",
+    "CREATE INDEX mails_message_id ON mails(message_id) WHERE message_id IS NOT NULL",
+    "CREATE INDEX mails_address ON mails(address COLLATE NOCASE)",
+    "CREATE TABLE intake_seen(account TEXT NOT NULL, uid TEXT NOT NULL, seen TEXT NOT NULL, "
+    "PRIMARY KEY(account, uid)) WITHOUT ROWID",
+    "CREATE TABLE intake_mails(message_id TEXT PRIMARY KEY, seen TEXT NOT NULL) WITHOUT ROWID",
+    "CREATE TABLE soft_bounces(address_key TEXT PRIMARY KEY, count INTEGER NOT NULL, "
+    "last_run INTEGER NOT NULL, last_status TEXT NOT NULL, updated TEXT NOT NULL) WITHOUT ROWID",
+    "PRAGMA user_version = 2",
 };
 
 } // namespace
@@ -354,15 +369,20 @@ std::unique_ptr<Journal> Journal::open(const QString& appDir, QString* reason)
     // writer holding it fails here, before any run starts).
     if (!journal->exec(QStringLiteral("BEGIN IMMEDIATE"), reason))
         return nullptr;
-    if (found == 0) {
-        for (const char* sql : kSchema) {
+    auto apply = [&](const auto& statements) {
+        for (const char* sql : statements) {
             if (!journal->exec(QLatin1String(sql), reason)) {
                 QString ignored;
                 journal->exec(QStringLiteral("ROLLBACK"), &ignored);
-                return nullptr;
+                return false;
             }
         }
-    }
+        return true;
+    };
+    if (found < 1 && !apply(kSchema))
+        return nullptr;
+    if (found < 2 && !apply(kSchema2))
+        return nullptr;
     if (!journal->exec(QStringLiteral("COMMIT"), reason)) {
         QString ignored;
         journal->exec(QStringLiteral("ROLLBACK"), &ignored);
@@ -500,14 +520,16 @@ bool Journal::markSending(qint64 run, qint64 seq, const QDateTime& now, QString*
 }
 
 bool Journal::recordOutcome(qint64 run, qint64 seq, MailState state, const QString& reply,
-                            const QDateTime& now, QString* reason)
+                            const QDateTime& now, QString* reason, const QString& messageId)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("UPDATE mails SET state=?, time=?, reply=? WHERE run_id=? AND "
-                                 "seq=?"));
+    query.prepare(QStringLiteral("UPDATE mails SET state=?, time=?, reply=?, "
+                                 "message_id=COALESCE(?, message_id) WHERE run_id=? AND seq=?"));
     query.addBindValue(mailStateName(state));
     query.addBindValue(stamp(now));
     query.addBindValue(reply.isEmpty() ? QVariant() : QVariant(reply));
+    query.addBindValue(messageId.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                           : QVariant(messageId));
     query.addBindValue(run);
     query.addBindValue(seq);
     if (!query.exec()) {
@@ -669,5 +691,161 @@ std::unique_ptr<RunLock> RunLock::take(const QString& appDir, qint64 run, QStrin
 RunLock::RunLock(std::unique_ptr<QLockFile> file) : m_file(std::move(file)) {}
 
 RunLock::~RunLock() = default;
+
+
+// --- Returned mail ---------------------------------------------------------------------------
+
+namespace {
+
+// The mails a bounce may return: those that went out, or may have.
+const char* const kWentOut = "state IN ('sent','sending','uncertain')";
+
+std::optional<Journal::SentMail> oneMail(QSqlQuery& query, QString* reason)
+{
+    if (!query.exec()) {
+        *reason = sqlFailure(query.lastError());
+        return std::nullopt;
+    }
+    reason->clear();
+    if (!query.next())
+        return std::nullopt;
+    return Journal::SentMail{query.value(0).toLongLong(), query.value(1).toLongLong(),
+                             query.value(2).toString()};
+}
+
+} // namespace
+
+std::optional<Journal::SentMail> Journal::sentMailById(const QString& messageId, QString* reason)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT run_id, seq, address FROM mails WHERE message_id=? AND %1 "
+                                 "ORDER BY run_id DESC LIMIT 1")
+                      .arg(QLatin1String(kWentOut)));
+    query.addBindValue(messageId);
+    return oneMail(query, reason);
+}
+
+std::optional<Journal::SentMail> Journal::lastMailTo(const QString& address, QString* reason)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT run_id, seq, address FROM mails WHERE address=? COLLATE "
+                                 "NOCASE AND %1 ORDER BY run_id DESC, seq DESC LIMIT 1")
+                      .arg(QLatin1String(kWentOut)));
+    query.addBindValue(address);
+    return oneMail(query, reason);
+}
+
+std::optional<bool> Journal::intakeSeen(const QString& account, const QByteArray& uid,
+                                        const QString& messageId, QString* reason)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT (SELECT count(*) FROM intake_seen WHERE account=? AND "
+                                 "uid=?) + (SELECT count(*) FROM intake_mails WHERE "
+                                 "message_id=?)"));
+    query.addBindValue(account);
+    query.addBindValue(QString::fromLatin1(uid));
+    query.addBindValue(messageId.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                           : QVariant(messageId));
+    if (!query.exec() || !query.next()) {
+        *reason = sqlFailure(query.lastError());
+        return std::nullopt;
+    }
+    return query.value(0).toInt() > 0;
+}
+
+bool Journal::rememberIntake(const QString& account, const QByteArray& uid,
+                             const QString& messageId, const QDateTime& now, QString* reason)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction()) {
+        *reason = sqlFailure(db.lastError());
+        return false;
+    }
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT OR IGNORE INTO intake_seen(account, uid, seen) "
+                                 "VALUES(?, ?, ?)"));
+    query.addBindValue(account);
+    query.addBindValue(QString::fromLatin1(uid));
+    query.addBindValue(stamp(now));
+    bool ok = query.exec();
+    if (ok && !messageId.isEmpty()) {
+        query.prepare(QStringLiteral("INSERT OR IGNORE INTO intake_mails(message_id, seen) "
+                                     "VALUES(?, ?)"));
+        query.addBindValue(messageId);
+        query.addBindValue(stamp(now));
+        ok = query.exec();
+    }
+    if (!ok || !db.commit()) {
+        *reason = sqlFailure(ok ? db.lastError() : query.lastError());
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> Journal::countSoftBounce(const QByteArray& addressKey, const QString& address,
+                                            qint64 run, const QString& status,
+                                            const QDateTime& now, QString* reason)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const QString key = QString::fromUtf8(addressKey);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT count, last_run FROM soft_bounces WHERE address_key=?"));
+    query.addBindValue(key);
+    if (!query.exec()) {
+        *reason = sqlFailure(query.lastError());
+        return std::nullopt;
+    }
+    int count = 1;
+    if (query.next()) {
+        const int before = query.value(0).toInt();
+        const qint64 lastRun = query.value(1).toLongLong();
+        if (lastRun == run)
+            return before; // a second report on the same mail, e.g. a delay warning
+        count = before + 1;
+        if (lastRun < run) {
+            // A mail of a run in between that no soft bounce came back for was delivered.
+            QSqlQuery between(db);
+            between.prepare(QStringLiteral("SELECT 1 FROM mails WHERE address=? COLLATE NOCASE "
+                                           "AND run_id>? AND run_id<? AND state='sent' LIMIT 1"));
+            between.addBindValue(address);
+            between.addBindValue(lastRun);
+            between.addBindValue(run);
+            if (!between.exec()) {
+                *reason = sqlFailure(between.lastError());
+                return std::nullopt;
+            }
+            if (between.next())
+                count = 1;
+        } else {
+            // An older run's report arriving late changes nothing of the newer count.
+            return before;
+        }
+    }
+    query.prepare(QStringLiteral("INSERT OR REPLACE INTO soft_bounces(address_key, count, "
+                                 "last_run, last_status, updated) VALUES(?, ?, ?, ?, ?)"));
+    query.addBindValue(key);
+    query.addBindValue(count);
+    query.addBindValue(run);
+    query.addBindValue(status);
+    query.addBindValue(stamp(now));
+    if (!query.exec()) {
+        *reason = sqlFailure(query.lastError());
+        return std::nullopt;
+    }
+    return count;
+}
+
+bool Journal::forgetSoftBounces(const QByteArray& addressKey, QString* reason)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("DELETE FROM soft_bounces WHERE address_key=?"));
+    query.addBindValue(QString::fromUtf8(addressKey));
+    if (!query.exec()) {
+        *reason = sqlFailure(query.lastError());
+        return false;
+    }
+    return true;
+}
 
 } // namespace journal

@@ -147,8 +147,9 @@ public:
                                    const QDateTime& now, QString* reason);
     // Committed and synced before the mail goes out.
     bool markSending(qint64 run, qint64 seq, const QDateTime& now, QString* reason);
+    // messageId: the Message-ID the mail went out with ("<...>"), for matching its bounce.
     bool recordOutcome(qint64 run, qint64 seq, MailState state, const QString& reply,
-                       const QDateTime& now, QString* reason);
+                       const QDateTime& now, QString* reason, const QString& messageId = {});
     bool endRun(qint64 run, RunState state, const QDateTime& now, QString* reason);
 
     // The newest run still 'running', if any.
@@ -157,6 +158,33 @@ public:
     // Marks the in-flight rows 'uncertain' and noted; returns those not noted before, which
     // still owe their error-log line.
     std::optional<QList<MailRow>> settleInFlight(qint64 run, QString* reason);
+
+    // --- Returned mail (journal_intake.cpp) ---
+
+    // A mail of a run as a bounce finds it.
+    struct SentMail
+    {
+        qint64 run = 0;
+        qint64 seq = 0;
+        QString address;
+    };
+    // The mail sent with this Message-ID; nullopt when none was (or on failure: *reason set).
+    std::optional<SentMail> sentMailById(const QString& messageId, QString* reason);
+    // The newest mail that went out to the address (any case); nullopt when none did.
+    std::optional<SentMail> lastMailTo(const QString& address, QString* reason);
+    // Whether a mailbox mail was read before: by its UIDL on the account, or by its own
+    // Message-ID (the same report fetched from two accounts, or resent).
+    std::optional<bool> intakeSeen(const QString& account, const QByteArray& uid,
+                                   const QString& messageId, QString* reason);
+    bool rememberIntake(const QString& account, const QByteArray& uid, const QString& messageId,
+                        const QDateTime& now, QString* reason);
+    // Counts a soft bounce of the address's mail of `run` and returns the consecutive count.
+    // One run counts once; a run between the last counted one and this one that mailed the
+    // address without a soft bounce being counted for it started the count afresh.
+    std::optional<int> countSoftBounce(const QByteArray& addressKey, const QString& address,
+                                       qint64 run, const QString& status, const QDateTime& now,
+                                       QString* reason);
+    bool forgetSoftBounces(const QByteArray& addressKey, QString* reason);
 
 private:
     Journal(QString path, QString connection);

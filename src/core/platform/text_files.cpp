@@ -12,9 +12,25 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
 #endif
 
 namespace platform {
+
+bool syncFile(QFile& file)
+{
+    const int handle = file.handle();
+    if (handle < 0)
+        return false;
+#if defined(Q_OS_UNIX)
+    return ::fsync(handle) == 0;
+#elif defined(Q_OS_WIN)
+    return ::_commit(handle) == 0;
+#else
+    return true;
+#endif
+}
 
 std::optional<QByteArray> encodeCp932(const QString& text)
 {

@@ -30,6 +30,9 @@ bool isValidUtf8(const QByteArray& bytes);
 // folder. On refusal false, with the reason in *errorText.
 bool openRegularFile(QFile& file, const QString& path, QString* errorText);
 
+// Asks the system to put what was written to the open file on the disk before it returns.
+bool syncFile(QFile& file);
+
 enum class TextEncoding { Cp932, Utf8 };
 
 enum class LineEnds {

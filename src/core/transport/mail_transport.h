@@ -34,6 +34,8 @@ struct SendOutcome
     // The server's reply code that refused the mail (4xx or 5xx), 0 when none did: the journal
     // tells a refusal from a mail to try again by it.
     int replyCode = 0;
+    // The Message-ID the mail was composed with, when it was composed.
+    QString messageId;
 };
 
 struct LoginOutcome

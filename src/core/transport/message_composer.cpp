@@ -355,6 +355,8 @@ QByteArray dateHeader(const QDateTime& date)
            zone;
 }
 
+thread_local QString composedMessageId;
+
 QByteArray messageIdHeader(const QString& fromAddress, const QDateTime& date)
 {
     static QAtomicInteger<quint32> counter;
@@ -364,7 +366,9 @@ QByteArray messageIdHeader(const QString& fromAddress, const QDateTime& date)
     QByteArray left = QByteArray::number(date.toMSecsSinceEpoch(), 36) + '.' +
                       QByteArray::number(QRandomGenerator::system()->generate64(), 36) + '.' +
                       QByteArray::number(counter.fetchAndAddRelaxed(1) + 1);
-    return "Message-ID: <" + left + '@' + domain.toUtf8() + '>';
+    const QByteArray id = '<' + left + '@' + domain.toUtf8() + '>';
+    composedMessageId = QString::fromUtf8(id);
+    return "Message-ID: " + id;
 }
 
 // Body lines with CR LF, whatever line ends the text had; a text that does not end with a
@@ -542,8 +546,14 @@ QStringList splitAttachmentList(const QString& attachments)
     return out;
 }
 
+QString lastComposedMessageId()
+{
+    return composedMessageId;
+}
+
 std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* error)
 {
+    composedMessageId.clear();
     struct Attachment
     {
         QString fileName;

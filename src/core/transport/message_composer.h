@@ -57,5 +57,8 @@ QStringList splitAttachmentList(const QString& attachments);
 // The whole message. On failure (an attachment missing or unreadable) returns nullopt and a
 // Japanese description naming the file in *error.
 std::optional<QByteArray> composeMessage(const OutgoingMail& mail, QString* error);
+// The Message-ID ("<...>") of the last mail this thread composed: the transport hands it on,
+// so that the journal can match a bounce to the mail it returns.
+QString lastComposedMessageId();
 
 } // namespace transport

@@ -1,5 +1,6 @@
 #include "core/transport/nmail_transport.h"
 
+#include "core/transport/message_composer.h"
 #include "core/transport/nmail.h"
 
 #include <mutex>
@@ -53,6 +54,7 @@ SendOutcome NMailTransport::send(const MailRequest& mail)
         mail.server, mail.to, nullptr, nullptr, mail.from, mail.subject, mail.body,
         mail.headers.isEmpty() ? nullptr : &mail.headers, mail.attachments, 1, mail.signer.get());
     outcome.ok = result >= 0;
+    outcome.messageId = lastComposedMessageId();
     if (!outcome.ok) {
         // At once: the next call of any entry point replaces the description.
         outcome.errorText = lastErrorText();

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 
 #include <optional>
 #include <utility>
@@ -95,11 +96,21 @@ frmBulkSet::frmBulkSet(const QString& appDir, QWidget* parent) : QDialog(parent)
 
 void frmBulkSet::buildControls()
 {
-    setFixedSize(shell::twipsToPixels(this, 9960), shell::twipsToPixels(this, 8280));
+    // The options of old on the first tab, as they were laid out; the tab bar takes 480 twips.
+    setFixedSize(shell::twipsToPixels(this, 10080), shell::twipsToPixels(this, 8880));
     const QFont boxFont = shell::gothicFont(9);
+    tabOptions = new QTabWidget(this);
+    tabOptions->setObjectName(QStringLiteral("tabOptions"));
+    placeTwips(tabOptions, 60, 60, 9960, 8160);
+    pagBasic = new QWidget;
+    pagBasic->setObjectName(QStringLiteral("pagBasic"));
+    tabOptions->addTab(pagBasic, QStringLiteral("配信停止と署名(&1)"));
+    pagIntake = new QWidget;
+    pagIntake->setObjectName(QStringLiteral("pagIntake"));
+    tabOptions->addTab(pagIntake, QStringLiteral("バウンス・配信停止の取り込み(&2)"));
 
     // Unsubscribe.
-    Frame1 = makeFrame(this, "Frame1", QStringLiteral("配信停止の案内 (List-Unsubscribe)"));
+    Frame1 = makeFrame(pagBasic, "Frame1", QStringLiteral("配信停止の案内 (List-Unsubscribe)"));
     placeTwips(Frame1, 120, 120, 9720, 1620);
     lblUnsubMailto = makeLabel(Frame1, "lblUnsubMailto", QStringLiteral("配信停止用メール(&M)"));
     placeTwips(lblUnsubMailto, 120, 330, 2160, 270);
@@ -120,7 +131,7 @@ void frmBulkSet::buildControls()
     lblUnsubUrl->setBuddy(txtUnsubUrl);
 
     // Bulk headers.
-    Frame2 = makeFrame(this, "Frame2", QStringLiteral("ヘッダー"));
+    Frame2 = makeFrame(pagBasic, "Frame2", QStringLiteral("ヘッダー"));
     placeTwips(Frame2, 120, 1830, 9720, 930);
     chkPrecedence = makeCheck(Frame2, "chkPrecedence",
                               QStringLiteral("配信メールとテスト送信に「Precedence: bulk」を付ける"
@@ -132,7 +143,7 @@ void frmBulkSet::buildControls()
     placeTwips(chkAutoSubmitted, 120, 600, 9480, 270);
 
     // Suppression.
-    Frame3 = makeFrame(this, "Frame3", QStringLiteral("配信停止リスト"));
+    Frame3 = makeFrame(pagBasic, "Frame3", QStringLiteral("配信停止リスト"));
     placeTwips(Frame3, 120, 2850, 9720, 1320);
     chkSuppress = makeCheck(Frame3, "chkSuppress",
                             QStringLiteral("配信停止リストにあるアドレスには送信しない(&S)"));
@@ -150,7 +161,7 @@ void frmBulkSet::buildControls()
     lblSuppressPath->setBuddy(txtSuppressPath);
 
     // DKIM.
-    Frame4 = makeFrame(this, "Frame4", QStringLiteral("DKIM署名"));
+    Frame4 = makeFrame(pagBasic, "Frame4", QStringLiteral("DKIM署名"));
     placeTwips(Frame4, 120, 4260, 9720, 3300);
     chkDkim = makeCheck(Frame4, "chkDkim", QStringLiteral("すべてのメールにDKIM署名をする(&K)"));
     placeTwips(chkDkim, 120, 300, 9480, 270);
@@ -197,12 +208,14 @@ void frmBulkSet::buildControls()
     for (QLineEdit* edit : {txtUnsubMailto, txtUnsubUrl, txtDkimDomain, txtDkimSelector})
         imeOff(edit);
 
+    buildIntakePage();
+
     lblFileState = makeNote(this, "lblFileState", QString());
-    placeTwips(lblFileState, 120, 7650, 6720, 540);
+    placeTwips(lblFileState, 120, 8250, 6720, 540);
     CancelCommand = makeButton(this, "CancelCommand", QStringLiteral("中　止"));
-    placeTwips(CancelCommand, 6960, 7710, 1320, 420);
+    placeTwips(CancelCommand, 7080, 8310, 1320, 420);
     OkCommand = makeButton(this, "OkCommand", QStringLiteral("設　定"));
-    placeTwips(OkCommand, 8400, 7710, 1320, 420);
+    placeTwips(OkCommand, 8520, 8310, 1320, 420);
 
     shell::setTabChain({txtUnsubMailto, txtUnsubUrl, chkPrecedence, chkAutoSubmitted, chkSuppress,
                         txtSuppressPath, cmdSuppressPath, chkOncePerRun, chkDkim, txtDkimDomain,
@@ -256,6 +269,8 @@ void frmBulkSet::Form_Load()
     txtDkimSelector->setText(s.dkimSelector);
     txtDkimKey->setText(s.dkimKeyPath);
 
+    loadIntake(s);
+
     SetSuppressEnabled();
     SetDkimEnabled();
     ShowDnsRecord();
@@ -288,6 +303,7 @@ void frmBulkSet::SetDkimEnabled()
 void frmBulkSet::chkSuppress_Click()
 {
     SetSuppressEnabled();
+    ShowIntakeState();
 }
 
 void frmBulkSet::chkDkim_Click()
@@ -417,6 +433,9 @@ void frmBulkSet::OkCommand_Click()
             return refuse(error, txtDkimKey);
     }
 
+    if (!takeIntake(s))
+        return;
+
     // What the file held beyond the lines it could read is lost by a save.
     if (m_damaged &&
         platform::msgBox(this,
@@ -436,7 +455,10 @@ void frmBulkSet::OkCommand_Click()
                                          {"SUPPRESSPATH", txtSuppressPath},
                                          {"DKIMDOMAIN", txtDkimDomain},
                                          {"DKIMSELECTOR", txtDkimSelector},
-                                         {"DKIMKEY", txtDkimKey}});
+                                         {"DKIMKEY", txtDkimKey},
+                                         {"INTAKEPOP", txtIntakeServer},
+                                         {"INTAKEUSER", txtIntakeUser},
+                                         {"INTAKEPAS", txtIntakePass}});
         return;
     }
     accept();

@@ -9,10 +9,14 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
 
 // The delivery options dialog (配信オプション): unsubscribe headers, bulk headers, the
-// suppression list and DKIM signing, saved to ini/bulk.ini. Modal; created anew for every
-// opening, so it always starts from the file.
+// suppression list and DKIM signing on its first tab, the intake of bounces and unsubscribe
+// requests on the next, saved to ini/bulk.ini. Modal; created anew for every opening, so it
+// always starts from the file.
 class frmBulkSet : public QDialog
 {
     Q_OBJECT
@@ -26,6 +30,11 @@ public:
     void cmdSuppressPath_Click();
     void cmdDkimKey_Click();
     void cmdCopyDns_Click();
+    void optIntake_Click();
+
+    // The intake tab (frm_bulk_set_intake.cpp): which account it reads, and whether it runs.
+    void SetIntakeEnabled();
+    void ShowIntakeState();
 
     void SetSuppressEnabled();
     void SetDkimEnabled();
@@ -34,6 +43,10 @@ public:
     void ShowDnsRecord();
 
     // Controls, named as their objectName().
+    QTabWidget* tabOptions = nullptr;
+    QWidget* pagBasic = nullptr;
+    QWidget* pagIntake = nullptr;
+
     QGroupBox* Frame1 = nullptr;
     QLabel* lblUnsubMailto = nullptr;
     QLineEdit* txtUnsubMailto = nullptr;
@@ -67,6 +80,21 @@ public:
     QPushButton* cmdCopyDns = nullptr;
     QLabel* lblDkimStatus = nullptr;
 
+    QGroupBox* Frame5 = nullptr;
+    QRadioButton* optIntakeSettings = nullptr;
+    QRadioButton* optIntakeOwn = nullptr;
+    QLabel* lblIntakeServer = nullptr;
+    QLineEdit* txtIntakeServer = nullptr;
+    QLabel* lblIntakeUser = nullptr;
+    QLineEdit* txtIntakeUser = nullptr;
+    QLabel* lblIntakePass = nullptr;
+    QLineEdit* txtIntakePass = nullptr;
+    QCheckBox* chkIntakeDelete = nullptr;
+    QLabel* lblSoftLimit = nullptr;
+    QSpinBox* spnSoftLimit = nullptr;
+    QLabel* lblIntakeNote = nullptr;
+    QLabel* lblIntakeState = nullptr;
+
     QLabel* lblFileState = nullptr;
     QPushButton* CancelCommand = nullptr;
     QPushButton* OkCommand = nullptr;
@@ -77,6 +105,10 @@ protected:
 
 private:
     void buildControls();
+    void buildIntakePage();
+    void loadIntake(const bulk::BulkSettings& s);
+    // The intake's boxes into s; false when one is refused (said, focus moved).
+    bool takeIntake(bulk::BulkSettings& s);
     void Form_Load();
 
     QString m_appDir;

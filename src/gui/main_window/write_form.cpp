@@ -76,7 +76,7 @@ QList<QWidget*> WriteForm::runLockedControls() const
 
 QList<QAction*> WriteForm::runLockedMenuItems() const
 {
-    return {mnOption, mnOption_Bulk};
+    return {mnOption, mnOption_Bulk, mnFile_Intake};
 }
 
 void WriteForm::buildControls()
@@ -273,6 +273,8 @@ void WriteForm::buildMenus()
     mnFile = addMenu("mnFile", QStringLiteral("ファイル(&F)"));
     nmFile_End = addItem(mnFile, "nmFile_End", QStringLiteral("終了(&Q)"));
     mnFile_Results = addItem(mnFile, "mnFile_Results", QStringLiteral("配信結果(&L)..."));
+    mnFile_Intake =
+        addItem(mnFile, "mnFile_Intake", QStringLiteral("バウンス・配信停止の取り込み(&I)"));
     mnOptionMenu = addMenu("mnOptionMenu", QStringLiteral("設定(&O)"));
     mnOption = addItem(mnOptionMenu, "mnOption", QStringLiteral("設定(&O)"));
     mnOption_Timer = addItem(mnOptionMenu, "mnOption_Timer", QStringLiteral("タイマー配信(&T)"));
@@ -291,6 +293,7 @@ void WriteForm::connectShell()
     connect(mnOption, &QAction::triggered, this, &WriteForm::mnOption_Click);
     connect(mnOption_Bulk, &QAction::triggered, this, &WriteForm::mnOption_Bulk_Click);
     connect(mnFile_Results, &QAction::triggered, this, &WriteForm::mnFile_Results_Click);
+    connect(mnFile_Intake, &QAction::triggered, this, &WriteForm::mnFile_Intake_Click);
 }
 
 void WriteForm::Form_Load()
@@ -428,8 +431,10 @@ void WriteForm::Form_Unload()
         return;
     m_unloaded = true;
     // A run the window leaves mid-way: the cancel action ends it, the close box interrupts it.
-    if (m_journalRun != 0 && !m_resume)
+    if (m_journalRun != 0 && !m_resume) {
+        suppressRunRefusals(true);
         endJournalRun(m_closeBox ? journal::RunState::Interrupted : journal::RunState::Cancelled);
+    }
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     timSend->setEnabled(false);

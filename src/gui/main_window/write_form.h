@@ -2,6 +2,8 @@
 
 #include "core/bulk/bulk_run.h"
 #include "core/delivery/run_state.h"
+#include "core/intake/domain_health.h"
+#include "core/intake/intake.h"
 #include "core/journal/journal.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
@@ -75,6 +77,8 @@ public:
     void mnOption_Bulk_Click();
     // The results window; a retry list it writes becomes the list path.
     void mnFile_Results_Click();
+    // Reads the bounces and unsubscribe requests of the mailbox into the suppression list now.
+    void mnFile_Intake_Click();
 
     // --- journal
     // Once the window shows: a run the journal still holds as running ended with the
@@ -154,6 +158,7 @@ public:
     QMenu* mnFile = nullptr;
     QAction* nmFile_End = nullptr;
     QAction* mnFile_Results = nullptr;
+    QAction* mnFile_Intake = nullptr;
     QMenu* mnOptionMenu = nullptr;
     QAction* mnOption = nullptr;
     QAction* mnOption_Timer = nullptr;
@@ -309,6 +314,26 @@ private:
     qint64 m_titleOffset = 0;
     // The close box (not the cancel action) is closing the window: a run ends 'interrupted'.
     bool m_closeBox = false;
+
+    // intake (write_form_intake.cpp)
+    // The intake on the transport's thread; the window paints meanwhile. Label3 says so.
+    intake::Outcome runIntake(const bulk::BulkSettings& options, const intake::Account& account);
+    // Before a run: reads the mailbox so that the run starts from a fresh suppression list,
+    // then reads the options again. False when the start is refused (said); *options is the
+    // fresh options otherwise.
+    bool intakeBeforeRun(std::optional<bulk::RunOptions>& options);
+    // A mail of the run was refused or delivered: the hard refusals are kept for the run's end,
+    // and a domain refusing mail after mail is blocked for the rest of the run.
+    void noteRunOutcome(const QString& address, const transport::SendOutcome& outcome);
+    // The next address belongs to a blocked domain: its row is left deferred, with its
+    // error-log line. False when the journal could not be written (the run was paused).
+    bool deferBlocked(const journal::MailRow& row, const QString& domain);
+    // At the run's end: its hard refusals go to the suppression list. quiet: at unload, where
+    // a failure only reaches the error log.
+    void suppressRunRefusals(bool quiet);
+
+    QList<intake::Refusal> m_refusals;
+    intake::DomainHealth m_domainHealth;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

@@ -164,7 +164,16 @@ void WriteForm::SendCommand_Click()
     std::optional<bulk::RunOptions> options = readBulkOptions(true);
     if (!options)
         return;
+    // The mailbox's bounces and unsubscribe requests first, so that the run starts from a
+    // fresh suppression list.
+    if (!intakeBeforeRun(options)) {
+        if (!isEnding())
+            ToText->setFocus();
+        return;
+    }
     m_bulk = std::move(options);
+    m_refusals.clear();
+    m_domainHealth = intake::DomainHealth();
 
     // The journal comes last: a run it cannot record does not start. A run resumed from it
     // goes on with its own counters and sends no second start notice.
@@ -223,7 +232,16 @@ void WriteForm::SendNextMail()
     run.SendFlag = 1;
 
     // Blank lines hold no recipient: they are passed over, not sent, counted or logged.
-    const std::optional<journal::MailRow> next = nextRecipient();
+    std::optional<journal::MailRow> next = nextRecipient();
+    // A domain that blocks the sender gets nothing more this run; its addresses stay unsent.
+    while (next) {
+        const QString domain = intake::DomainHealth::domainOf(next->address);
+        if (!m_domainHealth.isBlocked(domain))
+            break;
+        if (!deferBlocked(*next, domain) || isEnding())
+            return;
+        next = nextRecipient();
+    }
     if (!next) {
         listDone(); // a read error, or the file shrank under the run
         return;
@@ -265,7 +283,8 @@ void WriteForm::SendNextMail()
                 return out;
             out.outcome = t.send(mail);
             log->recordOutcome(runId, seq, journal::outcomeState(out.outcome),
-                               out.outcome.errorText, platform::clock().now(), &out.failure);
+                               out.outcome.errorText, platform::clock().now(), &out.failure,
+                               out.outcome.messageId);
             return out;
         });
         journalFailure = sent.failure;
@@ -279,6 +298,7 @@ void WriteForm::SendNextMail()
             return;
         }
         outcome = sent.outcome;
+        noteRunOutcome(address, outcome);
         // A mail that may have arrived is never sent twice either.
         if (outcome.ok || outcome.mayHaveArrived)
             m_bulk->noteSent(address);
@@ -429,6 +449,9 @@ void WriteForm::finishRun()
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     run.List.reset();
+    suppressRunRefusals(false);
+    if (closeIfRequested())
+        return;
     endJournalRun(journal::RunState::Finished);
     SendEndNotice();
     if (isEnding())

@@ -45,6 +45,8 @@ private slots:
     void readsListsLikeRecipientLists();
     void listFormats_data();
     void listFormats();
+    void appendKeepsTheFile_data();
+    void appendKeepsTheFile();
     void unreadableListNamesFileAndReason();
     void runSkipsWithTheLogTexts();
     void nothingAddedWithoutBulkIni();
@@ -246,6 +248,72 @@ void TestSuppression::listFormats()
         QVERIFY2(list->contains(address), qPrintable(address));
     for (const QString& address : notListed)
         QVERIFY2(!list->contains(address), qPrintable(address));
+}
+
+// The expected bytes are written out by hand: what a hand-kept file must look like after the
+// intake added an address, in the file's own encoding and line ends.
+void TestSuppression::appendKeepsTheFile_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("after"); // empty: refused, the file unchanged
+    QTest::addColumn<int>("result");
+
+    const int added = int(bulk::AppendResult::Added);
+    const int listed = int(bulk::AppendResult::AlreadyListed);
+    const int failed = int(bulk::AppendResult::Failed);
+    // 配信停止 in code page 932.
+    const QByteArray sjisComment("# \x94\x7A\x90\x4D\x92\xE2\x8E\x7E\r\n");
+    QTest::newRow("code page 932, CR LF")
+        << sjisComment + "a@example.jp\r\n" << "new@example.jp"
+        << sjisComment + "a@example.jp\r\nnew@example.jp\r\n" << added;
+    QTest::newRow("code page 932, a Japanese domain in its own encoding")
+        << sjisComment + "a@example.jp\r\n" << QStringLiteral("x@例え.jp")
+        << sjisComment + "a@example.jp\r\nx@\x97\xE1\x82\xA6.jp\r\n" << added;
+    QTest::newRow("UTF-8 with its mark, LF, last line without its end")
+        << QByteArray("\xEF\xBB\xBFa@example.jp\nb@example.jp") << "new@example.jp"
+        << QByteArray("\xEF\xBB\xBFa@example.jp\nb@example.jp\nnew@example.jp\n") << added;
+    QTest::newRow("UTF-16 LE")
+        << QByteArray("\xFF\xFEa\0@\0b\0.\0j\0p\0\r\0\n\0", 18) << "c@d.jp"
+        << QByteArray("\xFF\xFEa\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n\0", 34)
+        << added;
+    QTest::newRow("UTF-16 BE, no line end yet")
+        << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p", 14) << "c@d.jp"
+        << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n", 34)
+        << added;
+    QTest::newRow("already listed, in another case")
+        << QByteArray("Taro@Example.JP\r\n") << "taro@example.jp"
+        << QByteArray("Taro@Example.JP\r\n") << listed;
+    QTest::newRow("a character code page 932 lacks")
+        << sjisComment + "a@example.jp\r\n" << QStringLiteral("\U0001F600@example.jp")
+        << QByteArray() << failed;
+    QTest::newRow("an unreadable list is not written to")
+        << QByteArray("a@example.jp\r\n\xFF\xFF\xFF\r\n") << "new@example.jp" << QByteArray()
+        << failed;
+}
+
+void TestSuppression::appendKeepsTheFile()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, address);
+    QFETCH(QByteArray, after);
+    QFETCH(int, result);
+    TempAppDir app;
+    const QString path = app.write(QStringLiteral("csv/stop.csv"), before);
+    QString error;
+    QCOMPARE(int(bulk::AppendToSuppressionList(path, address, &error)), result);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray now = file.readAll();
+    if (result == int(bulk::AppendResult::Failed)) {
+        QCOMPARE(now, before);
+        QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+        return;
+    }
+    QCOMPARE(now, after);
+    // And the list as a run reads it holds the address.
+    const std::optional<bulk::SuppressionList> list = bulk::SuppressionList::read(path, &error);
+    QVERIFY2(list && list->contains(address), qPrintable(error));
 }
 
 void TestSuppression::unreadableListNamesFileAndReason()
