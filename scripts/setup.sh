@@ -27,5 +27,11 @@ fi
 
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Postfix's installer would ask how to set up the system's mailer; the tests only run private
+# instances, so the system's one stays unconfigured.
+if [[ " ${missing[*]} " == *" postfix "* ]]; then
+    echo "postfix postfix/main_mailer_type select No configuration" |
+        "${sudo[@]}" debconf-set-selections
+fi
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

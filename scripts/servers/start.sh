@@ -3,12 +3,25 @@
 #   - a private Dovecot serving POP3 only (USER/PASS, AUTH PLAIN/LOGIN and APOP), with a
 #     pre-login rawlog that shows which commands each client sent; STLS on its plain port and
 #     a pop3s port, both with a self-signed certificate for "localhost";
-#   - an SMTP sink (smtp_sink.py on python3-aiosmtpd) that stores every message it receives.
-# Both listen on free ports of 127.0.0.1. Ports, account and paths go to STATE_DIR/servers.env
+#   - an SMTP sink (smtp_sink.py on python3-aiosmtpd) that stores every message it receives;
+#   - a private Postfix (never the system's: its own config, queue and data folders) that
+#     returns real delivery reports. It delivers nothing beyond this machine: there is no SMTP
+#     client in its master.cf, every non-local transport is "error", and relaying is refused
+#     during the session (554 5.7.1). Its virtual mailbox domains:
+#       example.jp   operator@example.jp only, delivered into the Maildir the Dovecot account
+#                    reads (KEZ_OPERATOR_MAILDIR), so delivery reports to that sender can be
+#                    fetched over POP3;
+#       bounce.test  user<digits> are delivered into KEZ_POSTFIX_DELIVERED; anyone else is
+#                    accepted during the session and then bounced: a multipart/report with
+#                    Status 5.1.1 goes to the envelope sender within a second or so;
+#       strict.test  the same users, but anyone else is refused at RCPT with 550 5.1.1.
+#     Its log is KEZ_POSTFIX_LOG (no syslog needed).
+# All listen on free ports of 127.0.0.1. Ports, account and paths go to STATE_DIR/servers.env
 # as KEY=VALUE lines. Starting again restarts them.
 #
 # Usage: start.sh [STATE_DIR]   (default: $KEZ_SERVERS_DIR, else /tmp/kez-servers)
-# Needs root (Dovecot drops its privileges itself); re-runs itself through sudo otherwise.
+# Needs root (Dovecot and Postfix drop their privileges themselves); re-runs itself through sudo
+# otherwise.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -140,6 +153,109 @@ if [[ -z "$started" ]]; then
     exit 1
 fi
 
+# --- Postfix ------------------------------------------------------------------------------
+# Its queue must belong to "postfix" and the virtual delivery agent writes as nobody, so like
+# Dovecot's its folder sits under /tmp where both reach every parent folder.
+pf="$(mktemp -d /tmp/kez-postfix.XXXXXX)"
+chmod 755 "$pf"
+echo "$pf" >"$state/postfix.rundir"
+mkdir -p "$pf/config" "$pf/queue" "$pf/data" "$pf/delivered"
+chown postfix: "$pf/data"
+chown nobody:nogroup "$pf/delivered"
+touch "$pf/maillog"
+operator_maildir="$run/home/$pop3_user/Maildir/"
+# A trailing slash makes the virtual delivery agent write a Maildir; it creates the folders.
+cat >"$pf/config/mailboxes" <<MAP
+/^operator@example\.jp\$/ $operator_maildir
+/^user[0-9]+@(bounce|strict)\.test\$/ $pf/delivered/
+MAP
+# Unknown users are accepted everywhere (so that bounce.test bounces them after the
+# session) except in strict.test.
+cat >"$pf/config/recipient_access" <<MAP
+/@strict\.test\$/ reject_unlisted_recipient
+MAP
+started=""
+for attempt in 1 2 3; do
+    postfix_port="$(free_port)"
+    cat >"$pf/config/main.cf" <<CONF
+compatibility_level = 3.6
+queue_directory = $pf/queue
+data_directory = $pf/data
+mail_owner = postfix
+setgid_group = postdrop
+maillog_file = $pf/maillog
+maillog_file_prefixes = $pf
+myhostname = mail.example.jp
+mydomain = example.jp
+myorigin = \$myhostname
+mydestination =
+alias_maps =
+alias_database =
+local_recipient_maps =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+# Nothing leaves: no relay host, no relay domains, every other destination fails at once.
+relayhost =
+relay_domains =
+default_transport = error:this test server delivers nothing beyond itself
+relay_transport = error:this test server delivers nothing beyond itself
+smtpd_relay_restrictions = reject_unauth_destination
+smtp_dns_support_level = disabled
+smtpd_peername_lookup = no
+virtual_mailbox_domains = example.jp, bounce.test, strict.test
+virtual_mailbox_base = /
+virtual_mailbox_maps = regexp:$pf/config/mailboxes
+virtual_uid_maps = static:$nobody_uid
+virtual_gid_maps = static:$nogroup_gid
+smtpd_reject_unlisted_recipient = no
+smtpd_recipient_restrictions = check_recipient_access regexp:$pf/config/recipient_access
+# Reports at once, no "delayed mail" warnings, nothing kept waiting in the queue.
+bounce_queue_lifetime = 0
+maximal_queue_lifetime = 0
+delay_warning_time = 0
+queue_run_delay = 1s
+minimal_backoff_time = 1s
+maximal_backoff_time = 2s
+biff = no
+CONF
+    # No chroot (the queue is not laid out for one) and no smtp, lmtp or relay clients.
+    cat >"$pf/config/master.cf" <<CONF
+127.0.0.1:$postfix_port inet n - n - - smtpd
+pickup    unix  n - n 60 1 pickup
+cleanup   unix  n - n -  0 cleanup
+qmgr      unix  n - n 300 1 qmgr
+rewrite   unix  - - n -  - trivial-rewrite
+bounce    unix  - - n -  0 bounce
+defer     unix  - - n -  0 bounce
+trace     unix  - - n -  0 bounce
+verify    unix  - - n -  1 verify
+flush     unix  n - n 1000? 0 flush
+proxymap  unix  - - n -  - proxymap
+showq     unix  n - n -  - showq
+error     unix  - - n -  - error
+retry     unix  - - n -  - error
+discard   unix  - - n -  - discard
+virtual   unix  - n n -  - virtual
+anvil     unix  - - n -  1 anvil
+scache    unix  - - n -  1 scache
+postlog   unix-dgram n - n - 1 postlogd
+CONF
+    # Detached, with no inherited output: CTest waits for every holder of its pipes.
+    if setsid postfix -c "$pf/config" start </dev/null >>"$pf/start.log" 2>&1 &&
+        wait_for_greeting "$postfix_port" "220"; then
+        started=yes
+        break
+    fi
+    postfix -c "$pf/config" stop </dev/null >>"$pf/start.log" 2>&1 || true
+    sleep 0.5
+done
+if [[ -z "$started" ]]; then
+    echo "start.sh: Postfix did not start" >&2
+    cat "$pf/start.log" "$pf/maillog" >&2 2>/dev/null || true
+    exit 1
+fi
+
 # --- SMTP sink ----------------------------------------------------------------------------
 store="$state/smtp/messages"
 mkdir -p "$store"
@@ -179,6 +295,12 @@ KEZ_SMTP_PORT=$smtp_port
 KEZ_SMTP_STORE=$store
 KEZ_SMTP_LOG=$state/smtp/sink.log
 KEZ_SMTP_REJECT_PATTERN=$reject_pattern
+KEZ_POSTFIX_HOST=127.0.0.1
+KEZ_POSTFIX_PORT=$postfix_port
+KEZ_POSTFIX_CONFIG=$pf/config
+KEZ_POSTFIX_DELIVERED=$pf/delivered
+KEZ_POSTFIX_LOG=$pf/maillog
+KEZ_OPERATOR_MAILDIR=$operator_maildir
 ENV
 chmod 644 "$state/servers.env.tmp"
 mv "$state/servers.env.tmp" "$state/servers.env"
@@ -186,4 +308,5 @@ mv "$state/servers.env.tmp" "$state/servers.env"
 echo "POP3 (Dovecot): 127.0.0.1:$pop3_port  user $pop3_user  password $pop3_password"
 echo "                (pop3s on $pop3s_port; its certificate is self-signed: $run/cert.pem)"
 echo "SMTP (sink):    127.0.0.1:$smtp_port  messages in $store"
+echo "SMTP (Postfix): 127.0.0.1:$postfix_port  reports to operator@example.jp land in the POP3 box"
 echo "Details:        $state/servers.env"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Stops what start.sh started for STATE_DIR. Safe to run again, or when nothing runs.
-# Dovecot's log and rawlog are copied into STATE_DIR/dovecot-last before its folder goes.
+# Dovecot's log and rawlog are copied into STATE_DIR/dovecot-last, Postfix's log and
+# configuration into STATE_DIR/postfix-last, before their folders go.
 #
 # Usage: stop.sh [STATE_DIR]   (default: $KEZ_SERVERS_DIR, else /tmp/kez-servers)
 set -uo pipefail
@@ -35,6 +36,23 @@ stop_pid() {
 if [[ -f "$state/smtp.pid" ]]; then
     stop_pid "$(cat "$state/smtp.pid")"
     rm -f "$state/smtp.pid"
+fi
+
+if [[ -f "$state/postfix.rundir" ]]; then
+    pf="$(cat "$state/postfix.rundir")"
+    # Only ever a folder this script family made.
+    if [[ "$pf" == /tmp/kez-postfix.* && -d "$pf" ]]; then
+        master=""
+        [[ -f "$pf/queue/pid/master.pid" ]] && master="$(tr -d ' ' <"$pf/queue/pid/master.pid")"
+        postfix -c "$pf/config" stop </dev/null >/dev/null 2>&1
+        # "postfix stop" only asks; wait for the master (its children follow it).
+        [[ -n "$master" ]] && stop_pid "$master"
+        rm -rf "$state/postfix-last"
+        mkdir -p "$state/postfix-last"
+        cp -r "$pf/maillog" "$pf/config" "$state/postfix-last/" 2>/dev/null || true
+        rm -rf "$pf"
+    fi
+    rm -f "$state/postfix.rundir"
 fi
 
 if [[ -f "$state/dovecot.rundir" ]]; then

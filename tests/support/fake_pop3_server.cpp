@@ -34,6 +34,8 @@ void FakePop3Server::clearRecord()
     ScriptedServer::clearRecord();
     m_logins = 0;
     m_quits = 0;
+    std::lock_guard lock(m_recordMutex);
+    m_deleted.clear();
 }
 
 void FakePop3Server::run(std::promise<quint16>* listening)
@@ -112,6 +114,17 @@ void FakePop3Server::serve(QTcpSocket& socket, int)
 
     QString givenUser;
     bool loggedIn = false;
+    QList<int> marked;
+    // The mail a command's argument names, or null.
+    auto mailAt = [](const Pop3Script& current, const QString& argument) -> const Pop3Mail* {
+        bool ok = false;
+        const int number = argument.toInt(&ok);
+        return ok && number >= 1 && number <= current.mails.size() ? &current.mails[number - 1]
+                                                                   : nullptr;
+    };
+    auto listedSize = [](const Pop3Script& current, const Pop3Mail& mail) {
+        return current.understateSizes ? qsizetype(1) : mail.content.size();
+    };
     while (!m_stop) {
         if (!socket.canReadLine()) {
             if (socket.state() != QAbstractSocket::ConnectedState)
@@ -132,16 +145,67 @@ void FakePop3Server::serve(QTcpSocket& socket, int)
 
         if (command == QLatin1String("QUIT")) {
             ++m_quits;
+            if (loggedIn && current.quitRefused) {
+                reply(QStringLiteral("-ERR Some deleted messages not removed."));
+                return;
+            }
+            if (loggedIn) {
+                std::lock_guard lock(m_recordMutex);
+                for (int number : std::as_const(marked))
+                    m_deleted.append(current.mails[number - 1].uid);
+            }
             reply(QStringLiteral("+OK Logging out."));
             return;
         }
         if (loggedIn) {
-            if (command == QLatin1String("NOOP"))
+            const Pop3Mail* mail = mailAt(current, argument);
+            if (command == QLatin1String("NOOP")) {
                 reply(QStringLiteral("+OK"));
-            else if (command == QLatin1String("STAT"))
-                reply(QStringLiteral("+OK 0 0"));
-            else
+            } else if (command == QLatin1String("STAT")) {
+                reply(QStringLiteral("+OK %1 0").arg(current.mails.size()));
+            } else if (command == QLatin1String("UIDL") && argument.isEmpty()) {
+                if (current.uidlRefused) {
+                    reply(QStringLiteral("-ERR Unknown command."));
+                    continue;
+                }
+                QStringList lines{QStringLiteral("+OK")};
+                for (int i = 0; i < current.mails.size(); ++i)
+                    lines << QStringLiteral("%1 %2").arg(i + 1).arg(
+                        QString::fromLatin1(current.mails[i].uid));
+                reply((lines << QStringLiteral(".")).join(QStringLiteral("\r\n")));
+            } else if (command == QLatin1String("LIST") && argument.isEmpty()) {
+                QStringList lines{QStringLiteral("+OK")};
+                for (int i = 0; i < current.mails.size(); ++i)
+                    lines << QStringLiteral("%1 %2").arg(i + 1).arg(
+                        listedSize(current, current.mails[i]));
+                reply((lines << QStringLiteral(".")).join(QStringLiteral("\r\n")));
+            } else if (command == QLatin1String("LIST") && mail) {
+                reply(QStringLiteral("+OK %1 %2").arg(argument).arg(listedSize(current, *mail)));
+            } else if (command == QLatin1String("RETR") && mail) {
+                if (!reply(QStringLiteral("+OK")))
+                    continue;
+                QByteArray wire;
+                for (const QByteArray& line : mail->content.split('\n')) {
+                    if (line.startsWith('.'))
+                        wire += '.';
+                    wire += line + '\n';
+                }
+                wire.chop(1); // the split's empty tail after the last line end
+                wire += ".\r\n";
+                socket.write(wire);
+                while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(1000)) {
+                }
+                recordServer(QStringLiteral("<%1 octets>").arg(wire.size()));
+            } else if (command == QLatin1String("DELE") && mail) {
+                if (current.deleRefused) {
+                    reply(QStringLiteral("-ERR Deleting is not permitted."));
+                } else {
+                    marked << argument.toInt();
+                    reply(QStringLiteral("+OK Marked to be deleted."));
+                }
+            } else {
                 reply(QStringLiteral("-ERR Unknown command."));
+            }
             continue;
         }
         if (command == QLatin1String("USER")) {

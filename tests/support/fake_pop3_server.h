@@ -12,6 +12,8 @@
 
 #include "fake_server.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -21,6 +23,13 @@
 class QTcpSocket;
 
 namespace testing_support {
+
+struct Pop3Mail
+{
+    QByteArray uid;
+    // As stored, with CR LF line ends; the server dot-stuffs it on the wire.
+    QByteArray content;
+};
 
 struct Pop3Script
 {
@@ -42,6 +51,15 @@ struct Pop3Script
     int silentAfterReplies = -1;
     // Accept connections and close them at once, without a greeting.
     bool closeOnAccept = false;
+
+    // The mailbox the account sees after logging in, numbered from 1.
+    QList<Pop3Mail> mails;
+    bool uidlRefused = false;
+    // LIST gives every mail as 1 octet long (a server whose sizes can't be trusted).
+    bool understateSizes = false;
+    bool deleRefused = false;
+    // QUIT after a login is answered "-ERR" (RFC 1939: some deletions failed).
+    bool quitRefused = false;
 };
 
 class FakePop3Server final : public ScriptedServer<Pop3Script>
@@ -58,6 +76,12 @@ public:
 
     int loginCount() const { return m_logins; } // successful USER/PASS or APOP logins
     int quitCount() const { return m_quits; }   // QUIT commands received
+    // The UIDs of mails deleted by a confirmed QUIT, in the order of their DELE commands.
+    QList<QByteArray> deletedUids() const
+    {
+        std::lock_guard lock(m_recordMutex);
+        return m_deleted;
+    }
     // Blocks the calling thread (processing no events) until count QUITs have come.
     bool waitForQuits(int count, int timeoutMs = 5000) const
     {
@@ -73,6 +97,7 @@ private:
     std::atomic<int> m_logins{0};
     std::atomic<int> m_quits{0};
     std::atomic<bool> m_stop{false};
+    QList<QByteArray> m_deleted; // under m_recordMutex
     std::thread m_thread;
 };
 

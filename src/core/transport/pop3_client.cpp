@@ -4,10 +4,13 @@
 #include "core/transport/mail_address.h"
 
 #include <algorithm>
+#include <limits>
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSslConfiguration>
 #include <QSslSocket>
 
@@ -31,6 +34,55 @@ constexpr qint64 kMaxReplyLine = 8192;
 
 // Quitting is a courtesy: the login already happened, so don't let it hold the window.
 constexpr int kQuitWaitMs = 5000;
+
+// A mail's lines may be far longer than a reply line; they are read in pieces of this size.
+constexpr qint64 kDataPiece = 64 * 1024;
+// How much of a mail that turned out larger than the caller's limit is read and dropped to
+// keep the session usable; a server sending more than that is given up on.
+constexpr qint64 kMaxDrain = 64 * 1024 * 1024;
+// No real mailbox lists this many mails; a server that does is sending garbage without end.
+constexpr qsizetype kMaxListLines = 1000000;
+
+// A line of a multi-line reply without its line end.
+QByteArray bareLine(QByteArray line)
+{
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
+bool isTerminator(const QByteArray& piece)
+{
+    return piece == ".\r\n" || piece == ".\n";
+}
+
+// Message numbers and sizes: plain decimal digits, nothing else.
+bool parseNumber(const QByteArray& text, qint64* value)
+{
+    if (text.isEmpty() || text.size() > 18 ||
+        !std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    *value = text.toLongLong();
+    return true;
+}
+
+// "<number> <rest>" of a UIDL or LIST line, split at single spaces.
+bool splitListLine(const QByteArray& line, qint64* number, QByteArray* rest)
+{
+    const qsizetype blank = line.indexOf(' ');
+    if (blank <= 0 || !parseNumber(line.left(blank), number) || *number < 1 ||
+        *number > std::numeric_limits<int>::max())
+        return false;
+    *rest = line.mid(blank + 1);
+    return true;
+}
+
+// RFC 1939: 1 to 70 characters from 0x21 to 0x7E.
+bool validUid(const QByteArray& uid)
+{
+    return !uid.isEmpty() && uid.size() <= 70 &&
+           std::all_of(uid.cbegin(), uid.cend(), [](char c) { return c >= 0x21 && c <= 0x7e; });
+}
 
 QString replyText(const QByteArray& line)
 {
@@ -137,6 +189,8 @@ QString Pop3Client::tlsFailure() const
 
 int Pop3Client::waitMs(int stepMs) const
 {
+    if (m_deadline.isForever())
+        return stepMs;
     return int(std::clamp<qint64>(m_deadline.remainingTime(), 0, stepMs));
 }
 
@@ -144,6 +198,7 @@ bool Pop3Client::open(const Pop3Endpoint& endpoint, QString* errorText)
 {
     m_endpoint = endpoint;
     m_greeting.clear();
+    m_loggedIn = false;
     m_deadline = QDeadlineTimer(pop3Timeouts().loginMs);
     if (!connectSocket(errorText))
         return false;
@@ -265,8 +320,12 @@ bool Pop3Client::login(const QString& user, const QString& password, Method meth
         if (ok)
             ok = command("PASS " + password.toUtf8(), &reply, errorText);
     }
-    if (ok)
+    if (ok) {
+        m_loggedIn = true;
+        // The login's deadline is spent; reading the mailbox is bounded per reply instead.
+        m_deadline = QDeadlineTimer(QDeadlineTimer::Forever);
         return true;
+    }
     if (!reply.isEmpty()) {
         *errorText = QStringLiteral("POP3の認証に失敗しました (%1、ユーザー %2): %3")
                          .arg(methodName, user, reply);
@@ -280,6 +339,7 @@ bool Pop3Client::login(const QString& user, const QString& password, Method meth
 
 void Pop3Client::quit()
 {
+    m_loggedIn = false;
     if (!m_socket)
         return;
     if (m_socket->state() == QAbstractSocket::ConnectedState) {
@@ -363,6 +423,247 @@ bool Pop3Client::command(const QByteArray& line, QString* reply, QString* errorT
         return false;
     *reply = replyText(raw);
     return reply->startsWith(QLatin1String("+OK"));
+}
+
+bool Pop3Client::requireLogin(QString* errorText) const
+{
+    if (m_loggedIn && m_socket && m_socket->state() == QAbstractSocket::ConnectedState)
+        return true;
+    *errorText = QStringLiteral("POP3サーバーにログインしていません。");
+    return false;
+}
+
+bool Pop3Client::readShortLines(QList<QByteArray>* lines, QString* errorText)
+{
+    lines->clear();
+    for (;;) {
+        QByteArray raw;
+        if (!readLine(&raw, pop3Timeouts().replyMs, errorText))
+            return false;
+        if (isTerminator(raw))
+            return true;
+        if (lines->size() >= kMaxListLines) {
+            *errorText = QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName());
+            m_socket->abort();
+            return false;
+        }
+        QByteArray line = bareLine(raw);
+        if (line.startsWith('.'))
+            line.remove(0, 1);
+        lines->append(line);
+    }
+}
+
+bool Pop3Client::readDataPiece(QByteArray* piece, QString* errorText)
+{
+    const auto fail = [&](const QString& text) {
+        *errorText = text;
+        m_socket->abort();
+        return false;
+    };
+    const QDeadlineTimer deadline(waitMs(pop3Timeouts().replyMs));
+    for (;;) {
+        const QByteArray ahead = m_socket->peek(kDataPiece);
+        const qsizetype end = ahead.indexOf('\n');
+        if (end >= 0 || ahead.size() >= kDataPiece) {
+            *piece = m_socket->read(end >= 0 ? end + 1 : kDataPiece);
+            return true;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            return fail(QStringLiteral("POP3サーバー %1 が応答の途中で接続を切断しました。")
+                            .arg(serverName()));
+        if (deadline.hasExpired())
+            return fail(QStringLiteral(
+                            "POP3サーバー %1 から %2 秒以内に応答がありませんでした (タイムアウト)。")
+                            .arg(serverName())
+                            .arg(pop3Timeouts().replyMs / 1000.0));
+        m_socket->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
+    }
+}
+
+bool Pop3Client::listMailbox(QList<MailboxEntry>* entries, QString* errorText)
+{
+    entries->clear();
+    if (!requireLogin(errorText))
+        return false;
+    const auto garbage = [&](const char* what, const QByteArray& line) {
+        *errorText = QStringLiteral("POP3サーバー %1 の%2の応答を読み取れませんでした: %3")
+                         .arg(serverName(), QLatin1String(what), replyText(line));
+        return false;
+    };
+
+    QString reply;
+    if (!command("UIDL", &reply, errorText)) {
+        if (!reply.isEmpty())
+            *errorText = QStringLiteral("POP3サーバー %1 がUIDLに対応していないため、メールボック"
+                                        "スを読めませんでした: %2")
+                             .arg(serverName(), reply);
+        return false;
+    }
+    QList<QByteArray> lines;
+    if (!readShortLines(&lines, errorText))
+        return false;
+    QMap<int, MailboxEntry> byNumber;
+    QSet<QByteArray> uids;
+    for (const QByteArray& line : lines) {
+        qint64 number = 0;
+        QByteArray uid;
+        if (!splitListLine(line, &number, &uid) || !validUid(uid) || byNumber.contains(int(number)))
+            return garbage("UIDL", line);
+        // Two mails under one UID can't be told apart in the next session.
+        if (uids.contains(uid))
+            return garbage("UIDL", line);
+        uids.insert(uid);
+        byNumber.insert(int(number), MailboxEntry{int(number), uid, -1});
+    }
+
+    if (!command("LIST", &reply, errorText)) {
+        if (!reply.isEmpty())
+            *errorText = QStringLiteral("POP3サーバー %1 がLISTを受け付けませんでした: %2")
+                             .arg(serverName(), reply);
+        return false;
+    }
+    if (!readShortLines(&lines, errorText))
+        return false;
+    for (const QByteArray& line : lines) {
+        qint64 number = 0;
+        QByteArray rest;
+        qint64 size = 0;
+        // Anything after the size is allowed, as RFC 1939 leaves room for it.
+        if (!splitListLine(line, &number, &rest) ||
+            !parseNumber(rest.left(rest.indexOf(' ') < 0 ? rest.size() : rest.indexOf(' ')),
+                         &size))
+            return garbage("LIST", line);
+        auto entry = byNumber.find(int(number));
+        if (entry == byNumber.end() || entry->size >= 0)
+            return garbage("LIST", line);
+        entry->size = size;
+    }
+    for (const MailboxEntry& entry : std::as_const(byNumber)) {
+        if (entry.size < 0) {
+            *errorText = QStringLiteral("POP3サーバー %1 のUIDLとLISTの応答が食い違っています "
+                                        "(メール %2)。")
+                             .arg(serverName())
+                             .arg(entry.number);
+            return false;
+        }
+        entries->append(entry);
+    }
+    return true;
+}
+
+bool Pop3Client::retrieve(int number, qint64 maxBytes, QByteArray* message, QString* errorText)
+{
+    message->clear();
+    if (!requireLogin(errorText))
+        return false;
+    const auto tooLarge = [&](qint64 size) {
+        *errorText = QStringLiteral("POP3サーバー %1 のメール %2 は %3 バイトあり、上限の %4 "
+                                    "バイトを超えるため受信しませんでした。")
+                         .arg(serverName())
+                         .arg(number)
+                         .arg(size)
+                         .arg(maxBytes);
+        return false;
+    };
+
+    const QByteArray id = QByteArray::number(number);
+    QString reply;
+    if (!command("LIST " + id, &reply, errorText)) {
+        if (!reply.isEmpty())
+            *errorText = QStringLiteral("POP3サーバー %1 にメール %2 がありません: %3")
+                             .arg(serverName())
+                             .arg(number)
+                             .arg(reply);
+        return false;
+    }
+    // "+OK <number> <size>"
+    const QStringList fields = reply.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    qint64 listed = 0;
+    if (fields.size() < 3 || fields[1] != QString::number(number) ||
+        !parseNumber(fields[2].toLatin1(), &listed)) {
+        *errorText = QStringLiteral("POP3サーバー %1 のLISTの応答を読み取れませんでした: %2")
+                         .arg(serverName(), reply);
+        return false;
+    }
+    if (listed > maxBytes)
+        return tooLarge(listed);
+
+    if (!command("RETR " + id, &reply, errorText)) {
+        if (!reply.isEmpty())
+            *errorText = QStringLiteral("POP3サーバー %1 がメール %2 を返しませんでした: %3")
+                             .arg(serverName())
+                             .arg(number)
+                             .arg(reply);
+        return false;
+    }
+    message->reserve(listed);
+    qint64 total = 0;
+    bool lineStart = true;
+    for (;;) {
+        QByteArray piece;
+        if (!readDataPiece(&piece, errorText)) {
+            message->clear();
+            return false;
+        }
+        if (lineStart && isTerminator(piece))
+            break;
+        if (lineStart && piece.startsWith('.'))
+            piece.remove(0, 1);
+        lineStart = piece.endsWith('\n');
+        total += piece.size();
+        if (total <= maxBytes) {
+            message->append(piece);
+        } else if (total > maxBytes + kMaxDrain) {
+            message->clear();
+            *errorText = QStringLiteral("POP3サーバー %1 の応答が長すぎます。").arg(serverName());
+            m_socket->abort();
+            return false;
+        }
+    }
+    if (total > maxBytes) {
+        message->clear();
+        return tooLarge(total);
+    }
+    return true;
+}
+
+bool Pop3Client::markDeleted(int number, QString* errorText)
+{
+    if (!requireLogin(errorText))
+        return false;
+    QString reply;
+    if (command("DELE " + QByteArray::number(number), &reply, errorText))
+        return true;
+    if (!reply.isEmpty())
+        *errorText = QStringLiteral("POP3サーバー %1 がメール %2 の削除を受け付けませんでした: %3")
+                         .arg(serverName())
+                         .arg(number)
+                         .arg(reply);
+    return false;
+}
+
+bool Pop3Client::quitAndCommit(QString* errorText)
+{
+    if (!requireLogin(errorText))
+        return false;
+    m_loggedIn = false;
+    QString reply;
+    const bool ok = command("QUIT", &reply, errorText);
+    if (!ok) {
+        const QString reason = reply.isEmpty() ? *errorText : reply;
+        *errorText = QStringLiteral("POP3サーバー %1 がQUITを確認しなかったため、メールの削除が"
+                                    "確定したか分かりません: %2")
+                         .arg(serverName(), reason);
+    }
+    if (m_socket) {
+        m_socket->disconnectFromHost();
+        if (m_socket->state() != QAbstractSocket::UnconnectedState)
+            m_socket->waitForDisconnected(qMin(1000, pop3Timeouts().replyMs));
+        m_socket->abort();
+        m_socket.reset();
+    }
+    return ok;
 }
 
 } // namespace transport

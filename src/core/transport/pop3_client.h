@@ -39,12 +39,22 @@ QString apopDigest(const QString& timestamp, const QString& password);
 // argument without changing the command.
 bool unsafeInPop3Command(const QString& text);
 
-// One POP3 session used for "POP before SMTP": connect, log in, quit. It reads no mail.
-// Every call blocks with the time-outs above; failures come back as a Japanese description.
+// One POP3 session: connect and log in, for "POP before SMTP" or to read the mailbox, then
+// quit. Every call blocks with the time-outs above; failures come back as a Japanese
+// description. After the login its deadline no longer applies: each line of a reply, and each
+// 64 KiB of a longer line, must then come within replyMs of the one before, so a large mailbox
+// takes as long as it needs while a server that stops sending is given up on.
 class Pop3Client
 {
 public:
     enum class Method { UserPass, Apop };
+
+    struct MailboxEntry
+    {
+        int number = 0;  // the message number of this session
+        QByteArray uid;  // stays the same across sessions
+        qint64 size = 0; // octets, as the server counts them
+    };
 
     Pop3Client();
     ~Pop3Client();
@@ -58,6 +68,20 @@ public:
     // Sends QUIT when connected and closes the connection. Safe to call more than once.
     void quit();
 
+    // The mailbox after a login: UIDL and LIST merged, in message-number order. False when
+    // the server refuses UIDL (without it a mail can't be recognised in the next session) or
+    // replies something that can't be read.
+    bool listMailbox(QList<MailboxEntry>* entries, QString* errorText);
+    // One mail as the server stores it, dot-unstuffed, line ends kept. A mail over maxBytes is
+    // refused: by its LIST size before RETR, or, when the server understated that, by reading
+    // and dropping the rest, so the session stays usable.
+    bool retrieve(int number, qint64 maxBytes, QByteArray* message, QString* errorText);
+    // Marks a mail for deletion; the server deletes it only when quitAndCommit() succeeds.
+    bool markDeleted(int number, QString* errorText);
+    // QUIT, and true only when the server confirmed it: only then are the marked mails gone.
+    // The connection is closed either way.
+    bool quitAndCommit(QString* errorText);
+
     QString greeting() const { return m_greeting; }
     bool isEncrypted() const;
 
@@ -69,10 +93,15 @@ private:
     // limit, a time-out or a drop ends the connection: what follows could only be read as the
     // reply to the wrong command.
     bool readLine(QByteArray* line, int timeoutMs, QString* errorText);
-    // The wait for one step: stepMs, cut to what is left of the login's deadline.
+    // The wait for one step: stepMs, cut to what is left of the login's deadline if one runs.
     int waitMs(int stepMs) const;
     // Sends a command and reads its one-line reply; false unless the reply is "+OK".
     bool command(const QByteArray& line, QString* reply, QString* errorText);
+    bool requireLogin(QString* errorText) const;
+    // The lines of a multi-line reply up to the lone ".", unstuffed, without line ends.
+    bool readShortLines(QList<QByteArray>* lines, QString* errorText);
+    // The next piece of a multi-line reply's data: one whole line, or a part of a long one.
+    bool readDataPiece(QByteArray* piece, QString* errorText);
     QString serverName() const;
     QString socketFailure(const QString& what) const;
     // Why a TLS handshake failed: the certificate's faults, else the connection's.
@@ -81,7 +110,8 @@ private:
     std::unique_ptr<QSslSocket> m_socket;
     Pop3Endpoint m_endpoint;
     QString m_greeting;
-    QDeadlineTimer m_deadline; // of the whole login, from open() on
+    QDeadlineTimer m_deadline; // of the whole login, from open() on; forever once logged in
+    bool m_loggedIn = false;
 };
 
 } // namespace transport

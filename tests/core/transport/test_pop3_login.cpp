@@ -1,5 +1,5 @@
-// The POP3 login behind NMailPop3Connect / NMailPop3Authenticate / NMailPop3Close, against the
-// scripted fake server.
+// The POP3 login behind NMailPop3Connect / NMailPop3Authenticate / NMailPop3Close, and reading
+// the mailbox after it, against the scripted fake server.
 #include "core/transport/last_error.h"
 #include "core/transport/nmail.h"
 #include "core/transport/pop3_client.h"
@@ -7,9 +7,11 @@
 #include "fake_pop3_server.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTest>
 
 using testing_support::FakePop3Server;
+using testing_support::Pop3Mail;
 using testing_support::Pop3Script;
 using transport::Pop3Endpoint;
 
@@ -51,6 +53,8 @@ Pop3Script account(const QString& user, const QString& password, const QString& 
 
 } // namespace
 
+Q_DECLARE_METATYPE(testing_support::Pop3Script)
+
 class TestPop3Login : public QObject
 {
     Q_OBJECT
@@ -81,6 +85,10 @@ private slots:
     void loginOutcomeGivesTheReason();
     void aTricklingServerEndsWithinTheLoginDeadline();
     void anOverlongGreetingIsAnError();
+
+    // Listing, fetching, deleting and committing, with what a server can get wrong.
+    void mailboxReading_data();
+    void mailboxReading();
 };
 
 void TestPop3Login::apopDigestAndTimestamp()
@@ -510,6 +518,132 @@ void TestPop3Login::anOverlongGreetingIsAnError()
              qPrintable(transport::lastError()));
     // The tail of the greeting was never taken for a reply: nothing was sent at all.
     QCOMPARE(server.clientLines(), QStringList());
+}
+
+void TestPop3Login::mailboxReading_data()
+{
+    QTest::addColumn<Pop3Script>("script");
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<bool>("listed");
+    // What retrieve() gives for each mail in turn; a null array where it must refuse.
+    QTest::addColumn<QList<QByteArray>>("retrieved");
+    QTest::addColumn<bool>("deleted"); // DELE of the first mail
+    QTest::addColumn<bool>("committed");
+    QTest::addColumn<QString>("reason"); // in the first failure's text
+
+    // Lines that start with a dot, a line that is a lone dot (".." on the wire, not the end),
+    // a line that is two dots, and a 100 KiB line starting with a dot.
+    const QByteArray dots = "Subject: dots\r\n\r\n.hidden\r\n.\r\n..\r\nend\r\n";
+    const QByteArray longLine = "\r\n." + QByteArray(100 * 1024, 'x') + "\r\n.\r\n";
+    const QByteArray small = "Subject: small\r\n\r\nok\r\n";
+    const QByteArray large = "Subject: large\r\n\r\n" + QByteArray(5000, 'y') + "\r\n";
+
+    Pop3Script base;
+    base.mails = {{"uid-1", dots}, {"uid-2", longLine}, {"uid-3", small}};
+    QTest::newRow("dot-unstuffing") << base << qint64(1 << 20) << true
+                                    << QList<QByteArray>{dots, longLine, small} << true << true
+                                    << QString();
+
+    // Each reply is slow, and all of them together take longer than a login may.
+    Pop3Script slow = base;
+    slow.mails = {{"uid-1", small}};
+    slow.replyDelayMs = 250;
+    QTest::newRow("slow after the login")
+        << slow << qint64(1000) << true << QList<QByteArray>{small} << true << true << QString();
+
+    Pop3Script limit;
+    limit.mails = {{"big", large}, {"uid-2", small}};
+    QTest::newRow("over the limit")
+        << limit << qint64(1000) << true << QList<QByteArray>{QByteArray(), small} << true
+        << true << QStringLiteral("上限の 1000 バイトを超える");
+
+    // The session is still in step after the oversized mail was read and dropped.
+    Pop3Script understated = limit;
+    understated.understateSizes = true;
+    QTest::newRow("over the limit, size understated")
+        << understated << qint64(1000) << true << QList<QByteArray>{QByteArray(), small} << true
+        << true << QStringLiteral("上限の 1000 バイトを超える");
+
+    Pop3Script noUidl = base;
+    noUidl.uidlRefused = true;
+    QTest::newRow("UIDL refused") << noUidl << qint64(1 << 20) << false << QList<QByteArray>{}
+                                  << true << true << QStringLiteral("UIDLに対応していない");
+
+    Pop3Script deleRefused = limit;
+    deleRefused.deleRefused = true;
+    QTest::newRow("DELE refused") << deleRefused << qint64(1 << 20) << true
+                                  << QList<QByteArray>{large, small} << false << true
+                                  << QStringLiteral("Deleting is not permitted");
+
+    Pop3Script quitRefused = limit;
+    quitRefused.quitRefused = true;
+    QTest::newRow("QUIT without +OK")
+        << quitRefused << qint64(1 << 20) << true << QList<QByteArray>{large, small} << true
+        << false << QStringLiteral("削除が確定したか分かりません");
+}
+
+void TestPop3Login::mailboxReading()
+{
+    QFETCH(Pop3Script, script);
+    QFETCH(qint64, maxBytes);
+    QFETCH(bool, listed);
+    QFETCH(QList<QByteArray>, retrieved);
+    QFETCH(bool, deleted);
+    QFETCH(bool, committed);
+    QFETCH(QString, reason);
+    // The login may take 1.5 s, each reply 1 s.
+    const auto previous = transport::setPop3Timeouts({2000, 1000, 1500});
+    const auto restore = qScopeGuard([&] { transport::setPop3Timeouts(previous); });
+    FakePop3Server server;
+    server.setScript(script);
+
+    transport::Pop3Client client;
+    Pop3Endpoint endpoint;
+    QString errorText;
+    QVERIFY(transport::parsePop3Server(server.address(), &endpoint, &errorText));
+    QVERIFY2(client.open(endpoint, &errorText), qPrintable(errorText));
+    QVERIFY2(client.login(QStringLiteral("user"), QStringLiteral("secret"),
+                          transport::Pop3Client::Method::UserPass, &errorText),
+             qPrintable(errorText));
+
+    QStringList failures;
+    QList<transport::Pop3Client::MailboxEntry> entries;
+    const bool listOk = client.listMailbox(&entries, &errorText);
+    QVERIFY2(listOk == listed, qPrintable(errorText));
+    if (listOk) {
+        QCOMPARE(entries.size(), script.mails.size());
+        for (int i = 0; i < entries.size(); ++i) {
+            QCOMPARE(entries[i].number, i + 1);
+            QCOMPARE(entries[i].uid, script.mails[i].uid);
+            QCOMPARE(entries[i].size,
+                     script.understateSizes ? 1 : script.mails[i].content.size());
+        }
+    } else {
+        failures << errorText;
+    }
+    for (int i = 0; i < retrieved.size(); ++i) {
+        QByteArray message = "stale";
+        const bool ok = client.retrieve(i + 1, maxBytes, &message, &errorText);
+        QCOMPARE(ok, !retrieved[i].isNull());
+        if (ok)
+            QCOMPARE(message, retrieved[i]);
+        else
+            failures << errorText;
+    }
+    QCOMPARE(client.markDeleted(1, &errorText), deleted);
+    if (!deleted)
+        failures << errorText;
+    QCOMPARE(client.quitAndCommit(&errorText), committed);
+    if (!committed)
+        failures << errorText;
+
+    QCOMPARE(failures.isEmpty(), reason.isEmpty());
+    if (!reason.isEmpty())
+        QVERIFY2(failures.first().contains(reason), qPrintable(failures.first()));
+    // Only a confirmed QUIT removes anything, and only what was marked.
+    QVERIFY(server.waitForQuits(1));
+    QCOMPARE(server.deletedUids(),
+             deleted && committed ? QList<QByteArray>{script.mails[0].uid} : QList<QByteArray>{});
 }
 
 QTEST_GUILESS_MAIN(TestPop3Login)
