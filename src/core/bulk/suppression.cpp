@@ -332,6 +332,7 @@ std::optional<QByteArray> encodeIn(const QString& text, ListEncoding encoding)
         switch (encoding) {
         case ListEncoding::Utf16LE: return QStringEncoder(QStringConverter::Utf16LE);
         case ListEncoding::Utf16BE: return QStringEncoder(QStringConverter::Utf16BE);
+        case ListEncoding::Cp932: // encodeCp932 below
         case ListEncoding::Utf8:
         case ListEncoding::Utf8Bom: break;
         }

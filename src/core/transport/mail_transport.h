@@ -35,7 +35,7 @@ struct SendOutcome
     // tells a refusal from a mail to try again by it.
     int replyCode = 0;
     // The Message-ID the mail was composed with, when it was composed.
-    QString messageId;
+    QString messageId = {};
 };
 
 struct LoginOutcome

@@ -78,6 +78,10 @@ template <class Result> Result WriteForm::awaitTransport(std::function<Result(Ma
     return result;
 }
 
+// The intake's waits (write_form_intake.cpp) are the same kind of wait.
+template intake::Outcome
+WriteForm::awaitTransport<intake::Outcome>(std::function<intake::Outcome(MailTransport&)> job);
+
 void WriteForm::onJournalThread(const std::function<void()>& job)
 {
     // The journal's syncs (a few ms each, tens under load) wait here in the local event loop,

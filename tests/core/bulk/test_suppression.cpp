@@ -271,11 +271,11 @@ void TestSuppression::appendKeepsTheFile_data()
         << sjisComment + "a@example.jp\r\n" << QStringLiteral("x@例え.jp")
         << sjisComment + "a@example.jp\r\nx@\x97\xE1\x82\xA6.jp\r\n" << added;
     QTest::newRow("UTF-8 with its mark, LF, last line without its end")
-        << QByteArray("\xEF\xBB\xBFa@example.jp\nb@example.jp") << "new@example.jp"
-        << QByteArray("\xEF\xBB\xBFa@example.jp\nb@example.jp\nnew@example.jp\n") << added;
+        << QByteArray("\xEF\xBB\xBF" "a@example.jp\nb@example.jp") << "new@example.jp"
+        << QByteArray("\xEF\xBB\xBF" "a@example.jp\nb@example.jp\nnew@example.jp\n") << added;
     QTest::newRow("UTF-16 LE")
-        << QByteArray("\xFF\xFEa\0@\0b\0.\0j\0p\0\r\0\n\0", 18) << "c@d.jp"
-        << QByteArray("\xFF\xFEa\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n\0", 34)
+        << QByteArray("\xFF\xFE" "a\0@\0b\0.\0j\0p\0\r\0\n\0", 18) << "c@d.jp"
+        << QByteArray("\xFF\xFE" "a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n\0", 34)
         << added;
     QTest::newRow("UTF-16 BE, no line end yet")
         << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p", 14) << "c@d.jp"
