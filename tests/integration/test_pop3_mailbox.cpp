@@ -27,8 +27,9 @@ constexpr qint64 kMaxReport = 1 << 20;
 
 QByteArray plainMail(const QString& to, const QString& subject)
 {
-    return "From: " + kOperator.toUtf8() + "\r\nTo: " + to.toUtf8() + "\r\nSubject: " +
-           subject.toUtf8() + "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii"
+    return "From: " + kOperator.toUtf8() + "\r\nTo: " + to.toUtf8() +
+           "\r\nSubject: " + subject.toUtf8() +
+           "\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii"
            "\r\n\r\nA test mail.\r\n";
 }
 
@@ -60,8 +61,8 @@ void TestPop3Mailbox::initTestCase()
     QString errorText;
     if (!m_env.load(&errorText))
         QFAIL(qPrintable(errorText));
-    for (const char* key : {"KEZ_POSTFIX_PORT", "KEZ_POSTFIX_DELIVERED", "KEZ_POSTFIX_LOG",
-                            "KEZ_OPERATOR_MAILDIR"})
+    for (const char* key :
+         {"KEZ_POSTFIX_PORT", "KEZ_POSTFIX_DELIVERED", "KEZ_POSTFIX_LOG", "KEZ_OPERATOR_MAILDIR"})
         QVERIFY2(!m_env.value(QLatin1String(key)).isEmpty(), key);
     m_delivered = QDir(m_env.value(QStringLiteral("KEZ_POSTFIX_DELIVERED"))).filePath("new");
 }
@@ -114,15 +115,15 @@ transport::SendOutcome TestPop3Mailbox::send(const QString& to, const QString& s
 {
     QString errorText;
     const auto server = transport::parseSmtpServer(
-        QStringLiteral("127.0.0.1:") + m_env.value(QStringLiteral("KEZ_POSTFIX_PORT")),
-        &errorText);
+        QStringLiteral("127.0.0.1:") + m_env.value(QStringLiteral("KEZ_POSTFIX_PORT")), &errorText);
     if (!server) {
         transport::SendOutcome outcome;
         outcome.errorText = errorText;
         return outcome;
     }
     transport::SmtpSender sender;
-    const transport::SendOutcome outcome = sender.send(*server, kOperator, to, plainMail(to, subject));
+    const transport::SendOutcome outcome =
+        sender.send(*server, kOperator, to, plainMail(to, subject));
     sender.close();
     return outcome;
 }
@@ -213,8 +214,7 @@ void TestPop3Mailbox::reportsOfUnknownRecipientsAreReadAndDeleted()
         if (!rawByUid.contains(entry.uid) || entry.uid == gone)
             continue;
         QByteArray raw;
-        QVERIFY2(again.retrieve(entry.number, kMaxReport, &raw, &errorText),
-                 qPrintable(errorText));
+        QVERIFY2(again.retrieve(entry.number, kMaxReport, &raw, &errorText), qPrintable(errorText));
         QCOMPARE(raw, rawByUid.value(entry.uid));
         QVERIFY2(again.markDeleted(entry.number, &errorText), qPrintable(errorText));
         rawByUid.remove(entry.uid);

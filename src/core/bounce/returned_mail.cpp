@@ -488,9 +488,21 @@ ReturnedMail readReturnedMail(const QByteArray& rawMessage, const QString& mailt
         out.kind = Kind::Bounce;
         const qsizetype cut = markerAt(QStringLiteral("original-start"), plainText);
         const QString failureText = cut < 0 ? plainText : plainText.left(cut);
-        // The mail's own correspondents are not the failed recipients.
+        // The mail's own correspondents, and whoever sent the returned original, are not the
+        // failed recipients, however often the text names them.
         QStringList excluded = addressesIn(from);
-        excluded << addressesIn(header(mail, "To")) << addressesIn(header(mail, "Reply-To"));
+        for (const char* name : {"To", "Reply-To", "Delivered-To", "X-Original-To"})
+            excluded << addressesIn(header(mail, name));
+        for (GMimeMessage* carried : std::as_const(parts.carried))
+            for (const char* name : {"From", "Sender", "Return-Path"})
+                excluded << addressesIn(header(GMIME_OBJECT(carried), name));
+        if (cut >= 0) {
+            static const QRegularExpression senderLine(
+                QStringLiteral("^(?:From|Sender|Return-Path):(.*)$"),
+                QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
+            for (const QRegularExpressionMatch& m : senderLine.globalMatch(plainText.mid(cut)))
+                excluded << addressesIn(m.captured(1).trimmed());
+        }
         out.recipients = plainRecipients(failureText, excluded);
         if (out.originalMessageId.isEmpty()) {
             static const QRegularExpression idLine(

@@ -473,10 +473,11 @@ bool Pop3Client::readDataPiece(QByteArray* piece, QString* errorText)
             return fail(QStringLiteral("POP3サーバー %1 が応答の途中で接続を切断しました。")
                             .arg(serverName()));
         if (deadline.hasExpired())
-            return fail(QStringLiteral(
-                            "POP3サーバー %1 から %2 秒以内に応答がありませんでした (タイムアウト)。")
-                            .arg(serverName())
-                            .arg(pop3Timeouts().replyMs / 1000.0));
+            return fail(
+                QStringLiteral(
+                    "POP3サーバー %1 から %2 秒以内に応答がありませんでした (タイムアウト)。")
+                    .arg(serverName())
+                    .arg(pop3Timeouts().replyMs / 1000.0));
         m_socket->waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())));
     }
 }
@@ -531,8 +532,7 @@ bool Pop3Client::listMailbox(QList<MailboxEntry>* entries, QString* errorText)
         qint64 size = 0;
         // Anything after the size is allowed, as RFC 1939 leaves room for it.
         if (!splitListLine(line, &number, &rest) ||
-            !parseNumber(rest.left(rest.indexOf(' ') < 0 ? rest.size() : rest.indexOf(' ')),
-                         &size))
+            !parseNumber(rest.left(rest.indexOf(' ') < 0 ? rest.size() : rest.indexOf(' ')), &size))
             return garbage("LIST", line);
         auto entry = byNumber.find(int(number));
         if (entry == byNumber.end() || entry->size >= 0)

@@ -1,5 +1,5 @@
 // Returned mails as real mail systems write them: delivery reports, plain bounces, auto-replies,
-// unsubscribe requests and the rest, and malformed mails that must be read without harm.
+// unsubscribe requests and the rest, and odd or malformed mails that must be read without harm.
 #include "core/bounce/returned_mail.h"
 
 #include <QFile>
@@ -47,8 +47,8 @@ private slots:
     void corpus();
     void unsubscribeRequests_data();
     void unsubscribeRequests();
-    void malformed_data();
-    void malformed();
+    void oddMails_data();
+    void oddMails();
 };
 
 void TestReturnedMail::corpus_data()
@@ -60,80 +60,44 @@ void TestReturnedMail::corpus_data()
     QTest::addColumn<QString>("unsubscribe");
     QTest::addColumn<QString>("messageId");
 
-    QTest::newRow("Postfix DSN") << "report-postfix-user-unknown.eml"
-                                 << "report" << QStringList{"nosuch@example.net hard 5.1.1 failed"}
-                                 << "<20241203101529.000017.kez@sender.example.jp>"
-                                 << ""
-                                 << "<20241203011532.5B7E3C0456@mail.sender.example.jp>";
-    QTest::newRow("Postfix report marked auto-replied, two recipients")
-        << "report-postfix-auto-replied.eml"
-        << "report"
+    // Each row: file, kind, failed recipients, original's Message-ID, address to suppress, and
+    // the mail's own Message-ID.
+    // clang-format off
+    QTest::newRow("Postfix DSN") << "report-postfix-user-unknown.eml" << "report"
+        << QStringList{"nosuch@example.net hard 5.1.1 failed"}
+        << "<20241203101529.000017.kez@sender.example.jp>" << "" << "<20241203011532.5B7E3C0456@mail.sender.example.jp>";
+    QTest::newRow("Postfix report marked auto-replied, two recipients") << "report-postfix-auto-replied.eml" << "report"
         << QStringList{"jiro@example.org hard 5.1.1 failed", "saburo@example.org hard 5.2.1 failed"}
-        << "<20241204090208.000031.kez@sender.example.jp>"
-        << ""
-        << "<20241204000211.9A0B1C0599@mail.sender.example.jp>";
-    QTest::newRow("Gmail 5.1.1")
-        << "report-gmail-no-such-user.eml"
-        << "report" << QStringList{"missing.person.2024@gmail.com hard 5.1.1 failed"}
-        << "<20241205194115.000102.kez@sender.example.jp>"
-        << ""
-        << "<6751835d.170a0220.3b2f1a.8e4cSMTPIN_ADDED_BROKEN@mx.google.com>";
-    QTest::newRow("sendmail, 4.2.2 mailbox full after five days")
-        << "report-sendmail-mailbox-full.eml"
-        << "report" << QStringList{"full.box@example.com soft 4.2.2 failed"}
-        << "<20241129101205.000007.kez@sender.example.jp>"
-        << ""
-        << "<202412040118.4B41Iq0x012345@relay.example.jp>";
-    QTest::newRow("5.7.1 block list")
-        << "report-blocked-5.7.1.eml"
-        << "report" << QStringList{"shiro@example.com domain 5.7.1 failed"}
-        << "<20241206142959.000044.kez@sender.example.jp>"
-        << ""
-        << "<20241206053002.3F4A5C0778@mail.sender.example.jp>";
-    QTest::newRow("qmail plain bounce")
-        << "bounce-qmail-plain.eml"
-        << "bounce"
-        << QStringList{"hanako.old@example.net hard 5.1.1 failed",
-                       "sales@retired-shop.example hard 5.1.2 failed"}
-        << "<20241202171142.000003.kez@sender.example.jp>"
-        << ""
-        << "";
-    QTest::newRow("old Exim plain bounce, no status code")
-        << "bounce-exim-plain.eml"
-        << "bounce" << QStringList{"gone@example.org hard  failed"}
-        << "<20241207122011.000019.kez@sender.example.jp>"
-        << ""
-        << "<E1tJjkl-0003bC-9P@mx.example.org>";
-    QTest::newRow("Japanese carrier, ISO-2022-JP")
-        << "bounce-carrier-ja.eml"
-        << "bounce" << QStringList{"taro.yamada-1985@carrier.example.ne.jp hard  failed"}
-        << "<20241209210431.000052.kez@sender.example.jp>"
-        << ""
-        << "<20241209210438.MD0011@carrier.example.ne.jp>";
-    QTest::newRow("vacation reply")
-        << "autoreply-vacation.eml"
-        << "autoreply" << QStringList{} << "<20241210085958.000061.kez@sender.example.jp>"
-        << ""
-        << "<dovecot-sieve-1733788812-12345-0@mx.example.co.jp>";
-    QTest::newRow("absence notice known by its subject only")
-        << "autoreply-absent-subject.eml"
-        << "autoreply" << QStringList{} << ""
-        << ""
-        << "<CAOutlook-8f3e2a1b@example.co.jp>";
-    QTest::newRow("unsubscribe naming the address") << "unsubscribe-template-address.eml"
-                                                    << "unsubscribe" << QStringList{} << ""
-                                                    << "hanako+news@example.com"
-                                                    << "<a9c1e2f3-unsub@mail.example.com>";
-    QTest::newRow("unsubscribe without the address: the sender")
-        << "unsubscribe-from-sender.eml"
-        << "unsubscribe" << QStringList{} << ""
-        << "kenji@example.net"
-        << "<0f1e2d3c@mail.example.net>";
-    QTest::newRow("a customer's reply that says 'does not exist'")
-        << "other-customer-reply.eml"
-        << "other" << QStringList{} << "<20241210085958.000061.kez@sender.example.jp>"
-        << ""
-        << "<5e6f7a8b-reply@example.co.jp>";
+        << "<20241204090208.000031.kez@sender.example.jp>" << "" << "<20241204000211.9A0B1C0599@mail.sender.example.jp>";
+    QTest::newRow("Gmail 5.1.1") << "report-gmail-no-such-user.eml" << "report"
+        << QStringList{"missing.person.2024@gmail.com hard 5.1.1 failed"}
+        << "<20241205194115.000102.kez@sender.example.jp>" << "" << "<6751835d.170a0220.3b2f1a.8e4cSMTPIN_ADDED_BROKEN@mx.google.com>";
+    QTest::newRow("sendmail, 4.2.2 mailbox full after five days") << "report-sendmail-mailbox-full.eml" << "report"
+        << QStringList{"full.box@example.com soft 4.2.2 failed"}
+        << "<20241129101205.000007.kez@sender.example.jp>" << "" << "<202412040118.4B41Iq0x012345@relay.example.jp>";
+    QTest::newRow("5.7.1 block list") << "report-blocked-5.7.1.eml" << "report"
+        << QStringList{"shiro@example.com domain 5.7.1 failed"}
+        << "<20241206142959.000044.kez@sender.example.jp>" << "" << "<20241206053002.3F4A5C0778@mail.sender.example.jp>";
+    QTest::newRow("qmail plain bounce") << "bounce-qmail-plain.eml" << "bounce"
+        << QStringList{"hanako.old@example.net hard 5.1.1 failed", "sales@retired-shop.example hard 5.1.2 failed"}
+        << "<20241202171142.000003.kez@sender.example.jp>" << "" << "";
+    QTest::newRow("old Exim plain bounce, no status code") << "bounce-exim-plain.eml" << "bounce"
+        << QStringList{"gone@example.org hard  failed"}
+        << "<20241207122011.000019.kez@sender.example.jp>" << "" << "<E1tJjkl-0003bC-9P@mx.example.org>";
+    QTest::newRow("Japanese carrier, ISO-2022-JP") << "bounce-carrier-ja.eml" << "bounce"
+        << QStringList{"taro.yamada-1985@carrier.example.ne.jp hard  failed"}
+        << "<20241209210431.000052.kez@sender.example.jp>" << "" << "<20241209210438.MD0011@carrier.example.ne.jp>";
+    QTest::newRow("vacation reply") << "autoreply-vacation.eml" << "autoreply" << QStringList{}
+        << "<20241210085958.000061.kez@sender.example.jp>" << "" << "<dovecot-sieve-1733788812-12345-0@mx.example.co.jp>";
+    QTest::newRow("absence notice known by its subject only") << "autoreply-absent-subject.eml" << "autoreply"
+        << QStringList{} << "" << "" << "<CAOutlook-8f3e2a1b@example.co.jp>";
+    QTest::newRow("unsubscribe naming the address") << "unsubscribe-template-address.eml" << "unsubscribe"
+        << QStringList{} << "" << "hanako+news@example.com" << "<a9c1e2f3-unsub@mail.example.com>";
+    QTest::newRow("unsubscribe without the address: the sender") << "unsubscribe-from-sender.eml" << "unsubscribe"
+        << QStringList{} << "" << "kenji@example.net" << "<0f1e2d3c@mail.example.net>";
+    QTest::newRow("a customer's reply that says 'does not exist'") << "other-customer-reply.eml" << "other"
+        << QStringList{} << "<20241210085958.000061.kez@sender.example.jp>" << "" << "<5e6f7a8b-reply@example.co.jp>";
+    // clang-format on
 }
 
 void TestReturnedMail::corpus()
@@ -222,7 +186,7 @@ void TestReturnedMail::unsubscribeRequests()
     QCOMPARE(m.unsubscribeAddress, address);
 }
 
-void TestReturnedMail::malformed_data()
+void TestReturnedMail::oddMails_data()
 {
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QString>("kind");
@@ -254,6 +218,14 @@ void TestReturnedMail::malformed_data()
         << mail(report, "--b\r\nContent-Type: message/delivery-status\r\n\r\n"
                         ": : :\r\n\x01\x02 garbage without fields\r\n--b--\r\n")
         << "report" << QStringList{};
+    QTest::newRow("plain bounce naming the original's sender")
+        << mail("From: MAILER-DAEMON@mx.example.net\r\nTo: bounces@sender.example.jp\r\n"
+                "Subject: failure notice\r\n",
+                "Your message from news@sender.example.jp could not be delivered.\r\n\r\n"
+                "<gone@example.net>:\r\nSorry, no mailbox here by that name. (#5.1.1)\r\n\r\n"
+                "--- Below this line is a copy of the message.\r\n\r\n"
+                "From: Shop <news@sender.example.jp>\r\nTo: gone@example.net\r\n")
+        << "bounce" << QStringList{"gone@example.net hard 5.1.1 failed"};
     QByteArray deep = "From: x@example.jp\r\nContent-Type: multipart/mixed; boundary=b0\r\n"
                       "MIME-Version: 1.0\r\n\r\n";
     for (int i = 1; i < 200; ++i)
@@ -263,7 +235,7 @@ void TestReturnedMail::malformed_data()
     QTest::newRow("multiparts nested 200 deep") << deep << "other" << QStringList{};
 }
 
-void TestReturnedMail::malformed()
+void TestReturnedMail::oddMails()
 {
     QFETCH(QByteArray, raw);
     QFETCH(QString, kind);

@@ -540,9 +540,9 @@ void TestPop3Login::mailboxReading_data()
 
     Pop3Script base;
     base.mails = {{"uid-1", dots}, {"uid-2", longLine}, {"uid-3", small}};
-    QTest::newRow("dot-unstuffing") << base << qint64(1 << 20) << true
-                                    << QList<QByteArray>{dots, longLine, small} << true << true
-                                    << QString();
+    QTest::newRow("dot-unstuffing")
+        << base << qint64(1 << 20) << true << QList<QByteArray>{dots, longLine, small} << true
+        << true << QString();
 
     // Each reply is slow, and all of them together take longer than a login may.
     Pop3Script slow = base;
@@ -554,8 +554,8 @@ void TestPop3Login::mailboxReading_data()
     Pop3Script limit;
     limit.mails = {{"big", large}, {"uid-2", small}};
     QTest::newRow("over the limit")
-        << limit << qint64(1000) << true << QList<QByteArray>{QByteArray(), small} << true
-        << true << QStringLiteral("上限の 1000 バイトを超える");
+        << limit << qint64(1000) << true << QList<QByteArray>{QByteArray(), small} << true << true
+        << QStringLiteral("上限の 1000 バイトを超える");
 
     // The session is still in step after the oversized mail was read and dropped.
     Pop3Script understated = limit;
@@ -615,8 +615,7 @@ void TestPop3Login::mailboxReading()
         for (int i = 0; i < entries.size(); ++i) {
             QCOMPARE(entries[i].number, i + 1);
             QCOMPARE(entries[i].uid, script.mails[i].uid);
-            QCOMPARE(entries[i].size,
-                     script.understateSizes ? 1 : script.mails[i].content.size());
+            QCOMPARE(entries[i].size, script.understateSizes ? 1 : script.mails[i].content.size());
         }
     } else {
         failures << errorText;
