@@ -88,7 +88,8 @@ void TestIntake::bouncesAndUnsubscribesIntoTheList()
         QFile::remove(path);
 
     // A hand-kept list in code page 932, which must stay as it is but for the new lines.
-    const QByteArray listBefore = *platform::encodeCp932(QStringLiteral("# 配信停止\r\nold@example.org\r\n"));
+    const QByteArray listBefore =
+        *platform::encodeCp932(QStringLiteral("# 配信停止\r\nold@example.org\r\n"));
     bulk::BulkSettings options;
     options.suppress = true;
     options.suppressionPath = app.write(QStringLiteral("csv/stop.csv"), listBefore);
@@ -123,11 +124,9 @@ void TestIntake::bouncesAndUnsubscribesIntoTheList()
             QVERIFY(log->markSending(*run, seq, QDateTime::currentDateTime(), &reason));
             const transport::SendOutcome outcome = transport.send(mail);
             QVERIFY(!outcome.messageId.isEmpty());
-            QVERIFY(log->recordOutcome(*run, seq,
-                                       outcome.ok ? journal::MailState::Sent
-                                                  : journal::MailState::Refused,
-                                       outcome.errorText, QDateTime::currentDateTime(), &reason,
-                                       outcome.messageId));
+            QVERIFY(log->recordOutcome(
+                *run, seq, outcome.ok ? journal::MailState::Sent : journal::MailState::Refused,
+                outcome.errorText, QDateTime::currentDateTime(), &reason, outcome.messageId));
             const bool strict = mail.to.endsWith(QLatin1String("strict.test"));
             QVERIFY2(outcome.ok != strict, qPrintable(mail.to + ": " + outcome.errorText));
             if (!outcome.ok)
@@ -183,9 +182,9 @@ void TestIntake::bouncesAndUnsubscribesIntoTheList()
     QStringList expected = kUnknown + QStringList{"user2@bounce.test", "nosuch@strict.test"};
     expected.sort();
     QCOMPARE(added, expected);
-    const QStringList logLines = platform::decodeCp932(integration::readAll(
-                                                           intake::AddedLogPath(app.path())))
-                                     .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QStringList logLines =
+        platform::decodeCp932(integration::readAll(intake::AddedLogPath(app.path())))
+            .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
     QCOMPARE(logLines.size(), 5);
     for (const QString& line : logLines)
         QVERIFY2(line.contains(QLatin1String(" 5.1.1")) ||

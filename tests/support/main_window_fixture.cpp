@@ -43,6 +43,14 @@ MainWindowFixture::MainWindowFixture(WindowOptions options) : clock(options.now)
     if (!options.realTransport) {
         transport = std::make_shared<RecordingTransport>();
         m_installed = std::make_unique<ScopedTransport>(transport);
+        intakeScript = std::make_shared<IntakeScript>();
+        // Called on the transport's thread while the window waits for it.
+        m_previousIntake =
+            intake::setRunner([script = intakeScript](const QString&, const bulk::BulkSettings&,
+                                                      const intake::Account& account) {
+                script->calls.append(account);
+                return script->outcome;
+            });
     }
     if (options.settingsFile) {
         if (!options.settingsFile->isEmpty())
@@ -89,6 +97,8 @@ MainWindowFixture::~MainWindowFixture()
     // The window goes first: its transport thread ends with it, before the transport's
     // installation does.
     form.reset();
+    if (m_previousIntake)
+        intake::setRunner(*m_previousIntake);
 }
 
 QString MainWindowFixture::useList(const QByteArray& bytes, const QString& name)

@@ -102,10 +102,19 @@ public:
     TempAppDir app;
     // Null with the real transport.
     std::shared_ptr<RecordingTransport> transport;
+    // With the recording transport, the intake of returned mail reads no mailbox either: it
+    // answers with intakeOutcome (by default: read, nothing found) and counts its calls.
+    struct IntakeScript
+    {
+        intake::Outcome outcome{true, false, {}, {}};
+        QList<intake::Account> calls;
+    };
+    std::shared_ptr<IntakeScript> intakeScript;
     std::unique_ptr<WriteForm> form;
 
 private:
     std::unique_ptr<ScopedTransport> m_installed;
+    std::optional<intake::Runner> m_previousIntake;
 };
 
 } // namespace testing_support

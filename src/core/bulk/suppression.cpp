@@ -305,9 +305,8 @@ QString lineEndOf(const QByteArray& bytes, ListEncoding encoding)
         if (c == '\n')
             return QStringLiteral("\n");
         if (c == '\r')
-            return i + 2 * step <= bytes.size() && unitAt(i + step) == '\n'
-                       ? QStringLiteral("\r\n")
-                       : QStringLiteral("\r");
+            return i + 2 * step <= bytes.size() && unitAt(i + step) == '\n' ? QStringLiteral("\r\n")
+                                                                            : QStringLiteral("\r");
     }
     return QStringLiteral("\r\n");
 }
@@ -315,8 +314,8 @@ QString lineEndOf(const QByteArray& bytes, ListEncoding encoding)
 bool endsWithLineEnd(const QByteArray& bytes, ListEncoding encoding)
 {
     const int bom = encoding == ListEncoding::Utf16LE || encoding == ListEncoding::Utf16BE ? 2
-                    : encoding == ListEncoding::Utf8Bom                                   ? 3
-                                                                                          : 0;
+                    : encoding == ListEncoding::Utf8Bom                                    ? 3
+                                                                                           : 0;
     if (bytes.size() <= bom)
         return true; // nothing but the mark: the new line is the first
     if (encoding == ListEncoding::Utf16LE)
@@ -378,12 +377,11 @@ AppendResult AppendToSuppressionList(const QString& path, const QString& address
 
     const ListEncoding encoding = list->encoding();
     const QString lineEnd = lineEndOf(bytes, encoding);
-    const QString line =
-        (endsWithLineEnd(bytes, encoding) ? QString() : lineEnd) + plain + lineEnd;
+    const QString line = (endsWithLineEnd(bytes, encoding) ? QString() : lineEnd) + plain + lineEnd;
     const std::optional<QByteArray> encoded = encodeIn(line, encoding);
     if (!encoded)
-        return fail(QStringLiteral("ファイルの文字コードで書けない文字を含むアドレスです: %1")
-                        .arg(plain));
+        return fail(
+            QStringLiteral("ファイルの文字コードで書けない文字を含むアドレスです: %1").arg(plain));
 
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Append))

@@ -34,9 +34,10 @@ bool DomainHealth::note(const QString& domain, bool delivered, bounce::Verdict v
 
 QString BlockedDomainLogText(const QString& domain)
 {
-    return QStringLiteral("宛先ドメイン %1 から配信を拒否する応答が%2通続いたため、今回の配信ではこの"
-                          "ドメインへの送信をやめます（送信側がブロックされている可能性があります。"
-                          "残りのアドレスは未送信として記録し、配信停止リストには加えません）")
+    return QStringLiteral(
+               "宛先ドメイン %1 から配信を拒否する応答が%2通続いたため、今回の配信ではこの"
+               "ドメインへの送信をやめます（送信側がブロックされている可能性があります。"
+               "残りのアドレスは未送信として記録し、配信停止リストには加えません）")
         .arg(domain)
         .arg(DomainHealth::kBlockAfter);
 }

@@ -12,6 +12,8 @@
 
 #include <QDir>
 
+#include <mutex>
+
 namespace intake {
 namespace {
 
@@ -106,9 +108,9 @@ std::unique_ptr<journal::Journal> openJournal(const QString& appDir, Outcome& ou
     QString reason;
     std::unique_ptr<journal::Journal> journal = journal::Journal::open(appDir, &reason);
     if (!journal)
-        outcome.error = QStringLiteral("配信記録ファイルを開けませんでした。\n%1\n%2")
-                            .arg(QDir::toNativeSeparators(journal::Journal::pathIn(appDir)),
-                                 reason);
+        outcome.error =
+            QStringLiteral("配信記録ファイルを開けませんでした。\n%1\n%2")
+                .arg(QDir::toNativeSeparators(journal::Journal::pathIn(appDir)), reason);
     return journal;
 }
 
@@ -193,8 +195,8 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
     transport::Pop3Client pop3;
     auto loginFailed = [&](const QString& why) {
         outcome.loginFailed = true;
-        outcome.error = QStringLiteral("取り込み用のPOP3サーバーにログインできませんでした。\n%1")
-                            .arg(why);
+        outcome.error =
+            QStringLiteral("取り込み用のPOP3サーバーにログインできませんでした。\n%1").arg(why);
         pop3.quit();
         return outcome;
     };
@@ -226,7 +228,8 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
 
     for (const transport::Pop3Client::MailboxEntry& entry : entries) {
         QString reason;
-        const std::optional<bool> seenUid = journal->intakeSeen(account.key(), entry.uid, {}, &reason);
+        const std::optional<bool> seenUid =
+            journal->intakeSeen(account.key(), entry.uid, {}, &reason);
         if (!seenUid)
             return stop(suppressor.journalFailure(reason));
         if (*seenUid)
@@ -267,8 +270,7 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
                     continue;
                 }
                 ++outcome.counts.bounces;
-                if (!suppressor.failed(*sent, recipient.verdict, recipient.status,
-                                       mail.messageId))
+                if (!suppressor.failed(*sent, recipient.verdict, recipient.status, mail.messageId))
                     return stop(QString());
             }
             break;
@@ -277,8 +279,9 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
             if (repeat || mail.unsubscribeAddress.isEmpty())
                 break;
             ++outcome.counts.unsubscribes;
-            if (!suppressor.suppress(mail.unsubscribeAddress,
-                                     QStringLiteral("配信停止依頼 %1").arg(mail.messageId).trimmed()))
+            if (!suppressor.suppress(
+                    mail.unsubscribeAddress,
+                    QStringLiteral("配信停止依頼 %1").arg(mail.messageId).trimmed()))
                 return stop(QString());
             break;
         case bounce::Kind::AutoReply:
@@ -299,12 +302,44 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
     }
     if (!pop3.quitAndCommit(&error)) {
         // Without the server's word the deletions may not have happened; nothing else is lost.
-        outcome.error = QStringLiteral("POP3サーバーが受信メールの削除を確定しませんでした。\n%1")
-                            .arg(error);
+        outcome.error =
+            QStringLiteral("POP3サーバーが受信メールの削除を確定しませんでした。\n%1").arg(error);
         return outcome;
     }
     outcome.ok = true;
     return outcome;
+}
+
+namespace {
+
+std::mutex& runnerMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+Runner& installedRunner()
+{
+    static Runner runner;
+    return runner;
+}
+
+} // namespace
+
+Runner setRunner(Runner runner)
+{
+    std::lock_guard lock(runnerMutex());
+    return std::exchange(installedRunner(), std::move(runner));
+}
+
+Outcome Read(const QString& appDir, const bulk::BulkSettings& options, const Account& account)
+{
+    Runner runner;
+    {
+        std::lock_guard lock(runnerMutex());
+        runner = installedRunner();
+    }
+    return runner ? runner(appDir, options, account) : Run(appDir, options, account);
 }
 
 Outcome SuppressRefusals(const QString& appDir, const bulk::BulkSettings& options,
@@ -326,10 +361,9 @@ Outcome SuppressRefusals(const QString& appDir, const bulk::BulkSettings& option
     for (const Refusal& refusal : hard) {
         ++outcome.counts.bounces;
         const QString status = bounce::enhancedStatusIn(refusal.replyText);
-        if (!suppressor.suppress(refusal.address, QStringLiteral("配信中に拒否 %1 %2")
-                                                      .arg(refusal.replyCode)
-                                                      .arg(status)
-                                                      .trimmed()))
+        if (!suppressor.suppress(
+                refusal.address,
+                QStringLiteral("配信中に拒否 %1 %2").arg(refusal.replyCode).arg(status).trimmed()))
             return outcome;
     }
     outcome.ok = true;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The intake of returned mail (バウンス・配信停止の取り込み): the operator's mailbox is read over
@@ -64,6 +65,13 @@ QString AddedLogPath(const QString& appDir);
 // read, and a mail is deleted (with the option) only after that: a failure half-way leaves the
 // rest for the next intake.
 Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Account& account);
+
+// What the window calls: Run, or what a test put in its place (the window's tests have no
+// mailbox to read). setRunner returns the one it replaces; nullptr puts Run back.
+using Runner = std::function<Outcome(const QString& appDir, const bulk::BulkSettings& options,
+                                     const Account& account)>;
+Runner setRunner(Runner runner);
+Outcome Read(const QString& appDir, const bulk::BulkSettings& options, const Account& account);
 
 // A refusal during the SMTP session of a run, as the run saw it.
 struct Refusal

@@ -692,7 +692,6 @@ RunLock::RunLock(std::unique_ptr<QLockFile> file) : m_file(std::move(file)) {}
 
 RunLock::~RunLock() = default;
 
-
 // --- Returned mail ---------------------------------------------------------------------------
 
 namespace {
@@ -784,8 +783,8 @@ bool Journal::rememberIntake(const QString& account, const QByteArray& uid,
 }
 
 std::optional<int> Journal::countSoftBounce(const QByteArray& addressKey, const QString& address,
-                                            qint64 run, const QString& status,
-                                            const QDateTime& now, QString* reason)
+                                            qint64 run, const QString& status, const QDateTime& now,
+                                            QString* reason)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     const QString key = QString::fromUtf8(addressKey);

@@ -33,7 +33,7 @@ void frmBulkSet::buildIntakePage()
         QStringLiteral("「設定」のPOP3サーバーとアカウントから取り込む(&J)"), Frame5);
     optIntakeSettings->setObjectName(QStringLiteral("optIntakeSettings"));
     placeTwips(optIntakeSettings, 120, 300, 9480, 270);
-    optIntakeOwn = new QRadioButton(QStringLiteral("専用のアカウントから取り込む(&W)"), Frame5);
+    optIntakeOwn = new QRadioButton(QStringLiteral("専用のアカウントから取り込む(&G)"), Frame5);
     optIntakeOwn->setObjectName(QStringLiteral("optIntakeOwn"));
     placeTwips(optIntakeOwn, 120, 600, 9480, 270);
 
@@ -127,11 +127,10 @@ void frmBulkSet::SetIntakeEnabled()
 void frmBulkSet::ShowIntakeState()
 {
     bulk::BulkSettings s;
-    s.intakeServer = optIntakeOwn->isChecked() ? compose::TrimSpaces(txtIntakeServer->text())
-                                               : QString();
+    s.intakeServer =
+        optIntakeOwn->isChecked() ? compose::TrimSpaces(txtIntakeServer->text()) : QString();
     s.intakeUser = compose::TrimSpaces(txtIntakeUser->text());
-    const std::optional<intake::Account> account =
-        intake::AccountFor(s, aMain_sMail::Settings);
+    const std::optional<intake::Account> account = intake::AccountFor(s, aMain_sMail::Settings);
     QString text;
     bool off = true;
     if (!chkSuppress->isChecked())
@@ -143,8 +142,8 @@ void frmBulkSet::ShowIntakeState()
     else {
         off = false;
         text = QStringLiteral("取り込み先：%1 のユーザー %2")
-                   .arg(account->server, account->user.isEmpty() ? QStringLiteral("（未入力）")
-                                                                 : account->user);
+                   .arg(account->server,
+                        account->user.isEmpty() ? QStringLiteral("（未入力）") : account->user);
     }
     lblIntakeState->setText(text);
     shell::setForeground(lblIntakeState, off ? Qt::red : palette().color(QPalette::WindowText));

@@ -272,9 +272,9 @@ void WriteForm::buildMenus()
     };
     mnFile = addMenu("mnFile", QStringLiteral("ファイル(&F)"));
     nmFile_End = addItem(mnFile, "nmFile_End", QStringLiteral("終了(&Q)"));
-    mnFile_Results = addItem(mnFile, "mnFile_Results", QStringLiteral("配信結果(&L)..."));
     mnFile_Intake =
         addItem(mnFile, "mnFile_Intake", QStringLiteral("バウンス・配信停止の取り込み(&I)"));
+    mnFile_Results = addItem(mnFile, "mnFile_Results", QStringLiteral("配信結果(&L)..."));
     mnOptionMenu = addMenu("mnOptionMenu", QStringLiteral("設定(&O)"));
     mnOption = addItem(mnOptionMenu, "mnOption", QStringLiteral("設定(&O)"));
     mnOption_Timer = addItem(mnOptionMenu, "mnOption_Timer", QStringLiteral("タイマー配信(&T)"));

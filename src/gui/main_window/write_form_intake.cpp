@@ -42,7 +42,7 @@ intake::Outcome WriteForm::runIntake(const bulk::BulkSettings& options,
     const QString appDir = m_appDir;
     const intake::Outcome outcome =
         awaitTransport<intake::Outcome>([appDir, options, account](transport::MailTransport&) {
-            return intake::Run(appDir, options, account);
+            return intake::Read(appDir, options, account);
         });
     if (!isEnding()) {
         Label3->setText(before);
@@ -120,9 +120,9 @@ void WriteForm::noteRunOutcome(const QString& address, const transport::SendOutc
 {
     const QString domain = intake::DomainHealth::domainOf(address);
     const bool refused = !outcome.ok && outcome.replyCode >= 500;
-    const bounce::Verdict verdict = refused
-                                        ? bounce::classifyReply(outcome.replyCode, outcome.errorText)
-                                        : bounce::Verdict::Unknown;
+    const bounce::Verdict verdict =
+        refused ? bounce::classifyReply(outcome.replyCode, outcome.errorText)
+                : bounce::Verdict::Unknown;
     if (refused && verdict == bounce::Verdict::Hard)
         m_refusals.append({address, outcome.replyCode, outcome.errorText});
     // A mail lost to the connection says nothing about the domain.
@@ -171,8 +171,8 @@ void WriteForm::suppressRunRefusals(bool quiet)
     const QList<intake::Refusal> refusals = std::exchange(m_refusals, {});
     const QString appDir = m_appDir;
     const bulk::BulkSettings options = m_bulk->settings();
-    const intake::Outcome outcome = awaitTransport<intake::Outcome>(
-        [appDir, options, refusals](transport::MailTransport&) {
+    const intake::Outcome outcome =
+        awaitTransport<intake::Outcome>([appDir, options, refusals](transport::MailTransport&) {
             return intake::SuppressRefusals(appDir, options, refusals);
         });
     if (outcome.ok)

@@ -17,6 +17,11 @@ namespace bulk_testing {
 inline const QString kSuppressed =
     QStringLiteral("配信停止リストに登録されているため送信しませんでした");
 inline const QString kAlreadySent = QStringLiteral("同じ配信で送信済みのため送信しませんでした");
+// The error log's first line of a run with the suppression list on, when the intake before it
+// found nothing in the mailbox (an error-log line without an address).
+inline const QString kNothingTakenIn =
+    QStringLiteral("取り込み結果：バウンス 0件（配信停止リストに追加 0件）、配信停止依頼 0件、"
+                   "対象外 0件,");
 
 // A whole bulk.ini as the dialog saves it: every key, CR LF ends. Each line given replaces its
 // key's line in place; the others keep the dialog's proposals.

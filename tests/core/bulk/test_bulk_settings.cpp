@@ -201,7 +201,7 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QVERIFY(bytes.contains("\r\nPRECEDENCE=0\r\n"));
     QVERIFY(bytes.contains("\r\nDKIM=1\r\n"));
     QVERIFY(bytes.endsWith("\r\n"));
-    QCOMPARE(bytes.count("\r\n"), 12);
+    QCOMPARE(bytes.count("\r\n"), 17);
 
 #ifdef Q_OS_UNIX
     namespace fs = std::filesystem;

@@ -265,28 +265,37 @@ void TestSuppression::appendKeepsTheFile_data()
     // 配信停止 in code page 932.
     const QByteArray sjisComment("# \x94\x7A\x90\x4D\x92\xE2\x8E\x7E\r\n");
     QTest::newRow("code page 932, CR LF")
-        << sjisComment + "a@example.jp\r\n" << "new@example.jp"
-        << sjisComment + "a@example.jp\r\nnew@example.jp\r\n" << added;
-    QTest::newRow("code page 932, a Japanese domain in its own encoding")
-        << sjisComment + "a@example.jp\r\n" << QStringLiteral("x@例え.jp")
-        << sjisComment + "a@example.jp\r\nx@\x97\xE1\x82\xA6.jp\r\n" << added;
-    QTest::newRow("UTF-8 with its mark, LF, last line without its end")
-        << QByteArray("\xEF\xBB\xBF" "a@example.jp\nb@example.jp") << "new@example.jp"
-        << QByteArray("\xEF\xBB\xBF" "a@example.jp\nb@example.jp\nnew@example.jp\n") << added;
-    QTest::newRow("UTF-16 LE")
-        << QByteArray("\xFF\xFE" "a\0@\0b\0.\0j\0p\0\r\0\n\0", 18) << "c@d.jp"
-        << QByteArray("\xFF\xFE" "a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n\0", 34)
+        << sjisComment + "a@example.jp\r\n"
+        << "new@example.jp" << sjisComment + "a@example.jp\r\nnew@example.jp\r\n"
         << added;
+    QTest::newRow("code page 932, a Japanese domain in its own encoding")
+        << sjisComment + "a@example.jp\r\n"
+        << QStringLiteral("x@例え.jp") << sjisComment + "a@example.jp\r\nx@\x97\xE1\x82\xA6.jp\r\n"
+        << added;
+    QTest::newRow("UTF-8 with its mark, LF, last line without its end")
+        << QByteArray("\xEF\xBB\xBF"
+                      "a@example.jp\nb@example.jp")
+        << "new@example.jp"
+        << QByteArray("\xEF\xBB\xBF"
+                      "a@example.jp\nb@example.jp\nnew@example.jp\n")
+        << added;
+    QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE"
+                                             "a\0@\0b\0.\0j\0p\0\r\0\n\0",
+                                             18)
+                               << "c@d.jp"
+                               << QByteArray("\xFF\xFE"
+                                             "a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n\0",
+                                             34)
+                               << added;
     QTest::newRow("UTF-16 BE, no line end yet")
         << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p", 14) << "c@d.jp"
-        << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n", 34)
-        << added;
+        << QByteArray("\xFE\xFF\0a\0@\0b\0.\0j\0p\0\r\0\n\0c\0@\0d\0.\0j\0p\0\r\0\n", 34) << added;
     QTest::newRow("already listed, in another case")
         << QByteArray("Taro@Example.JP\r\n") << "taro@example.jp"
         << QByteArray("Taro@Example.JP\r\n") << listed;
     QTest::newRow("a character code page 932 lacks")
-        << sjisComment + "a@example.jp\r\n" << QStringLiteral("\U0001F600@example.jp")
-        << QByteArray() << failed;
+        << sjisComment + "a@example.jp\r\n"
+        << QStringLiteral("\U0001F600@example.jp") << QByteArray() << failed;
     QTest::newRow("an unreadable list is not written to")
         << QByteArray("a@example.jp\r\n\xFF\xFF\xFF\r\n") << "new@example.jp" << QByteArray()
         << failed;

@@ -150,7 +150,7 @@ void TestJournal::rowsMoveOnlyForward()
                       "SELECT state || ' ' || started || ' ' || total || ' ' || subject FROM runs"),
              QStringList{QStringLiteral("cancelled 2026-05-01T09:30:00 3 件名")});
     QCOMPARE(fileRows(path, "PRAGMA journal_mode"), QStringList{"wal"});
-    QCOMPARE(fileRows(path, "PRAGMA user_version"), QStringList{"1"});
+    QCOMPARE(fileRows(path, "PRAGMA user_version"), QStringList{"2"});
 }
 
 void TestJournal::pruneKeepsRecentAndRunningRuns()

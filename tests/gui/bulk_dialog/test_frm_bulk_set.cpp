@@ -10,6 +10,7 @@
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,6 +21,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -144,10 +147,11 @@ void TestFrmBulkSet::controlsAndTabOrder()
     dialog.chkSuppress->setChecked(true);
     dialog.chkDkim->setChecked(true);
     const QStringList expected = {
-        "txtUnsubMailto",  "txtUnsubUrl",     "chkPrecedence", "chkAutoSubmitted", "chkSuppress",
-        "txtSuppressPath", "cmdSuppressPath", "chkOncePerRun", "chkDkim",          "txtDkimDomain",
-        "txtDkimSelector", "txtDkimKey",      "cmdDkimKey",    "txtDnsName",       "txtDnsValue",
-        "CancelCommand",   "OkCommand",       "txtUnsubMailto"};
+        "txtUnsubMailto", "txtUnsubUrl",         "chkPrecedence",   "chkAutoSubmitted",
+        "chkSuppress",    "txtSuppressPath",     "cmdSuppressPath", "chkOncePerRun",
+        "chkDkim",        "txtDkimDomain",       "txtDkimSelector", "txtDkimKey",
+        "cmdDkimKey",     "txtDnsName",          "txtDnsValue",     "CancelCommand",
+        "OkCommand",      "qt_tabwidget_tabbar", "txtUnsubMailto"};
     QStringList seen{QApplication::focusWidget()->objectName()};
     for (qsizetype i = 1; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -188,6 +192,34 @@ void TestFrmBulkSet::accessKeysMoveFocus()
     // Switched off by its key, the suppression list's box goes grey.
     QVERIFY(!dialog.txtSuppressPath->isEnabled());
     QVERIFY(!dialog.txtDkimKey->isEnabled());
+
+    // The intake's tab by its key, and its own account's boxes by theirs.
+    QTest::keyClick(&dialog, Qt::Key_2, Qt::AltModifier);
+    QTRY_COMPARE(dialog.tabOptions->currentWidget(), dialog.pagIntake);
+    QTest::keyClick(&dialog, Qt::Key_G, Qt::AltModifier);
+    QTRY_VERIFY(dialog.optIntakeOwn->isChecked());
+    QTest::keyClick(&dialog, Qt::Key_V, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), dialog.txtIntakeServer);
+
+    // No key is taken twice anywhere in the dialog, on any tab.
+    QStringList texts;
+    for (const QAbstractButton* b : dialog.findChildren<QAbstractButton*>())
+        texts << b->text();
+    for (const QLabel* l : dialog.findChildren<QLabel*>())
+        texts << l->text();
+    for (int i = 0; i < dialog.tabOptions->count(); ++i)
+        texts << dialog.tabOptions->tabText(i);
+    QMap<QChar, QString> keyOwners;
+    for (const QString& text : texts) {
+        const qsizetype amp = text.indexOf(QLatin1Char('&'));
+        if (amp < 0 || amp + 1 >= text.size())
+            continue;
+        const QChar key = text.at(amp + 1).toUpper();
+        QVERIFY2(
+            !keyOwners.contains(key),
+            qPrintable(QStringLiteral("%1: %2 / %3").arg(key).arg(keyOwners.value(key), text)));
+        keyOwners.insert(key, text);
+    }
 }
 
 void TestFrmBulkSet::missingFileShowsWhatSavingSwitchesOn()

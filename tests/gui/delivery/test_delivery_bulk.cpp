@@ -51,7 +51,9 @@ private slots:
         Harness h(withLogsAndNotices);
         h.app.write("csv/stop.csv", "\xEF\xBB\xBFstop@example.jp\r\nhanako@例え.jp\r\n");
         writeBulkIni(h, "SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/stop.csv\r\n");
-        h.transport->setSendOutcome("reject@example.jp", failedSend("550 5.1.1 User unknown"));
+        transport::SendOutcome unknownUser = failedSend("550 5.1.1 User unknown");
+        unknownUser.replyCode = 550;
+        h.transport->setSendOutcome("reject@example.jp", unknownUser);
         h.transport->setSendOutcome("lost@example.jp",
                                     failedSend("タイムアウトしました。届いている可能性があります。",
                                                FailureClass::Connection, true));
@@ -87,6 +89,7 @@ private slots:
         QCOMPARE(h.logLines("log/send.log"), QStringList({"a@example.jp," + kStamp}));
         QCOMPARE(h.logLines("log/error.log"),
                  QStringList({
+                     bulk_testing::kNothingTakenIn + "," + kStamp,
                      kSuppressed + ",stop@EXAMPLE.JP," + kStamp,
                      kSuppressed + ",Stop@example.jp," + kStamp,
                      kSuppressed + ",hanako@XN--R8JZ45G.jp," + kStamp,
@@ -97,6 +100,15 @@ private slots:
                      kAlreadySent + ",lost@example.jp," + kStamp,
                      kSuppressed + ",stop@example.jp," + kStamp,
                  }));
+        // The mailbox was read once before the run, from the settings' account; the unknown
+        // user the server refused went on the list at the run's end, in the list's encoding.
+        QCOMPARE(h.intakeScript->calls.size(), 1);
+        QCOMPARE(h.intakeScript->calls.first().server, QString("pop.example.jp"));
+        QCOMPARE(h.app.read("csv/stop.csv"), QByteArray("\xEF\xBB\xBF"
+                                                        "stop@example.jp\r\nhanako@例え.jp\r\n"
+                                                        "reject@example.jp\r\n"));
+        QCOMPARE(h.logLines("log/suppression_added.log"),
+                 QStringList{kStamp + ",reject@example.jp,配信中に拒否 550 5.1.1"});
     }
 
     void repeatsGoOutWhenSwitchedOff()

@@ -119,6 +119,7 @@ private slots:
                      .arg(sent.size())
                      .arg(failed);
         if (!suppressed.isEmpty()) {
+            errorLines.prepend(bulk_testing::kNothingTakenIn + "," + kStamp);
             h.app.write("csv/stop.csv", suppressed.join("\r\n").toLatin1());
             h.app.write("ini/bulk.ini",
                         bulk_testing::completeBulkIni("SUPPRESS=1\nSUPPRESSPATH=" +
