@@ -37,6 +37,8 @@ const TextKey kTextKeys[] = {
 
 // The one number; optional, since files written before it existed lack it.
 constexpr char kJournalDaysKey[] = "JOURNALDAYS";
+// The pacing rules; optional for the same reason.
+constexpr char kPacingKey[] = "PACING";
 
 const SwitchKey kSwitchKeys[] = {
     {"PRECEDENCE", &BulkSettings::precedenceBulk},
@@ -120,7 +122,8 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
             if (key == QLatin1String(k.key))
                 switchKey = &k;
         const bool daysKey = key == QLatin1String(kJournalDaysKey);
-        if (!textKey && !switchKey && !daysKey) {
+        const bool pacingKey = key == QLatin1String(kPacingKey);
+        if (!textKey && !switchKey && !daysKey && !pacingKey) {
             problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
                         .arg(number)
                         .arg(key));
@@ -154,6 +157,16 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
                 continue;
             }
             s.journalDays = days;
+            continue;
+        }
+        if (pacingKey) {
+            QString why;
+            const std::optional<QList<pacing::PaceRule>> rules = pacing::parseRules(value, &why);
+            if (!rules) {
+                problem(QStringLiteral("%1行目: 「%2」の%3").arg(number).arg(key, why));
+                continue;
+            }
+            s.paceRules = *rules;
             continue;
         }
         const QString number01 = value.trimmed();
@@ -251,6 +264,18 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
         content += QByteArray(k.key) + (settings.*k.field ? "=1\r\n" : "=0\r\n");
     content +=
         QByteArray(kJournalDaysKey) + '=' + QByteArray::number(settings.journalDays) + "\r\n";
+    // Only rules that read back are written: a file the next run refuses would stop it.
+    QString why;
+    const qsizetype bad = pacing::findBadRule(settings.paceRules, &why);
+    if (bad >= 0) {
+        return fail(BulkSaveError{QStringLiteral("送信ペースの%1行目: %2\n"
+                                                 "配信オプションは保存されていません。")
+                                      .arg(bad + 1)
+                                      .arg(why),
+                                  QString::fromLatin1(kPacingKey)});
+    }
+    content += QByteArray(kPacingKey) + '=' + pacing::formatRules(settings.paceRules).toUtf8() +
+               "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/pacing/pacer.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +35,9 @@ struct BulkSettings
     // JOURNALDAYS: runs of the delivery journal older than this many days are dropped at the
     // start of a run. Files written before the key existed lack it and mean the default.
     int journalDays = kDefaultJournalDays;
+    // PACING: the per-domain gaps and hourly budgets of a run ("docomo.ne.jp,3,600;..."). Files
+    // written before the key existed lack it and mean no rules: the run goes as before.
+    QList<pacing::PaceRule> paceRules;
 
     bool operator==(const BulkSettings&) const = default;
 };
@@ -61,8 +66,9 @@ struct LoadedBulkSettings
 // allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
 // passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
 // repeated key, a switch of another value, a control character in a value, a last line without
-// its line end or a missing key (JOURNALDAYS, added later, may be missing) make it Unreadable: the
-// options protect recipients, so a file read in part must never count as options switched off.
+// its line end, a bad PACING rule or a missing key (JOURNALDAYS and PACING, added later, may be
+// missing) make it Unreadable: the options protect recipients, so a file read in part must
+// never count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
 // The message for a file that exists but could not be read, naming it and the reason and
@@ -76,7 +82,8 @@ struct BulkSaveError
 };
 
 // Writes every key, with the same atomic, owner-only replacement as the settings file. A value
-// holding a control character (a line break would split it into two keys) refuses the save.
+// holding a control character (a line break would split it into two keys) or pacing rules that
+// would not read back refuse the save.
 // False on failure, with the error in *error.
 bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkSaveError* error);
 
