@@ -257,8 +257,9 @@ qint64 Pacer::dueAtMs(DomainState& s, qint64 nowMs)
     // A clock set back must not hold a domain for the hour it went back.
     if (s.lastSentMs > nowMs)
         s.lastSentMs = nowMs;
-    for (qint64& at : s.recentMs)
-        at = std::min(at, nowMs);
+    // The times are in order, so only the last ones can lie ahead.
+    for (auto it = s.recentMs.rbegin(); it != s.recentMs.rend() && *it > nowMs; ++it)
+        *it = nowMs;
     qint64 due = s.pausedUntilMs;
     if (s.gapMs > 0 && s.sentBefore)
         due = std::max(due, s.lastSentMs + s.gapMs);
