@@ -109,8 +109,8 @@ void wholeListInChild(const char* name, const QString& rules, qint64 listSize, b
             if (read == listSize)
                 return std::nullopt;
             ++read;
-            return Pacer::Entry{read, address(read, sorted ? read <= listSize / 5 * 3
-                                                                  : read % 5 < 3)};
+            return Pacer::Entry{read,
+                                address(read, sorted ? read <= listSize / 5 * 3 : read % 5 < 3)};
         },
         listSize * 4);
     std::printf("  %-28s peak %7ld KiB, most held %7lld, %5.2f µs a tick (longest %6.0f µs), "

@@ -1,5 +1,6 @@
 #include "core/bulk/bulk_settings.h"
 
+#include "core/pacing/pacer.h"
 #include "core/platform/owner_only_file.h"
 #include "core/platform/text_files.h"
 #include "core/transport/mail_address.h"
@@ -274,8 +275,8 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
                                       .arg(why),
                                   QString::fromLatin1(kPacingKey)});
     }
-    content += QByteArray(kPacingKey) + '=' + pacing::formatRules(settings.paceRules).toUtf8() +
-               "\r\n";
+    content +=
+        QByteArray(kPacingKey) + '=' + pacing::formatRules(settings.paceRules).toUtf8() + "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "core/pacing/pacer.h"
+#include "core/pacing/pace_rule.h"
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 

@@ -63,7 +63,7 @@ QList<PaceRule> carrierPresets()
 {
     // One mail every 3 seconds at most (20 a minute, under half of the 50 a minute that
     // senders' guides give as the ceiling) and 600 an hour (10 a minute on average).
-    const char* const domains[] = {"docomo.ne.jp",   "ezweb.ne.jp",    "au.com",
+    const char* const domains[] = {"docomo.ne.jp",   "ezweb.ne.jp",   "au.com",
                                    "softbank.ne.jp", "i.softbank.jp", "ymobile.ne.jp"};
     QList<PaceRule> rules;
     for (const char* domain : domains)
@@ -115,11 +115,14 @@ qsizetype findBadRule(const QList<PaceRule>& rules, QString* problem)
         if (!pattern)
             return bad(i, why);
         if (rule.gapSeconds < 0 || rule.gapSeconds > kMaxGapSeconds)
-            return bad(i, QStringLiteral("最小間隔（秒）は 0 から %1 までです。").arg(kMaxGapSeconds));
+            return bad(i,
+                       QStringLiteral("最小間隔（秒）は 0 から %1 までです。").arg(kMaxGapSeconds));
         if (rule.perHour < 0 || rule.perHour > kMaxPerHour)
-            return bad(i, QStringLiteral("1時間の上限（通）は 0 から %1 までです。").arg(kMaxPerHour));
+            return bad(i,
+                       QStringLiteral("1時間の上限（通）は 0 から %1 までです。").arg(kMaxPerHour));
         if (seen.contains(*pattern))
-            return bad(i, QStringLiteral("宛先ドメイン「%1」が２度書かれています。").arg(rule.pattern));
+            return bad(
+                i, QStringLiteral("宛先ドメイン「%1」が２度書かれています。").arg(rule.pattern));
         seen.insert(*pattern);
     }
     return -1;
@@ -164,7 +167,10 @@ QString formatRules(const QList<PaceRule>& rules)
 {
     QStringList texts;
     for (const PaceRule& rule : rules)
-        texts << QStringLiteral("%1,%2,%3").arg(rule.pattern.trimmed()).arg(rule.gapSeconds).arg(rule.perHour);
+        texts << QStringLiteral("%1,%2,%3")
+                     .arg(rule.pattern.trimmed())
+                     .arg(rule.gapSeconds)
+                     .arg(rule.perHour);
     return texts.join(QLatin1Char(';'));
 }
 
@@ -201,6 +207,40 @@ QString backoffLogText(const QString& domain, const QDateTime& until)
 {
     return QStringLiteral("宛先ドメイン %1 の受け付けが制限されたため、%2まで送信を控えます")
         .arg(domain, until.toLocalTime().toString(QStringLiteral("HH:mm")));
+}
+
+void Pacer::Queue::push_back(qint64 value)
+{
+    if (!m_items)
+        m_items = std::make_unique<std::deque<qint64>>();
+    m_items->push_back(value);
+}
+
+void Pacer::Queue::pop_front()
+{
+    m_items->pop_front();
+    if (m_items->empty())
+        m_items.reset();
+}
+
+bool Pacer::Queue::insertSorted(qint64 value)
+{
+    if (!m_items)
+        m_items = std::make_unique<std::deque<qint64>>();
+    const auto at = std::lower_bound(m_items->begin(), m_items->end(), value);
+    if (at != m_items->end() && *at == value)
+        return false;
+    m_items->insert(at, value);
+    return true;
+}
+
+void Pacer::Queue::clampTo(qint64 limit)
+{
+    if (!m_items)
+        return;
+    // In order, so only the last values can lie beyond.
+    for (auto it = m_items->rbegin(); it != m_items->rend() && *it > limit; ++it)
+        *it = limit;
 }
 
 Pacer::Pacer(QList<PaceRule> rules) : m_rules(std::move(rules))
@@ -257,9 +297,7 @@ qint64 Pacer::dueAtMs(DomainState& s, qint64 nowMs)
     // A clock set back must not hold a domain for the hour it went back.
     if (s.lastSentMs > nowMs)
         s.lastSentMs = nowMs;
-    // The times are in order, so only the last ones can lie ahead.
-    for (auto it = s.recentMs.rbegin(); it != s.recentMs.rend() && *it > nowMs; ++it)
-        *it = nowMs;
+    s.recentMs.clampTo(nowMs);
     qint64 due = s.pausedUntilMs;
     if (s.gapMs > 0 && s.sentBefore)
         due = std::max(due, s.lastSentMs + s.gapMs);
@@ -267,13 +305,12 @@ qint64 Pacer::dueAtMs(DomainState& s, qint64 nowMs)
         while (!s.recentMs.empty() && s.recentMs.front() <= nowMs - kHourMs)
             s.recentMs.pop_front();
         if (qsizetype(s.recentMs.size()) >= s.perHour)
-            due = std::max(due, s.recentMs[s.recentMs.size() - size_t(s.perHour)] + kHourMs);
+            due = std::max(due, s.recentMs.at(s.recentMs.size() - size_t(s.perHour)) + kHourMs);
     }
     return due;
 }
 
-Pacer::Pick Pacer::next(const QDateTime& now,
-                        const std::function<std::optional<Entry>()>& source)
+Pacer::Pick Pacer::next(const QDateTime& now, const std::function<std::optional<Entry>()>& source)
 {
     const qint64 nowMs = now.toMSecsSinceEpoch();
     // A held entry comes before every entry still in the list: the first due one goes first.
@@ -377,12 +414,11 @@ bool Pacer::holdAgain(qint64 seq, const QString& domain)
     if (id < 0 || !m_states[size_t(id)].ruled)
         return false;
     DomainState& s = m_states[size_t(id)];
-    const auto at = std::lower_bound(s.held.begin(), s.held.end(), seq);
-    if (at != s.held.end() && *at == seq)
+    const bool wasEmpty = s.held.empty();
+    if (!s.held.insertSorted(seq))
         return true;
-    if (s.held.empty())
+    if (wasEmpty)
         m_holding.push_back(id);
-    s.held.insert(at, seq);
     ++m_held;
     return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/pacing/pace_rule.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QList>
@@ -7,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -19,18 +22,6 @@ namespace pacing {
 // The largest values a rule may hold: a day between two mails, a million mails an hour.
 inline constexpr int kMaxGapSeconds = 86400;
 inline constexpr int kMaxPerHour = 1000000;
-
-// pattern: a domain ("docomo.ne.jp", matching that domain only), "*." and a domain
-// ("*.ne.jp", matching every domain below ne.jp but not ne.jp itself) or "*" (every domain).
-// A Japanese domain may be written either way ("例え.jp" or "xn--r8jz45g.jp"); case does not
-// matter. 0 in gapSeconds or perHour means no limit of that kind.
-struct PaceRule
-{
-    QString pattern;
-    int gapSeconds = 0;
-    int perHour = 0;
-    bool operator==(const PaceRule&) const = default;
-};
 
 // Rows for the mail domains of the mobile carriers, with cautious values (docs/pacing.md says
 // why): docomo, au (two domains), SoftBank and Y!mobile (three).
@@ -139,6 +130,26 @@ public:
     qint64 heldCount() const { return m_held; }
 
 private:
+    // A queue of times or list positions, in order, that takes no memory while it is empty: a
+    // "*" rule gives every domain of a list a state, and most never hold anything.
+    class Queue
+    {
+    public:
+        bool empty() const { return !m_items || m_items->empty(); }
+        size_t size() const { return m_items ? m_items->size() : 0; }
+        qint64 front() const { return m_items->front(); }
+        qint64 at(size_t i) const { return (*m_items)[i]; }
+        void push_back(qint64 value);
+        void pop_front();
+        // Puts value at its place in the order; false when it is there already.
+        bool insertSorted(qint64 value);
+        // Values beyond limit become limit (the order stays).
+        void clampTo(qint64 limit);
+
+    private:
+        std::unique_ptr<std::deque<qint64>> m_items;
+    };
+
     struct DomainState
     {
         QString name;
@@ -148,10 +159,10 @@ private:
         bool blocked = false;
         qint64 lastSentMs = 0;
         bool sentBefore = false;
-        std::deque<qint64> recentMs; // the last perHour sends within the hour, oldest first
+        Queue recentMs; // the last perHour sends within the hour, oldest first
         int backoffSteps = 0;
         qint64 pausedUntilMs = 0;
-        std::deque<qint64> held; // list positions, in list order
+        Queue held; // list positions, in list order
     };
 
     const PaceRule* ruleFor(const QString& domain) const;

@@ -215,10 +215,10 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QVERIFY(bytes.contains("\r\nPRECEDENCE=0\r\n"));
     QVERIFY(bytes.contains("\r\nDKIM=1\r\n"));
     QVERIFY(bytes.endsWith("\r\n"));
-    QVERIFY2(bytes.contains(
-                 QStringLiteral("\r\nPACING=docomo.ne.jp,3,600;*.ne.jp,1,0;例え.jp,0,100\r\n")
-                     .toUtf8()),
-             bytes.constData());
+    QVERIFY2(
+        bytes.contains(
+            QStringLiteral("\r\nPACING=docomo.ne.jp,3,600;*.ne.jp,1,0;例え.jp,0,100\r\n").toUtf8()),
+        bytes.constData());
     QCOMPARE(bytes.count("\r\n"), 13);
 
 #ifdef Q_OS_UNIX

@@ -53,18 +53,12 @@ QString runScript(const QString& rules, const QStringList& list, const QString& 
             pacer.noteSent(p.domain, now);
             seen << QStringLiteral("S%1").arg(p.seq);
             break;
-        case Pacer::Pick::Blocked:
-            seen << QStringLiteral("B%1").arg(p.seq);
-            break;
+        case Pacer::Pick::Blocked: seen << QStringLiteral("B%1").arg(p.seq); break;
         case Pacer::Pick::Wait:
             seen << QStringLiteral("W%1@%2").arg(p.domain, seconds(p.waitUntil));
             break;
-        case Pacer::Pick::Done:
-            seen << QStringLiteral("D");
-            break;
-        case Pacer::Pick::Again:
-            seen << QStringLiteral("A");
-            break;
+        case Pacer::Pick::Done: seen << QStringLiteral("D"); break;
+        case Pacer::Pick::Again: seen << QStringLiteral("A"); break;
         }
     };
     for (const QString& step : script.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -122,7 +116,7 @@ void TestPacing::handsOutTheListInPacedOrder_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("expected");
 
-    const QStringList mixed = {"a@docomo.ne.jp", "b@x.jp", "c@docomo.ne.jp",
+    const QStringList mixed = {"a@docomo.ne.jp", "b@x.jp",         "c@docomo.ne.jp",
                                "d@x.jp",         "e@docomo.ne.jp", "f@y.jp"};
     QTest::newRow("no rules: the list as it is, a throttle changes nothing")
         << QString() << QStringList{"a@docomo.ne.jp", "no at sign", "c@docomo.ne.jp", "d@例え.jp"}
@@ -139,9 +133,9 @@ void TestPacing::handsOutTheListInPacedOrder_data()
         << "S1 S2 S4 Wdocomo.ne.jp@3600 S3 Wdocomo.ne.jp@3610 S5 D";
     QTest::newRow("the most specific pattern; case and IDN forms meet")
         << "*.ne.jp,10,0;docomo.ne.jp,0,0;*.softbank.ne.jp,0,0;例え.jp,5,0"
-        << QStringList{"a@docomo.ne.jp", "b@Docomo.NE.jp", "c@ezweb.ne.jp", "d@EZWEB.ne.jp",
-                       "e@ne.jp", "f@mail.softbank.ne.jp", "g@mail.softbank.ne.jp", "h@例え.jp",
-                       "i@XN--R8JZ45G.jp"}
+        << QStringList{"a@docomo.ne.jp",        "b@Docomo.NE.jp", "c@ezweb.ne.jp",
+                       "d@EZWEB.ne.jp",         "e@ne.jp",        "f@mail.softbank.ne.jp",
+                       "g@mail.softbank.ne.jp", "h@例え.jp",      "i@XN--R8JZ45G.jp"}
         << "n@0*8/0 n@5*2/0 n@10*2/0"
         << "S1 S2 S3 S5 S6 S7 S8 Wxn--r8jz45g.jp@5 S9 Wezweb.ne.jp@10 S4 D";
     QTest::newRow("a paused domain waits, its throttled mail goes first afterwards")
@@ -155,9 +149,8 @@ void TestPacing::handsOutTheListInPacedOrder_data()
         << "Pa.jp@900 Pa.jp@2700 Pa.jp@6300 Pa.jp@13500 Pa.jp@27900 Pa.jp@42300 Pb.jp@43200 "
            "Pa.jp@43200";
     QTest::newRow("blocked for the run: held and later entries come back blocked")
-        << "docomo.ne.jp,5,0"
-        << QStringList{"a@docomo.ne.jp", "b@docomo.ne.jp", "c@x.jp", "d@docomo.ne.jp",
-                       "e@gmail.com", "f@gmail.com"}
+        << "docomo.ne.jp,5,0" << QStringList{"a@docomo.ne.jp", "b@docomo.ne.jp", "c@x.jp",
+                                             "d@docomo.ne.jp", "e@gmail.com",    "f@gmail.com"}
         << "n@0*2/1 b:docomo.ne.jp n@1*2/0 b:GMAIL.com. n@1*3/0"
         << "S1 S3 B2 B4 B5 B6 D";
     // A list sorted by domain: the held run is read a share at a time.
@@ -187,8 +180,7 @@ void TestPacing::readsAndWritesRules_data()
     QTest::newRow("two rules, blanks around fields")
         << "docomo.ne.jp,3,600; *.ne.jp , 1 , 0" << 2 << "";
     QTest::newRow("every domain and a Japanese one") << "*,0,0;例え.jp,2,10" << 2 << "";
-    QTest::newRow("the carriers' rows") << pacing::formatRules(pacing::carrierPresets()) << 6
-                                        << "";
+    QTest::newRow("the carriers' rows") << pacing::formatRules(pacing::carrierPresets()) << 6 << "";
     QTest::newRow("an empty rule at the end")
         << "docomo.ne.jp,3,600;" << -1 << "2番目の規則「」: 「宛先ドメイン,最小間隔（秒）";
     QTest::newRow("four fields") << "docomo.ne.jp,3,600,1" << -1 << "３つを「,」で区切って";
