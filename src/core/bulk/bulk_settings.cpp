@@ -1,5 +1,6 @@
 #include "core/bulk/bulk_settings.h"
 
+#include "core/pacing/pacer.h"
 #include "core/platform/owner_only_file.h"
 #include "core/platform/text_files.h"
 #include "core/transport/mail_address.h"
@@ -57,6 +58,8 @@ const NumberKey kNumberKeys[] = {
     {"SOFTLIMIT", &BulkSettings::softBounceLimit, kMinSoftBounceLimit, kMaxSoftBounceLimit,
      u"回数"},
 };
+// The pacing rules; optional, since files written before it existed lack it.
+constexpr char kPacingKey[] = "PACING";
 
 const SwitchKey kSwitchKeys[] = {
     {"PRECEDENCE", &BulkSettings::precedenceBulk},
@@ -144,7 +147,8 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
         for (const NumberKey& k : kNumberKeys)
             if (key == QLatin1String(k.key))
                 numberKey = &k;
-        if (!textKey && !switchKey && !numberKey) {
+        const bool pacingKey = key == QLatin1String(kPacingKey);
+        if (!textKey && !switchKey && !numberKey && !pacingKey) {
             problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
                         .arg(number)
                         .arg(key));
@@ -179,6 +183,16 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
                 continue;
             }
             s.*numberKey->field = n;
+            continue;
+        }
+        if (pacingKey) {
+            QString why;
+            const std::optional<QList<pacing::PaceRule>> rules = pacing::parseRules(value, &why);
+            if (!rules) {
+                problem(QStringLiteral("%1行目: 「%2」の%3").arg(number).arg(key, why));
+                continue;
+            }
+            s.paceRules = *rules;
             continue;
         }
         const QString number01 = value.trimmed();
@@ -276,6 +290,18 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
         content += QByteArray(k.key) + (settings.*k.field ? "=1\r\n" : "=0\r\n");
     for (const NumberKey& k : kNumberKeys)
         content += QByteArray(k.key) + '=' + QByteArray::number(settings.*k.field) + "\r\n";
+    // Only rules that read back are written: a file the next run refuses would stop it.
+    QString why;
+    const qsizetype bad = pacing::findBadRule(settings.paceRules, &why);
+    if (bad >= 0) {
+        return fail(BulkSaveError{QStringLiteral("送信ペースの%1行目: %2\n"
+                                                 "配信オプションは保存されていません。")
+                                      .arg(bad + 1)
+                                      .arg(why),
+                                  QString::fromLatin1(kPacingKey)});
+    }
+    content +=
+        QByteArray(kPacingKey) + '=' + pacing::formatRules(settings.paceRules).toUtf8() + "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/pacing/pace_rule.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -37,6 +40,9 @@ struct BulkSettings
     // JOURNALDAYS: runs of the delivery journal older than this many days are dropped at the
     // start of a run. Files written before the key existed lack it and mean the default.
     int journalDays = kDefaultJournalDays;
+    // PACING: the per-domain gaps and hourly budgets of a run ("docomo.ne.jp,3,600;..."). Files
+    // written before the key existed lack it and mean no rules: the run goes as before.
+    QList<pacing::PaceRule> paceRules;
 
     // The intake of bounces and unsubscribe requests. The POP3 account it reads: INTAKEPOP,
     // INTAKEUSER and INTAKEPAS (the password in plain text, like the settings file's, in a file
@@ -77,8 +83,9 @@ struct LoadedBulkSettings
 // allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
 // passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
 // repeated key, a switch of another value, a control character in a value, a last line without
-// its line end or a missing key (JOURNALDAYS, added later, may be missing) make it Unreadable: the
-// options protect recipients, so a file read in part must never count as options switched off.
+// its line end, a bad PACING rule or a missing key (JOURNALDAYS and PACING, added later, may be
+// missing) make it Unreadable: the options protect recipients, so a file read in part must
+// never count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
 // The message for a file that exists but could not be read, naming it and the reason and
@@ -92,7 +99,8 @@ struct BulkSaveError
 };
 
 // Writes every key, with the same atomic, owner-only replacement as the settings file. A value
-// holding a control character (a line break would split it into two keys) refuses the save.
+// holding a control character (a line break would split it into two keys) or pacing rules that
+// would not read back refuse the save.
 // False on failure, with the error in *error.
 bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkSaveError* error);
 

@@ -36,6 +36,9 @@ BulkSettings everythingSet()
     s.dkimSelector = QStringLiteral("kez2025");
     s.dkimKeyPath = QStringLiteral("/home/kez/ini/dkim=key.pem");
     s.journalDays = 30;
+    s.paceRules = {{QStringLiteral("docomo.ne.jp"), 3, 600},
+                   {QStringLiteral("*.ne.jp"), 1, 0},
+                   {QStringLiteral("例え.jp"), 0, 100}};
     return s;
 }
 
@@ -96,6 +99,8 @@ void TestBulkSettings::readsAFileEditedByHand()
     QVERIFY(loaded.settings.suppress && loaded.settings.precedenceBulk && !loaded.settings.dkim);
     // Written before the journal's key existed: the journal keeps its runs for the default.
     QCOMPARE(loaded.settings.journalDays, bulk::kDefaultJournalDays);
+    // And before the pacing rules: no domain is held, the run goes as it always went.
+    QVERIFY(loaded.settings.paceRules.isEmpty());
 }
 
 void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
@@ -135,6 +140,15 @@ void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
         << QStringLiteral("「DKIM」が２度") << url;
     QTest::newRow("journal days out of range") << 0 << good + "JOURNALDAYS=0\r\n"
                                                << QStringLiteral("1 から 36500 までの日数") << url;
+    QTest::newRow("a pacing rule without its hourly limit")
+        << 0 << good + "PACING=*.ne.jp,1,0;docomo.ne.jp,3\r\n"
+        << QStringLiteral("12行目: 「PACING」の2番目の規則「docomo.ne.jp,3」") << url;
+    QTest::newRow("a pacing domain twice")
+        << 0 << good + "PACING=docomo.ne.jp,3,600;DOCOMO.ne.jp,1,0\r\n"
+        << QStringLiteral("「DOCOMO.ne.jp」が２度") << url;
+    QTest::newRow("a pacing gap with a sign")
+        << 0 << good + "PACING=docomo.ne.jp,-3,600\r\n"
+        << QStringLiteral("最小間隔（秒）は 0 以上の整数") << url;
     QTest::newRow("a line without =")
         << 0 << with("DKIM=1", "DKIM") << QStringLiteral("11行目") << url;
     QTest::newRow("a folder") << 1 << QByteArray() << QStringLiteral("ファイルではありません")
@@ -201,7 +215,11 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QVERIFY(bytes.contains("\r\nPRECEDENCE=0\r\n"));
     QVERIFY(bytes.contains("\r\nDKIM=1\r\n"));
     QVERIFY(bytes.endsWith("\r\n"));
-    QCOMPARE(bytes.count("\r\n"), 17);
+    QVERIFY2(
+        bytes.contains(
+            QStringLiteral("\r\nPACING=docomo.ne.jp,3,600;*.ne.jp,1,0;例え.jp,0,100\r\n").toUtf8()),
+        bytes.constData());
+    QCOMPARE(bytes.count("\r\n"), 18);
 
 #ifdef Q_OS_UNIX
     namespace fs = std::filesystem;
@@ -227,6 +245,14 @@ void TestBulkSettings::saveRefusesControlCharacters()
     QVERIFY(!bulk::SaveBulkSettings(app.path(), s, &error));
     QCOMPARE(error.key, QStringLiteral("UNSUBURL"));
     QVERIFY2(error.message.contains(QStringLiteral("配信停止用URL")), qPrintable(error.message));
+    QCOMPARE(app.read(kIni), old);
+
+    // Rules the next run would refuse to read are not written either.
+    s = everythingSet();
+    s.paceRules.append({QStringLiteral("*.docomo.*"), 1, 0});
+    QVERIFY(!bulk::SaveBulkSettings(app.path(), s, &error));
+    QCOMPARE(error.key, QStringLiteral("PACING"));
+    QVERIFY2(error.message.contains(QStringLiteral("4行目")), qPrintable(error.message));
     QCOMPARE(app.read(kIni), old);
 }
 
