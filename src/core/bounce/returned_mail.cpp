@@ -425,6 +425,7 @@ ReturnedMail readReturnedMail(const QByteArray& rawMessage, const QString& mailt
     out.messageId = messageIdIn(utf8(g_mime_message_get_message_id(message.get())));
     const QString subject = utf8(g_mime_message_get_subject(message.get())).simplified();
     const QString from = header(mail, "From");
+    out.fromAddresses = addressesIn(from);
 
     Parts parts;
     collect(body, 0, &parts);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // Reading a mail that came back to the sender's mailbox: a delivery report, a bounce in plain
 // words, an unsubscribe request, an auto-reply, or something else.
@@ -29,6 +30,7 @@ struct ReturnedMail
     QString originalMessageId;         // "<...>" of the returned original, when found
     QString unsubscribeAddress;        // Unsubscribe: whose address to suppress
     QString messageId;                 // the returned mail's own Message-ID (for the log)
+    QStringList fromAddresses;         // the plain addresses of its From header
 };
 
 // mailtoTemplate: the unsubscribe mailto template as stored ("mailto:...{address}..."); empty

@@ -149,6 +149,15 @@ std::optional<journal::Journal::SentMail> matchMail(journal::Journal& journal,
     return std::nullopt;
 }
 
+bool fromOperator(const bounce::ReturnedMail& mail, const Account& account)
+{
+    const QString own = bulk::PlainAddress(account.ownAddress);
+    for (const QString& from : mail.fromAddresses)
+        if (!own.isEmpty() && from.compare(own, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
 bool isFailure(const bounce::FailedRecipient& recipient)
 {
     return recipient.verdict != bounce::Verdict::Unknown;
@@ -161,10 +170,11 @@ std::optional<Account> AccountFor(const bulk::BulkSettings& options,
 {
     if (!options.intakeServer.trimmed().isEmpty())
         return Account{options.intakeServer.trimmed(), options.intakeUser, options.intakePassword,
-                       false};
+                       false, settings.MAIL};
     if (settings.POP3.trimmed().isEmpty())
         return std::nullopt;
-    return Account{settings.POP3.trimmed(), settings.USERID, settings.IDPAS, settings.APOP != 0};
+    return Account{settings.POP3.trimmed(), settings.USERID, settings.IDPAS, settings.APOP != 0,
+                   settings.MAIL};
 }
 
 QString ResultText(const Counts& counts)
@@ -285,6 +295,8 @@ Outcome Run(const QString& appDir, const bulk::BulkSettings& options, const Acco
                 return stop(QString());
             break;
         case bounce::Kind::AutoReply:
+            if (fromOperator(mail, account))
+                break;
             deletable = true;
             ++outcome.counts.autoReplies;
             break;

@@ -23,6 +23,9 @@ struct Account
     QString user;
     QString password;
     bool apop = false;
+    // The operator's own address (the settings' MAIL): the start and end notices come back to
+    // this mailbox marked as generated, and are the operator's, not auto-replies to delete.
+    QString ownAddress;
     // The name the mails already read are remembered under: user and server, so that another
     // account's UIDLs never hide a mail.
     QString key() const { return user + QLatin1Char('@') + server; }
