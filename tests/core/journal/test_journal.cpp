@@ -2,10 +2,13 @@
 // rows allow, and what the file holds, read back with plain SQL on a connection of the test's
 // own.
 #include "fakes.h"
+#include "journal_test_db.h"
 
 #include "core/journal/journal.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -47,6 +50,8 @@ private slots:
     void pruneKeepsRecentAndRunningRuns();
     void refusesWhatItCannotWrite();
     void resumeQuestionText();
+    void softBouncesCountRunsInARow();
+    void firstVersionJournalKeepsItsRows();
 };
 
 void TestJournal::outcomeDecidesTheRow()
@@ -234,6 +239,67 @@ void TestJournal::resumeQuestionText()
     QCOMPARE(journal::resumeQuestion(run),
              QStringLiteral("前回の配信が途中で終わっています。\n開始：2026/03/04 05:06　"
                             "送信済み：1234件／全 100000件\n続きから配信しますか？"));
+}
+
+// Soft bounces count once per run and only in a row: a run that mailed the address without one
+// coming back was delivered, and starts the count afresh; a late report of an older run counts
+// for nothing.
+void TestJournal::softBouncesCountRunsInARow()
+{
+    TempAppDir app;
+    QString reason;
+    auto j = journal::Journal::open(app.path(), &reason);
+    QVERIFY2(j, qPrintable(reason));
+    const QDateTime now(QDate(2026, 5, 1), QTime(9, 30));
+    QList<qint64> runs;
+    // Runs 1 to 4 mail a@x.jp; run 5 mails someone else only; run 6 a@x.jp again.
+    for (int r = 1; r <= 6; ++r) {
+        journal::RunMessage message;
+        const QString address = r == 5 ? QStringLiteral("other@x.jp") : QStringLiteral("A@x.jp");
+        const auto id = j->beginRun(message, {{1, address}}, now, &reason);
+        QVERIFY2(id, qPrintable(reason));
+        QVERIFY(j->markSending(*id, 0, now, &reason));
+        QVERIFY(j->recordOutcome(*id, 0, MailState::Sent, {}, now, &reason,
+                                 QStringLiteral("<m%1@x.jp>").arg(r)));
+        runs << *id;
+    }
+    const struct
+    {
+        int run; // 1-based
+        int count;
+    } reports[] = {{1, 1}, {1, 1}, {2, 2}, {4, 1}, {3, 1}, {6, 2}};
+    for (const auto& r : reports) {
+        const std::optional<int> count = j->countSoftBounce("a@x.jp", QStringLiteral("a@x.jp"),
+                                                            runs[r.run - 1], "4.2.2", now, &reason);
+        QVERIFY2(count, qPrintable(reason));
+        QCOMPARE(*count, r.count);
+    }
+    // The matches a report finds: by Message-ID, and by address in any case.
+    QCOMPARE(j->sentMailById(QStringLiteral("<m3@x.jp>"), &reason)->run, runs[2]);
+    QCOMPARE(j->lastMailTo(QStringLiteral("a@X.JP"), &reason)->run, runs[5]);
+    QVERIFY(!j->lastMailTo(QStringLiteral("nobody@x.jp"), &reason) && reason.isEmpty());
+}
+
+// A journal written before the intake existed gains its columns and tables on the first open,
+// and its runs are found by address.
+void TestJournal::firstVersionJournalKeepsItsRows()
+{
+    TempAppDir app;
+    const QString path = journal::Journal::pathIn(app.path());
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    testing_support::runSql(
+        path, testing_support::kJournalSchema +
+                  QStringList{"INSERT INTO runs VALUES(1, '2026-01-01T00:00:00', NULL, 'l', 1, "
+                              "'m', 's', 'n', 'b', 100, 'finished', 1)",
+                              "INSERT INTO mails VALUES(1, 0, 1, 'old@x.jp', 'sent', NULL, NULL)"});
+    QString reason;
+    auto j = journal::Journal::open(app.path(), &reason);
+    QVERIFY2(j, qPrintable(reason));
+    const std::optional<journal::Journal::SentMail> old =
+        j->lastMailTo(QStringLiteral("old@x.jp"), &reason);
+    QVERIFY2(old && old->run == 1, qPrintable(reason));
+    j.reset();
+    QCOMPARE(fileRows(path, "PRAGMA user_version"), QStringList{"2"});
 }
 
 QTEST_GUILESS_MAIN(TestJournal)

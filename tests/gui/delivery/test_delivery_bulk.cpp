@@ -111,6 +111,46 @@ private slots:
                  QStringList{kStamp + ",reject@example.jp,配信中に拒否 550 5.1.1"});
     }
 
+    // A domain answering 5.7.1 (or a bare 550) mail after mail blocks the sender: after five in a
+    // row the run leaves it alone, its other addresses unsent, and goes on with the others. A
+    // refusal of another kind in between starts the count again; nothing goes on the list.
+    void blockingDomainIsLeftAlone()
+    {
+        Harness h([](aMain_sMail::SettingsRecord& s) { s.ERRLOG = 1; });
+        h.app.write("csv/stop.csv", "old@example.org\r\n");
+        writeBulkIni(h, "SUPPRESS=1\r\nSUPPRESSPATH=@APP@/csv/stop.csv\r\n");
+        QStringList blocked;
+        for (int i = 1; i <= 10; ++i)
+            blocked << QString("b%1@blk.jp").arg(i);
+        for (const QString& address : blocked) {
+            // b3 is refused as mailbox full: not a block, so the row starts afresh after it.
+            transport::SendOutcome refused =
+                failedSend(address == "b3@blk.jp"   ? "552 5.2.2 Mailbox full"
+                           : address == "b5@blk.jp" ? "550 Denied"
+                                                    : "550 5.7.1 Sender blocked");
+            refused.replyCode = address == "b3@blk.jp" ? 552 : 550;
+            h.transport->setSendOutcome(address, refused);
+        }
+        h.fillMessage();
+        h.useList(
+            (QStringList{"a1@ok.jp"} + blocked + QStringList{"a2@ok.jp"}).join("\r\n").toLatin1());
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
+
+        // b1, b2 and then b4 to b8 make the row of five; b9 and b10 are left.
+        const QStringList expected = QStringList{kOperator, "a1@ok.jp"} + blocked.mid(0, 8) +
+                                     QStringList{"a2@ok.jp", kOperator};
+        QCOMPARE(h.recipients(), expected);
+        const QStringList log = h.logLines("log/error.log");
+        QVERIFY2(log.filter("blk.jp から配信を拒否する応答が5通続いた").size() == 1,
+                 qPrintable(log.join('\n')));
+        for (const QString& left : blocked.mid(8))
+            QVERIFY(
+                log.contains(intake::BlockedAddressLogText("blk.jp") + "," + left + "," + kStamp));
+        QCOMPARE(h.form->Label3->text(), intake::BlockedDomainLabel("blk.jp"));
+        QCOMPARE(h.app.read("csv/stop.csv"), QByteArray("old@example.org\r\n"));
+    }
+
     void repeatsGoOutWhenSwitchedOff()
     {
         Harness h;
