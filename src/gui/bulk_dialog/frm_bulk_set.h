@@ -16,8 +16,8 @@ class QTabWidget;
 
 // The delivery options dialog (配信オプション): unsubscribe headers, bulk headers, the
 // suppression list and DKIM signing on its first tab, the intake of bounces and unsubscribe
-// requests on the next, the pace per destination domain on the third, saved to ini/bulk.ini. Modal; created anew for every opening, so it
-// always starts from the file.
+// requests on the next, the pace per destination domain on the third, saved to ini/bulk.ini. Modal;
+// created anew for every opening, so it always starts from the file.
 class frmBulkSet : public QDialog
 {
     Q_OBJECT

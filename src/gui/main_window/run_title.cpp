@@ -60,8 +60,8 @@ void RunTitle::show(qint64 intervalMs)
     const qint64 sent = m_estimate->sent();
     const qint64 total = m_estimate->total();
     if (m_waiting.isEmpty())
-        m_window->setWindowTitle(delivery::ProgressCaption(m_caption, sent, total,
-                                                           m_estimate->remainingMs(intervalMs)));
+        m_window->setWindowTitle(
+            delivery::ProgressCaption(m_caption, sent, total, m_estimate->remainingMs(intervalMs)));
     else
         m_window->setWindowTitle(delivery::ProgressCaption(m_caption, sent, total, std::nullopt) +
                                  QChar(0x3000) + m_waiting);

@@ -88,9 +88,8 @@ WriteForm::PaceNote WriteForm::notePaced(const journal::MailRow& row,
         m_pacer->noteDelivered(domain);
         return {};
     }
-    const bool slowDown =
-        pacing::isThrottleReply(outcome.replyCode, outcome.errorText) ||
-        (outcome.failure == FailureClass::Connection && !outcome.mayHaveArrived);
+    const bool slowDown = pacing::isThrottleReply(outcome.replyCode, outcome.errorText) ||
+                          (outcome.failure == FailureClass::Connection && !outcome.mayHaveArrived);
     if (!slowDown)
         return {};
     PaceNote note{domain, m_pacer->noteThrottled(domain, now), false};
@@ -107,10 +106,10 @@ void WriteForm::addressLookupFailed(qint64 seq, const QString& domain, const QSt
 {
     m_pacer->holdAgain(seq, domain);
     cmdSendPouse_Click();
-    platform::msgBox(this,
-                     QStringLiteral("配信記録ファイルを読み込めませんでした。配信を一時停止します。"
-                                    "\nファイル: %1\n理由: %2")
-                         .arg(m_journal ? m_journal->path() : journal::Journal::pathIn(m_appDir),
-                              reason),
-                     MsgIcon::Critical);
+    platform::msgBox(
+        this,
+        QStringLiteral("配信記録ファイルを読み込めませんでした。配信を一時停止します。"
+                       "\nファイル: %1\n理由: %2")
+            .arg(m_journal ? m_journal->path() : journal::Journal::pathIn(m_appDir), reason),
+        MsgIcon::Critical);
 }
