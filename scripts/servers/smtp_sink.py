@@ -2,7 +2,8 @@
 """An SMTP server that stores what it receives, for tests and for trying the program by hand.
 
 Every accepted message becomes two files in the store: NNNNNN.eml with the exact bytes of
-DATA (dot-unstuffed, CR LF kept) and NNNNNN.json with the envelope. Recipients whose local
+DATA (dot-unstuffed, CR LF kept) and NNNNNN.json with the envelope and the time it came
+(received_unix: seconds since the epoch, to the microsecond). Recipients whose local
 part matches --reject are refused with "550 5.1.1 User unknown". With --delay the reply to the
 final "." comes that many seconds after the mail is stored, as from a slow server: a client
 killed meanwhile has a stored mail it never heard about.
@@ -48,13 +49,16 @@ class StoringHandler:
         with self.lock:
             self.count += 1
             name = "%06d" % self.count
+        # The second of "received" is too coarse for a test of the pace between mails.
+        now = time.time()
         meta = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": envelope.rcpt_tos,
             "mail_options": envelope.mail_options,
             "rcpt_options": envelope.rcpt_options,
             "peer": list(session.peer) if session.peer else None,
-            "received": time.strftime("%Y-%m-%dT%H:%M:%S%z"),
+            "received": time.strftime("%Y-%m-%dT%H:%M:%S%z", time.localtime(now)),
+            "received_unix": now,
             "size": len(data),
         }
         # Write under temporary names and rename, so a reader never sees half a message.

@@ -635,6 +635,26 @@ std::optional<QList<MailRow>> Journal::mailRows(qint64 run, QString* reason)
     return rows;
 }
 
+std::optional<QString> Journal::addressOf(qint64 run, qint64 seq, QString* reason)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT address FROM mails WHERE run_id=? AND seq=?"));
+    query.addBindValue(run);
+    query.addBindValue(seq);
+    if (!query.exec()) {
+        *reason = sqlFailure(query.lastError());
+        return std::nullopt;
+    }
+    if (!query.next()) {
+        *reason = query.lastError().isValid()
+                      ? sqlFailure(query.lastError())
+                      : QStringLiteral("宛先の記録がありません（%1番目）").arg(seq + 1);
+        return std::nullopt;
+    }
+    return query.value(0).toString();
+}
+
 std::optional<QList<MailRow>> Journal::settleInFlight(qint64 run, QString* reason)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);

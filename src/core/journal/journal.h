@@ -155,6 +155,8 @@ public:
     // The newest run still 'running', if any.
     std::optional<InterruptedRun> interruptedRun(QString* reason);
     std::optional<QList<MailRow>> mailRows(qint64 run, QString* reason);
+    // The address of one mail of a run; nullopt when it cannot be read or has no row (*reason).
+    std::optional<QString> addressOf(qint64 run, qint64 seq, QString* reason);
     // Marks the in-flight rows 'uncertain' and noted; returns those not noted before, which
     // still owe their error-log line.
     std::optional<QList<MailRow>> settleInFlight(qint64 run, QString* reason);

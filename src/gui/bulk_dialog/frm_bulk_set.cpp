@@ -6,6 +6,7 @@
 #include "core/platform/text_files.h"
 #include "core/settings/a_main_smail.h"
 #include "core/text/trim.h"
+#include "gui/bulk_dialog/pace_rules_editor.h"
 #include "gui/platform/file_dialogs.h"
 #include "gui/platform/message_boxes.h"
 #include "gui/widgets/center_form.h"
@@ -24,6 +25,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableWidget>
+#include <QVBoxLayout>
 
 #include <optional>
 #include <utility>
@@ -108,6 +111,9 @@ void frmBulkSet::buildControls()
     pagIntake = new QWidget;
     pagIntake->setObjectName(QStringLiteral("pagIntake"));
     tabOptions->addTab(pagIntake, QStringLiteral("バウンス・配信停止の取り込み(&2)"));
+    pagPace = new QWidget;
+    pagPace->setObjectName(QStringLiteral("pagPace"));
+    tabOptions->addTab(pagPace, QStringLiteral("宛先ドメインごとの配信ペース(&3)"));
 
     // Unsubscribe.
     Frame1 = makeFrame(pagBasic, "Frame1", QStringLiteral("配信停止の案内 (List-Unsubscribe)"));
@@ -209,6 +215,7 @@ void frmBulkSet::buildControls()
         imeOff(edit);
 
     buildIntakePage();
+    buildPacePage();
 
     lblFileState = makeNote(this, "lblFileState", QString());
     placeTwips(lblFileState, 120, 8250, 6720, 540);
@@ -222,6 +229,16 @@ void frmBulkSet::buildControls()
                         txtDkimSelector, txtDkimKey, cmdDkimKey, txtDnsName, txtDnsValue,
                         cmdCopyDns, CancelCommand, OkCommand});
     txtUnsubMailto->setFocus();
+}
+
+void frmBulkSet::buildPacePage()
+{
+    Frame6 = makeFrame(pagPace, "Frame6", QStringLiteral("宛先ドメインごとの配信ペース"));
+    placeTwips(Frame6, 120, 120, 9720, 7440);
+    ctlPaceRules = new PaceRulesEditor(Frame6);
+    ctlPaceRules->setObjectName(QStringLiteral("ctlPaceRules"));
+    auto* layout = new QVBoxLayout(Frame6);
+    layout->addWidget(ctlPaceRules);
 }
 
 void frmBulkSet::Form_Load()
@@ -270,6 +287,7 @@ void frmBulkSet::Form_Load()
     txtDkimKey->setText(s.dkimKeyPath);
 
     loadIntake(s);
+    ctlPaceRules->setRules(s.paceRules);
 
     SetSuppressEnabled();
     SetDkimEnabled();
@@ -435,6 +453,13 @@ void frmBulkSet::OkCommand_Click()
 
     if (!takeIntake(s))
         return;
+    std::optional<QList<pacing::PaceRule>> rules = ctlPaceRules->rules(&problem);
+    if (!rules) {
+        // The editor made the bad row current; its table takes the focus.
+        tabOptions->setCurrentWidget(pagPace);
+        return refuse(problem, ctlPaceRules->tblPaceRules);
+    }
+    s.paceRules = std::move(*rules);
 
     // What the file held beyond the lines it could read is lost by a save.
     if (m_damaged &&

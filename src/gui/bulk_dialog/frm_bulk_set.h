@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class PaceRulesEditor;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -15,8 +16,8 @@ class QTabWidget;
 
 // The delivery options dialog (配信オプション): unsubscribe headers, bulk headers, the
 // suppression list and DKIM signing on its first tab, the intake of bounces and unsubscribe
-// requests on the next, saved to ini/bulk.ini. Modal; created anew for every opening, so it
-// always starts from the file.
+// requests on the next, the pace per destination domain on the third, saved to ini/bulk.ini. Modal;
+// created anew for every opening, so it always starts from the file.
 class frmBulkSet : public QDialog
 {
     Q_OBJECT
@@ -46,6 +47,7 @@ public:
     QTabWidget* tabOptions = nullptr;
     QWidget* pagBasic = nullptr;
     QWidget* pagIntake = nullptr;
+    QWidget* pagPace = nullptr;
 
     QGroupBox* Frame1 = nullptr;
     QLabel* lblUnsubMailto = nullptr;
@@ -95,6 +97,9 @@ public:
     QLabel* lblIntakeNote = nullptr;
     QLabel* lblIntakeState = nullptr;
 
+    QGroupBox* Frame6 = nullptr;
+    PaceRulesEditor* ctlPaceRules = nullptr;
+
     QLabel* lblFileState = nullptr;
     QPushButton* CancelCommand = nullptr;
     QPushButton* OkCommand = nullptr;
@@ -106,6 +111,7 @@ protected:
 private:
     void buildControls();
     void buildIntakePage();
+    void buildPacePage();
     void loadIntake(const bulk::BulkSettings& s);
     // The intake's boxes into s; false when one is refused (said, focus moved).
     bool takeIntake(bulk::BulkSettings& s);

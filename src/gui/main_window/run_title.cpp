@@ -27,6 +27,7 @@ void RunTitle::mailSent(qint64 sent, qint64 intervalMs)
     if (!m_estimate)
         return;
     m_estimate->mailSent(sent, platform::clock().now().toMSecsSinceEpoch());
+    m_waiting.clear();
     show(intervalMs);
 }
 
@@ -36,11 +37,20 @@ void RunTitle::intervalChanged(qint64 intervalMs)
         show(intervalMs);
 }
 
+void RunTitle::waiting(const QString& text)
+{
+    if (!m_estimate || text == m_waiting)
+        return;
+    m_waiting = text;
+    show(0);
+}
+
 void RunTitle::stop()
 {
     if (!m_estimate)
         return;
     m_estimate.reset();
+    m_waiting.clear();
     m_window->setWindowTitle(m_caption);
     platform::launcherProgress().hide(m_window);
 }
@@ -49,8 +59,12 @@ void RunTitle::show(qint64 intervalMs)
 {
     const qint64 sent = m_estimate->sent();
     const qint64 total = m_estimate->total();
-    m_window->setWindowTitle(
-        delivery::ProgressCaption(m_caption, sent, total, m_estimate->remainingMs(intervalMs)));
+    if (m_waiting.isEmpty())
+        m_window->setWindowTitle(
+            delivery::ProgressCaption(m_caption, sent, total, m_estimate->remainingMs(intervalMs)));
+    else
+        m_window->setWindowTitle(delivery::ProgressCaption(m_caption, sent, total, std::nullopt) +
+                                 QChar(0x3000) + m_waiting);
     platform::launcherProgress().show(m_window, double(sent) / double(total));
 }
 

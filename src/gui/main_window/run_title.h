@@ -25,6 +25,9 @@ public:
     void mailSent(qint64 sent, qint64 intervalMs);
     // Rtry gave the run another interval: the time left counts with it from now on.
     void intervalChanged(qint64 intervalMs);
+    // Only addresses of domains that must wait are left: the caption says what the run waits
+    // for in place of the time left, until the next mail is counted.
+    void waiting(const QString& text);
     // No run is active any more.
     void stop();
 
@@ -35,6 +38,7 @@ private:
 
     QWidget* m_window;
     QString m_caption;
+    QString m_waiting;
     std::optional<delivery::RunEstimate> m_estimate;
 };
 

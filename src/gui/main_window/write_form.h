@@ -5,6 +5,7 @@
 #include "core/intake/domain_health.h"
 #include "core/intake/intake.h"
 #include "core/journal/journal.h"
+#include "core/pacing/pacer.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
 
@@ -334,6 +335,34 @@ private:
 
     QList<intake::Refusal> m_refusals;
     intake::DomainHealth m_domainHealth;
+
+    // pacing (write_form_pacing.cpp)
+    // What the pacer gave for this tick.
+    enum class PaceStep {
+        Send,     // the row to send now
+        Nothing,  // no domain is due yet: this tick sends nothing
+        ListDone, // the list is read and nothing waits
+        Stopped,  // the run was paused (said), or the window is ending
+    };
+    // A new pacer from the run's options, for a run that starts or is resumed.
+    void startPacing();
+    // The next row to send: a row the run owes first, else the first address of the list
+    // whose domain is due. Addresses of blocked domains met on the way are left deferred.
+    PaceStep pickRecipient(journal::MailRow& row);
+    // The pacer learns how the mail to row went. When the server asked to slow down, the
+    // domain pauses (pausedUntil valid) and a mail that surely did not arrive waits to go again.
+    struct PaceNote
+    {
+        QString domain;
+        QDateTime pausedUntil;
+        bool goesAgain = false;
+    };
+    PaceNote notePaced(const journal::MailRow& row, const transport::SendOutcome& outcome);
+    // Puts a due entry back and pauses the run: its address could not be read back.
+    void addressLookupFailed(qint64 seq, const QString& domain, const QString& reason);
+
+    // Hands the run's addresses out per domain; made at each start of a run.
+    std::unique_ptr<pacing::Pacer> m_pacer;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

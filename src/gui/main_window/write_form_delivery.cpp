@@ -188,6 +188,7 @@ void WriteForm::SendCommand_Click()
         return;
     }
 
+    startPacing();
     run.started = true;
     for (QWidget* w : runLockedControls())
         w->setEnabled(false);
@@ -235,32 +236,29 @@ void WriteForm::SendNextMail()
         return;
     run.SendFlag = 1;
 
-    // Blank lines hold no recipient: they are passed over, not sent, counted or logged.
-    std::optional<journal::MailRow> next = nextRecipient();
-    // A domain that blocks the sender gets nothing more this run; its addresses stay unsent.
-    while (next) {
-        const QString domain = intake::DomainHealth::domainOf(next->address);
-        if (!m_domainHealth.isBlocked(domain))
-            break;
-        if (!deferBlocked(*next, domain) || isEnding())
-            return;
-        next = nextRecipient();
-    }
-    if (!next) {
+    // Blank lines hold no recipient: they are passed over, not sent, counted or logged. A
+    // domain that blocks the sender gets nothing more this run; its addresses stay unsent.
+    journal::MailRow next;
+    switch (pickRecipient(next)) {
+    case PaceStep::Send: break;
+    case PaceStep::Nothing:
+    case PaceStep::Stopped: return;
+    case PaceStep::ListDone:
         listDone(); // a read error, or the file shrank under the run
         return;
     }
-    run.CurAddress = next->address;
+    run.CurAddress = next.address;
     const QString address = run.CurAddress;
 
     // An address on the suppression list, or one this run has already sent to, gets no mail:
     // it shows and has its error-log line, but counts in neither counter and raises no notice.
     const std::optional<QString> skipped = m_bulk->skipReason(address);
     SendOutcome outcome;
+    PaceNote paced;
     QString journalFailure;
     journal::Journal* const log = m_journal.get();
     const qint64 runId = m_journalRun;
-    const qint64 seq = next->seq;
+    const qint64 seq = next.seq;
     if (skipped) {
         ++run.SkipCount;
         const QString reason = *skipped;
@@ -303,6 +301,10 @@ void WriteForm::SendNextMail()
         }
         outcome = sent.outcome;
         noteRunOutcome(address, outcome);
+        paced = notePaced(next, outcome);
+        // A mail that goes again later is not yet done in the caption's count.
+        if (paced.goesAgain)
+            --m_titleOffset;
         // A mail that may have arrived is never sent twice either.
         if (outcome.ok || outcome.mayHaveArrived)
             m_bulk->noteSent(address);
@@ -324,6 +326,10 @@ void WriteForm::SendNextMail()
         ++run.ErrCount;
         lblErrCnt->setText(QString::number(run.ErrCount));
         logged = appendErrorLogLine(outcome.errorText, address);
+        // The domain's pause has a line of its own, as a blocked domain does.
+        if (logged.written && paced.pausedUntil.isValid())
+            logged =
+                appendErrorLogLine(pacing::backoffLogText(paced.domain, paced.pausedUntil), {});
     } else {
         logged = appendSendLogLine(address);
     }

@@ -131,6 +131,9 @@ void WriteForm::noteRunOutcome(const QString& address, const transport::SendOutc
     if (!m_domainHealth.note(domain, outcome.ok, verdict,
                              bounce::enhancedStatusIn(outcome.errorText)))
         return;
+    // Addresses of the domain that wait for their pace are deferred as well.
+    if (m_pacer)
+        m_pacer->blockForRun(domain);
     Label3->setText(intake::BlockedDomainLabel(domain));
     Label3->setToolTip(intake::BlockedDomainLogText(domain));
     const LogAppend logged = appendErrorLogLine(intake::BlockedDomainLogText(domain), {});

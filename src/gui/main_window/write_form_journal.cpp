@@ -281,7 +281,7 @@ std::optional<journal::MailRow> WriteForm::nextRecipient()
 
 bool WriteForm::noRecipientLeft()
 {
-    if (m_heldRow)
+    if (m_heldRow || (m_pacer && m_pacer->heldCount() > 0))
         return false;
     if (m_resuming)
         return m_resumeNext >= m_resumeQueue.size();

@@ -6,6 +6,7 @@
 #include "core/settings/a_main_smail.h"
 #include "fakes.h"
 #include "gui/bulk_dialog/frm_bulk_set.h"
+#include "gui/bulk_dialog/pace_rules_editor.h"
 #include "gui_fakes.h"
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -64,6 +66,7 @@ private slots:
     void checks_data();
     void checks();
     void okSavesAndReopens();
+    void badPaceRuleRefusedOnItsTab();
     void dnsRecordShownAndCopied();
     void enterPressesOnlyTheFocusedButton();
 
@@ -200,6 +203,14 @@ void TestFrmBulkSet::accessKeysMoveFocus()
     QTRY_VERIFY(dialog.optIntakeOwn->isChecked());
     QTest::keyClick(&dialog, Qt::Key_V, Qt::AltModifier);
     QCOMPARE(QApplication::focusWidget(), dialog.txtIntakeServer);
+
+    // The pace tab by its key, and the carriers' values by theirs.
+    QTest::keyClick(&dialog, Qt::Key_3, Qt::AltModifier);
+    QTRY_COMPARE(dialog.tabOptions->currentWidget(), dialog.pagPace);
+    QCOMPARE(dialog.ctlPaceRules->tblPaceRules->rowCount(), 0);
+    QTest::keyClick(&dialog, Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(dialog.ctlPaceRules->tblPaceRules->rowCount(),
+                 int(pacing::carrierPresets().size()));
 
     // No key is taken twice anywhere in the dialog, on any tab.
     QStringList texts;
@@ -423,6 +434,7 @@ void TestFrmBulkSet::okSavesAndReopens()
         dialog.txtDkimSelector->setText(QStringLiteral("kez2025"));
         fakes.dialogs().answers.push_back(m_rsa);
         QTest::mouseClick(dialog.cmdDkimKey, Qt::LeftButton);
+        QTest::mouseClick(dialog.ctlPaceRules->cmdCarrierPresets, Qt::LeftButton);
         QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
         for (const platform::MessageBoxRequest& box : fakes.boxes().shown)
             qWarning().noquote() << box.text;
@@ -442,6 +454,7 @@ void TestFrmBulkSet::okSavesAndReopens()
     expected.dkimDomain = QStringLiteral("example.jp");
     expected.dkimSelector = QStringLiteral("kez2025");
     expected.dkimKeyPath = m_rsa;
+    expected.paceRules = pacing::carrierPresets();
     const bulk::LoadedBulkSettings saved = bulk::LoadBulkSettings(app.path());
     QCOMPARE(saved.state, bulk::BulkFileState::Loaded);
     QCOMPARE(saved.settings.suppressionPath, expected.suppressionPath);
@@ -453,6 +466,27 @@ void TestFrmBulkSet::okSavesAndReopens()
     QVERIFY(again.txtSuppressPath->isEnabled());
     QVERIFY(!again.chkAutoSubmitted->isChecked());
     QVERIFY(again.txtDnsValue->text().startsWith(QLatin1String("v=DKIM1; k=rsa; p=")));
+}
+
+void TestFrmBulkSet::badPaceRuleRefusedOnItsTab()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    const QByteArray ini =
+        bulk_testing::completeBulkIni() + "PACING=docomo.ne.jp,3,600;*.ne.jp,1,0\r\n";
+    app.write(kIni, ini);
+    frmBulkSet dialog(app.path());
+    QVERIFY(showActive(dialog));
+    QTableWidget* table = dialog.ctlPaceRules->tblPaceRules;
+    QCOMPARE(table->item(1, 0)->text(), QStringLiteral("*.ne.jp"));
+    table->item(1, 1)->setText(QStringLiteral("-1"));
+    QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+    // Refused on its own tab, the bad row current, the file as it was.
+    QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+    QCOMPARE(dialog.tabOptions->currentWidget(), dialog.pagPace);
+    QCOMPARE(QApplication::focusWidget(), table);
+    QCOMPARE(table->currentRow(), 1);
+    QCOMPARE(app.read(kIni), ini);
 }
 
 void TestFrmBulkSet::dnsRecordShownAndCopied()

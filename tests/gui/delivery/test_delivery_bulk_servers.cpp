@@ -1,9 +1,11 @@
 // A run with the delivery options against the real SMTP sink of scripts/servers, through the
 // real transport: the sink must not receive the suppressed and repeated addresses, the error
 // log must name them, and every mail it stored is read back by Python's email package and
-// verified by dkimpy (tests/integration/bulk_mail.py).
+// verified by dkimpy (tests/integration/bulk_mail.py). The sink's times of receipt show the
+// pace per destination domain.
 #include "bulk_test_tools.h"
 #include "core/bulk/dkim_signer.h"
+#include "core/platform/clock.h"
 #include "main_window_fixture.h"
 #include "modal_dialogs.h"
 #include "servers_env.h"
@@ -338,6 +340,55 @@ private slots:
             QJsonDocument::fromJson(integration::readAll(QDir(store).filePath(added.first())))
                 .object();
         QCOMPARE(meta.value("rcpt_tos").toArray(), QJsonArray({kOperator}));
+    }
+
+    // The pace per destination domain on the real clock, timed by the sink's own record.
+    void sinkSeesThePacedDomainsGap()
+    {
+        integration::ServersEnv env;
+        QString errorText;
+        if (!env.load(&errorText))
+            QFAIL(qPrintable(errorText));
+        const QString store = env.value("KEZ_SMTP_STORE");
+        const QStringList before = integration::filesIn(store, "*.json");
+        testing_support::WindowOptions options = sinkWindow(env);
+        options.tweak = [server = env.smtpServer()](aMain_sMail::SettingsRecord& s) {
+            s.SMTP = server;
+            s.SENDSPAN = 100;
+        };
+        Harness h(options);
+        // The fixture's clock stands still: the real one, while no mail is on its way.
+        std::unique_ptr<platform::Clock> fixtureClock = platform::setClock(nullptr);
+        const auto restore = qScopeGuard([&] { platform::setClock(std::move(fixtureClock)); });
+        h.app.write("ini/bulk.ini",
+                    bulk_testing::completeBulkIni() + "PACING=docomo.ne.jp,2,0\r\n");
+        h.fillMessage();
+        h.useList("d1@docomo.ne.jp\r\na@example.jp\r\nd2@docomo.ne.jp\r\nb@example.jp\r\n"
+                  "d3@docomo.ne.jp\r\nc@example.jp\r\n");
+        h.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(h.ended(), 20000);
+
+        QStringList to;
+        QHash<QString, double> at;
+        for (const QString& name : storedSince(store, before)) {
+            const QJsonObject meta =
+                QJsonDocument::fromJson(integration::readAll(QDir(store).filePath(name))).object();
+            to << meta.value("rcpt_tos").toArray().first().toString();
+            at.insert(to.last(), meta.value("received_unix").toDouble(-1));
+        }
+        QCOMPARE(to,
+                 QStringList({kOperator, "d1@docomo.ne.jp", "a@example.jp", "b@example.jp",
+                              "c@example.jp", "d2@docomo.ne.jp", "d3@docomo.ne.jp", kOperator}));
+        const double d1 = at["d1@docomo.ne.jp"], d2 = at["d2@docomo.ne.jp"],
+                     d3 = at["d3@docomo.ne.jp"];
+        const QString times = QString("d1 %1, d2 +%2, d3 +%3, c +%4")
+                                  .arg(d1, 0, 'f', 3)
+                                  .arg(d2 - d1)
+                                  .arg(d3 - d1)
+                                  .arg(at["c@example.jp"] - d1);
+        // The gap held, no longer than it needs, while the other domains went on meanwhile.
+        QVERIFY2(d1 > 0 && d2 - d1 >= 2.0 && d3 - d2 >= 2.0 && d3 - d1 < 8.0, qPrintable(times));
+        QVERIFY2(at["c@example.jp"] - d1 < 2.0, qPrintable(times));
     }
 };
 
