@@ -311,18 +311,19 @@ QString lineEndOf(const QByteArray& bytes, ListEncoding encoding)
     return QStringLiteral("\r\n");
 }
 
-bool endsWithLineEnd(const QByteArray& bytes, ListEncoding encoding)
+// tail: the file's last bytes (at least two); size: the whole file's.
+bool endsWithLineEnd(const QByteArray& tail, qint64 size, ListEncoding encoding)
 {
     const int bom = encoding == ListEncoding::Utf16LE || encoding == ListEncoding::Utf16BE ? 2
                     : encoding == ListEncoding::Utf8Bom                                    ? 3
                                                                                            : 0;
-    if (bytes.size() <= bom)
+    if (size <= bom)
         return true; // nothing but the mark: the new line is the first
     if (encoding == ListEncoding::Utf16LE)
-        return bytes.endsWith(QByteArray("\n\0", 2)) || bytes.endsWith(QByteArray("\r\0", 2));
+        return tail.endsWith(QByteArray("\n\0", 2)) || tail.endsWith(QByteArray("\r\0", 2));
     if (encoding == ListEncoding::Utf16BE)
-        return bytes.endsWith(QByteArray("\0\n", 2)) || bytes.endsWith(QByteArray("\0\r", 2));
-    return bytes.endsWith('\n') || bytes.endsWith('\r');
+        return tail.endsWith(QByteArray("\0\n", 2)) || tail.endsWith(QByteArray("\0\r", 2));
+    return tail.endsWith('\n') || tail.endsWith('\r');
 }
 
 std::optional<QByteArray> encodeIn(const QString& text, ListEncoding encoding)
@@ -347,7 +348,8 @@ std::optional<QByteArray> encodeIn(const QString& text, ListEncoding encoding)
 
 } // namespace
 
-AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error)
+AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error,
+                                     SuppressionList* known)
 {
     auto fail = [&](const QString& reason) {
         *error = QStringLiteral("配信停止リストに追加できませんでした。\n%1\n%2")
@@ -357,27 +359,38 @@ AppendResult AppendToSuppressionList(const QString& path, const QString& address
     const QString plain = PlainAddress(address);
     if (!looksLikeAddress(plain))
         return fail(QStringLiteral("メールアドレスではありません: %1").arg(address));
-    QString readError;
-    const std::optional<SuppressionList> list = SuppressionList::read(path, &readError);
-    if (!list) {
-        *error = readError;
-        return AppendResult::Failed;
+    std::optional<SuppressionList> read;
+    if (!known) {
+        QString readError;
+        read = SuppressionList::read(path, &readError);
+        if (!read) {
+            *error = readError;
+            return AppendResult::Failed;
+        }
+        known = &*read;
     }
-    if (list->contains(plain))
+    if (known->contains(plain))
         return AppendResult::AlreadyListed;
 
+    // The line end in use shows near the start, whether the last line has one at the end: a
+    // list of a million lines is not read again for either.
     QFile file;
     QString reason;
     if (!platform::openRegularFile(file, path, &reason))
         return fail(reason);
-    const QByteArray bytes = file.readAll();
+    const QByteArray head = file.read(64 * 1024);
+    const qint64 size = file.size();
+    QByteArray tail;
+    if (size > 0 && file.seek(std::max<qint64>(0, size - 4)))
+        tail = file.read(4);
     if (file.error() != QFileDevice::NoError)
         return fail(platform::fileErrorText(file));
     file.close();
 
-    const ListEncoding encoding = list->encoding();
-    const QString lineEnd = lineEndOf(bytes, encoding);
-    const QString line = (endsWithLineEnd(bytes, encoding) ? QString() : lineEnd) + plain + lineEnd;
+    const ListEncoding encoding = known->encoding();
+    const QString lineEnd = lineEndOf(head, encoding);
+    const QString line =
+        (endsWithLineEnd(tail, size, encoding) ? QString() : lineEnd) + plain + lineEnd;
     const std::optional<QByteArray> encoded = encodeIn(line, encoding);
     if (!encoded)
         return fail(
@@ -395,7 +408,15 @@ AppendResult AppendToSuppressionList(const QString& path, const QString& address
         out.resize(before);
         return fail(why);
     }
+    known->add(plain);
     return AppendResult::Added;
+}
+
+void SuppressionList::add(const QString& address)
+{
+    const QByteArray key = AddressKey(address);
+    if (!key.isEmpty())
+        m_keys.insert(SuppressionKey(key));
 }
 
 bool SuppressionList::contains(const QString& address) const

@@ -47,6 +47,8 @@ public:
     bool containsKey(const QByteArray& addressKey) const;
     qsizetype size() const { return m_keys.size(); }
     ListEncoding encoding() const { return m_encoding; }
+    // Lists the address in memory (AppendToSuppressionList does so with what it wrote).
+    void add(const QString& address);
 
 private:
     QSet<QByteArray> m_keys; // SuppressionKey forms
@@ -60,8 +62,11 @@ enum class AppendResult { Added, AlreadyListed, Failed };
 // append of the whole line that is synced to disk before this returns. The lines already there
 // are never touched, so a hand-kept list keeps its comments and order. The file is read whole
 // first: one that can't be read is not written to, and an address it holds already is not
-// added twice. Failed with *error naming the file and the reason.
-AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error);
+// added twice. Failed with *error naming the file and the reason. known: the list as read
+// before (a run of appends reads a long list once, not once per address); it learns the
+// address added.
+AppendResult AppendToSuppressionList(const QString& path, const QString& address, QString* error,
+                                     SuppressionList* known = nullptr);
 
 // The addresses one run has already sent to.
 class SentAddresses

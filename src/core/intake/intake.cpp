@@ -35,7 +35,14 @@ public:
     bool suppress(const QString& address, const QString& reason)
     {
         QString error;
-        switch (bulk::AppendToSuppressionList(m_options.suppressionPath, address, &error)) {
+        // Read once per intake, on the first address to add; the appends keep it current.
+        if (!m_list) {
+            m_list = bulk::SuppressionList::read(m_options.suppressionPath, &error);
+            if (!m_list)
+                return fail(error);
+        }
+        switch (
+            bulk::AppendToSuppressionList(m_options.suppressionPath, address, &error, &*m_list)) {
         case bulk::AppendResult::Failed: return fail(error);
         case bulk::AppendResult::AlreadyListed: return true;
         case bulk::AppendResult::Added: break;
@@ -101,6 +108,7 @@ private:
     const bulk::BulkSettings& m_options;
     journal::Journal& m_journal;
     Outcome& m_outcome;
+    std::optional<bulk::SuppressionList> m_list;
 };
 
 std::unique_ptr<journal::Journal> openJournal(const QString& appDir, Outcome& outcome)
