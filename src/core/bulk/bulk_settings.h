@@ -55,6 +55,10 @@ struct BulkSettings
     bool intakeDelete = false;
     // SOFTLIMIT: soft bounces in a row, across runs, that suppress an address.
     int softBounceLimit = kDefaultSoftBounceLimit;
+    // FOOTER: what advertising mail must show (sender, postal address, contact, how to opt out),
+    // added after the body of delivery and test mails; "{address}", "{unsubscribe_url}" and
+    // "{unsubscribe_mailto}" are filled per recipient. Empty = the bodies as typed.
+    QString footer;
 
     bool operator==(const BulkSettings&) const = default;
 };
