@@ -1,5 +1,6 @@
 #include "core/bulk/bulk_run.h"
 
+#include "core/bulk/bulk_footer.h"
 #include "core/bulk/dkim_signer.h"
 
 #include <QDir>
@@ -51,7 +52,7 @@ std::optional<RunOptions> RunOptions::prepare(const QString& appDir, const QStri
         return std::nullopt;
     };
     if (!CheckMailtoTemplate(s.unsubscribeMailto, &problem) ||
-        !CheckUrlTemplate(s.unsubscribeUrl, &problem))
+        !CheckUrlTemplate(s.unsubscribeUrl, &problem) || !CheckFooter(s, &problem))
         return wrongSetting();
     if (s.dkim) {
         options.m_signer = DkimSigner::create(s.dkimDomain, s.dkimSelector, s.dkimKeyPath, refusal);
@@ -74,10 +75,15 @@ QString RunOptions::headersFor(MailKind kind, const QString& recipient) const
     return ExtraHeaders(m_settings, kind, recipient);
 }
 
-void RunOptions::decorate(transport::MailRequest& request, MailKind kind) const
+void RunOptions::decorate(transport::MailRequest& request, MailKind kind,
+                          std::optional<QString> footer) const
 {
     request.headers = headersFor(kind, request.to);
     request.signer = m_signer;
+    // The notices go to the operator alone and advertise nothing.
+    if (kind != MailKind::Notice)
+        request.body = WithFooter(
+            request.body, FooterFor(m_settings, footer.value_or(m_settings.footer), request.to));
 }
 
 std::optional<QString> RunOptions::skipReason(const QString& address) const

@@ -39,8 +39,8 @@ public:
     // Reads bulk.ini, the DKIM key and the suppression list. A missing bulk.ini means no
     // options set (BulkSettings{}). Returns nullopt, with a message naming the file and the
     // reason in *refusal, when bulk.ini exists but cannot be read whole, when an unsubscribe
-    // template is unusable, when d= does not align with the sender (the settings' MAIL; none
-    // given aligns with nothing), when the DKIM key cannot be read or used, or when the
+    // template or the footer is unusable, when d= does not align with the sender (the settings'
+    // MAIL; none given aligns with nothing), when the DKIM key cannot be read or used, or when the
     // suppression list cannot be read: the run must not start, since it would send unsigned
     // or to addresses that opted out.
     static std::optional<RunOptions> prepareRun(const QString& appDir, QString* refusal,
@@ -54,8 +54,11 @@ public:
     QString headersFor(MailKind kind, const QString& recipient) const;
     // The signer of every mail; null when DKIM is off.
     std::shared_ptr<const transport::MessageSigner> signer() const { return m_signer; }
-    // Fills request.headers (for request.to) and request.signer.
-    void decorate(transport::MailRequest& request, MailKind kind) const;
+    // Fills request.headers (for request.to) and request.signer, and puts the footer after
+    // request.body of a delivery or test mail. A given footer (the merge fields already
+    // filled in) stands for settings().footer.
+    void decorate(transport::MailRequest& request, MailKind kind,
+                  std::optional<QString> footer = std::nullopt) const;
 
     // Why an address of the list must not be sent, or nullopt when it may be.
     std::optional<QString> skipReason(const QString& address) const;

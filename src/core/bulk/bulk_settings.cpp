@@ -1,5 +1,6 @@
 #include "core/bulk/bulk_settings.h"
 
+#include "core/bulk/bulk_footer.h"
 #include "core/pacing/pacer.h"
 #include "core/platform/owner_only_file.h"
 #include "core/platform/text_files.h"
@@ -60,6 +61,8 @@ const NumberKey kNumberKeys[] = {
 };
 // The pacing rules; optional, since files written before it existed lack it.
 constexpr char kPacingKey[] = "PACING";
+// The footer, its line breaks escaped onto the one line; optional for the same reason.
+constexpr char kFooterKey[] = "FOOTER";
 
 const SwitchKey kSwitchKeys[] = {
     {"PRECEDENCE", &BulkSettings::precedenceBulk},
@@ -148,7 +151,8 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
             if (key == QLatin1String(k.key))
                 numberKey = &k;
         const bool pacingKey = key == QLatin1String(kPacingKey);
-        if (!textKey && !switchKey && !numberKey && !pacingKey) {
+        const bool footerKey = key == QLatin1String(kFooterKey);
+        if (!textKey && !switchKey && !numberKey && !pacingKey && !footerKey) {
             problem(QStringLiteral("%1行目の「%2」は配信オプションのキーではありません。")
                         .arg(number)
                         .arg(key));
@@ -193,6 +197,18 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
                 continue;
             }
             s.paceRules = *rules;
+            continue;
+        }
+        if (footerKey) {
+            const std::optional<QString> footer = UnescapeFooter(value);
+            if (!footer) {
+                problem(QStringLiteral("%1行目: 「%2」の値の「\\」のあとは n、r、t、\\ の"
+                                       "どれかです（書き換えられているか、壊れています）。")
+                            .arg(number)
+                            .arg(key));
+                continue;
+            }
+            s.footer = *footer;
             continue;
         }
         const QString number01 = value.trimmed();
@@ -302,6 +318,16 @@ bool SaveBulkSettings(const QString& appDir, const BulkSettings& settings, BulkS
     }
     content +=
         QByteArray(kPacingKey) + '=' + pacing::formatRules(settings.paceRules).toUtf8() + "\r\n";
+    // Escaped, it holds no line break; a stray control character the escape does not carry
+    // would stop every run that reads the file.
+    const QString footer = EscapeFooter(settings.footer);
+    if (transport::hasControlCharacter(footer)) {
+        return fail(BulkSaveError{QStringLiteral("「表示事項（フッター）」に改行とタブのほかの"
+                                                 "制御文字が含まれています。\n"
+                                                 "配信オプションは保存されていません。"),
+                                  QString::fromLatin1(kFooterKey)});
+    }
+    content += QByteArray(kFooterKey) + '=' + footer.toUtf8() + "\r\n";
 
     const QString path = BulkFilePath(appDir);
     QString reason;

@@ -87,9 +87,9 @@ struct LoadedBulkSettings
 // allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
 // passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
 // repeated key, a switch of another value, a control character in a value, a last line without
-// its line end, a bad PACING rule or a missing key (JOURNALDAYS and PACING, added later, may be
-// missing) make it Unreadable: the options protect recipients, so a file read in part must
-// never count as options switched off.
+// its line end, a bad PACING rule, a FOOTER with a broken escape or a missing key (JOURNALDAYS,
+// PACING and FOOTER, added later, may be missing) make it Unreadable: the options protect
+// recipients, so a file read in part must never count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
 // The message for a file that exists but could not be read, naming it and the reason and

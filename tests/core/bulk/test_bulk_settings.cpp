@@ -15,6 +15,7 @@
 
 using bulk::BulkFileState;
 using bulk::BulkSettings;
+using bulk::MailKind;
 using testing_support::TempAppDir;
 
 namespace {
@@ -39,6 +40,7 @@ BulkSettings everythingSet()
     s.paceRules = {{QStringLiteral("docomo.ne.jp"), 3, 600},
                    {QStringLiteral("*.ne.jp"), 1, 0},
                    {QStringLiteral("例え.jp"), 0, 100}};
+    s.footer = QStringLiteral("送信者名：ケズ\n住所：C:\\n\\");
     return s;
 }
 
@@ -56,6 +58,8 @@ private slots:
     void saveRoundTripsAsUtf8OwnerOnly();
     void saveRefusesControlCharacters();
     void failedSaveNamesTheFileAndKeepsTheOldOne();
+    void footerInMails_data();
+    void footerInMails();
 };
 
 void TestBulkSettings::missingFileMeansOneMailPerAddress()
@@ -219,7 +223,11 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
         bytes.contains(
             QStringLiteral("\r\nPACING=docomo.ne.jp,3,600;*.ne.jp,1,0;例え.jp,0,100\r\n").toUtf8()),
         bytes.constData());
-    QCOMPARE(bytes.count("\r\n"), 18);
+    // The footer keeps to its line: a typed "\n" is not read back as a line break.
+    QVERIFY2(bytes.contains(
+                 QStringLiteral("\r\nFOOTER=送信者名：ケズ\\n住所：C:\\\\n\\\\\r\n").toUtf8()),
+             bytes.constData());
+    QCOMPARE(bytes.count("\r\n"), 19);
 
 #ifdef Q_OS_UNIX
     namespace fs = std::filesystem;
@@ -267,6 +275,100 @@ void TestBulkSettings::failedSaveNamesTheFileAndKeepsTheOldOne()
     QVERIFY2(error.message.contains(QDir::toNativeSeparators(app.file(kIni))),
              qPrintable(error.message));
     QCOMPARE(app.read(QStringLiteral("ini")), QByteArray("not a folder"));
+}
+
+void TestBulkSettings::footerInMails_data()
+{
+    QTest::addColumn<QString>("footer");   // saved by the dialog's save
+    QTest::addColumn<QByteArray>("typed"); // or a FOOTER line written by hand instead
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<MailKind>("kind");
+    QTest::addColumn<QString>("given"); // the footer passed in (merge fields filled); null: none
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<QString>("sent");    // the body as decorated
+    QTest::addColumn<QString>("refusal"); // a part of why the run does not start
+
+    const QString url = QStringLiteral("https://example.jp/stop?a={address}");
+    const QString footer =
+        QStringLiteral("送信者名：ケズ\n停止：{unsubscribe_url}\nメール：{unsubscribe_mailto}\n"
+                       "宛先：{address}");
+    const QString filled = QStringLiteral(
+        "送信者名：ケズ\r\n停止：https://example.jp/stop?a=t%2B1%40example.jp\r\nメール：mailto:"
+        "stop@example.jp?subject=%E5%81%9C%E6%AD%A2&body=t%2B1%40example.jp\r\n宛先：t+1@example."
+        "jp");
+    const QString body = QStringLiteral("本文\r\n");
+    const QString none;
+    QTest::newRow("delivery, body ending in CR LF")
+        << footer << QByteArray() << url << MailKind::Delivery << none << body
+        << QStringLiteral("本文\r\n\r\n") + filled << none;
+    QTest::newRow("test mail, body without a line end")
+        << footer << QByteArray() << url << MailKind::Test << none << QStringLiteral("本文")
+        << QStringLiteral("本文\r\n\r\n") + filled << none;
+    QTest::newRow("empty body: the footer alone")
+        << footer << QByteArray() << url << MailKind::Delivery << none << QString() << filled
+        << none;
+    QTest::newRow("notice: never")
+        << footer << QByteArray() << url << MailKind::Notice << none << body << body << none;
+    QTest::newRow("empty footer: the body as typed, bare LF and all")
+        << QString() << QByteArray() << url << MailKind::Delivery << none
+        << QStringLiteral("a\n\nb \r") << QStringLiteral("a\n\nb \r") << none;
+    QTest::newRow("backslashes, a tab and CR LF kept through the file")
+        << QStringLiteral("C:\\new\\\t\\\r\n末尾\\") << QByteArray() << url << MailKind::Delivery
+        << none << body << QStringLiteral("本文\r\n\r\nC:\\new\\\t\\\r\n末尾\\") << none;
+    QTest::newRow("merge fields left to the merge, a given footer instead")
+        << footer << QByteArray() << url << MailKind::Delivery
+        << QStringLiteral("{{氏名}}様\n{address}") << body
+        << QStringLiteral("本文\r\n\r\n{{氏名}}様\r\nt+1@example.jp") << none;
+    QTest::newRow("a misspelt placeholder")
+        << QStringLiteral("停止：{Unsubscribe_url}") << QByteArray() << url << MailKind::Delivery
+        << none << body << none << QStringLiteral("「{Unsubscribe_url}」は使えません");
+    QTest::newRow("the URL placeholder without a URL")
+        << QStringLiteral("停止：{unsubscribe_url}") << QByteArray() << QString() << MailKind::Test
+        << none << body << none << QStringLiteral("配信停止用URLが入力されていません");
+    QTest::newRow("a broken escape written by hand")
+        << QString() << QByteArray("FOOTER=C:\\new\\q\r\n") << url << MailKind::Delivery << none
+        << body << none << QStringLiteral("12行目: 「FOOTER」の値の「\\」のあと");
+    QTest::newRow("a backslash ending the line")
+        << QString() << QByteArray("FOOTER=end\\\r\n") << url << MailKind::Delivery << none << body
+        << none << QStringLiteral("「FOOTER」");
+}
+
+void TestBulkSettings::footerInMails()
+{
+    QFETCH(QString, footer);
+    QFETCH(QByteArray, typed);
+    QFETCH(QString, url);
+    QFETCH(MailKind, kind);
+    QFETCH(QString, given);
+    QFETCH(QString, body);
+    QFETCH(QString, sent);
+    QFETCH(QString, refusal);
+    TempAppDir app;
+    BulkSettings s;
+    s.unsubscribeUrl = url;
+    s.unsubscribeMailto = QStringLiteral("stop@example.jp?subject=停止&body={address}");
+    s.footer = footer;
+    if (typed.isEmpty())
+        QVERIFY(bulk::SaveBulkSettings(app.path(), s, nullptr));
+    else
+        app.write(kIni, bulk_testing::completeBulkIni() + typed);
+
+    QString why;
+    const std::optional<bulk::RunOptions> options =
+        kind == MailKind::Test ? bulk::RunOptions::prepareTestMail(app.path(), &why)
+                               : bulk::RunOptions::prepareRun(app.path(), &why);
+    if (!refusal.isEmpty()) {
+        QVERIFY(!options);
+        QVERIFY2(why.contains(refusal), qPrintable(why));
+        QVERIFY2(why.contains(QDir::toNativeSeparators(app.file(kIni))), qPrintable(why));
+        return;
+    }
+    QVERIFY2(options, qPrintable(why));
+    transport::MailRequest request;
+    request.to = QStringLiteral(" <t+1@example.jp> ");
+    request.body = body;
+    options->decorate(request, kind, given.isNull() ? std::nullopt : std::optional<QString>(given));
+    QCOMPARE(request.body, sent);
 }
 
 QTEST_GUILESS_MAIN(TestBulkSettings)
