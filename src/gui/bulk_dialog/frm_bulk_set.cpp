@@ -23,7 +23,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -74,6 +77,20 @@ std::optional<QString> unreadableReason(const QString& path)
     return std::nullopt;
 }
 
+// Tabs with less blank around their titles: with the style's own, the four titles need more
+// than the dialog's width, and the last would hide behind scroll arrows.
+class CompactTabStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override
+    {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? value / 2 : value;
+    }
+};
+
 } // namespace
 
 frmBulkSet::frmBulkSet(const QString& appDir, QWidget* parent) : QDialog(parent), m_appDir(appDir)
@@ -105,6 +122,9 @@ void frmBulkSet::buildControls()
     tabOptions = new QTabWidget(this);
     tabOptions->setObjectName(QStringLiteral("tabOptions"));
     placeTwips(tabOptions, 60, 60, 9960, 8160);
+    auto* tabStyle = new CompactTabStyle;
+    tabStyle->setParent(this);
+    tabOptions->tabBar()->setStyle(tabStyle);
     pagBasic = new QWidget;
     pagBasic->setObjectName(QStringLiteral("pagBasic"));
     tabOptions->addTab(pagBasic, QStringLiteral("配信停止と署名(&1)"));
@@ -114,6 +134,9 @@ void frmBulkSet::buildControls()
     pagPace = new QWidget;
     pagPace->setObjectName(QStringLiteral("pagPace"));
     tabOptions->addTab(pagPace, QStringLiteral("宛先ドメインごとの配信ペース(&3)"));
+    pagFooter = new QWidget;
+    pagFooter->setObjectName(QStringLiteral("pagFooter"));
+    tabOptions->addTab(pagFooter, QStringLiteral("表示事項（フッター）(&4)"));
 
     // Unsubscribe.
     Frame1 = makeFrame(pagBasic, "Frame1", QStringLiteral("配信停止の案内 (List-Unsubscribe)"));
@@ -216,6 +239,7 @@ void frmBulkSet::buildControls()
 
     buildIntakePage();
     buildPacePage();
+    buildFooterPage();
 
     lblFileState = makeNote(this, "lblFileState", QString());
     placeTwips(lblFileState, 120, 8250, 6720, 540);
@@ -288,6 +312,7 @@ void frmBulkSet::Form_Load()
 
     loadIntake(s);
     ctlPaceRules->setRules(s.paceRules);
+    txtFooter->setPlainText(s.footer);
 
     SetSuppressEnabled();
     SetDkimEnabled();
@@ -460,6 +485,8 @@ void frmBulkSet::OkCommand_Click()
         return refuse(problem, ctlPaceRules->tblPaceRules);
     }
     s.paceRules = std::move(*rules);
+    if (!takeFooter(s))
+        return;
 
     // What the file held beyond the lines it could read is lost by a save.
     if (m_damaged &&
@@ -484,6 +511,10 @@ void frmBulkSet::OkCommand_Click()
                                          {"INTAKEPOP", txtIntakeServer},
                                          {"INTAKEUSER", txtIntakeUser},
                                          {"INTAKEPAS", txtIntakePass}});
+        if (error.key == QLatin1String("FOOTER")) {
+            tabOptions->setCurrentWidget(pagFooter);
+            txtFooter->setFocus();
+        }
         return;
     }
     accept();

@@ -9,6 +9,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 class QSpinBox;
@@ -16,7 +17,8 @@ class QTabWidget;
 
 // The delivery options dialog (配信オプション): unsubscribe headers, bulk headers, the
 // suppression list and DKIM signing on its first tab, the intake of bounces and unsubscribe
-// requests on the next, the pace per destination domain on the third, saved to ini/bulk.ini. Modal;
+// requests on the next, the pace per destination domain on the third, the footer advertising mail
+// must carry on the fourth, saved to ini/bulk.ini. Modal;
 // created anew for every opening, so it always starts from the file.
 class frmBulkSet : public QDialog
 {
@@ -32,6 +34,7 @@ public:
     void cmdDkimKey_Click();
     void cmdCopyDns_Click();
     void optIntake_Click();
+    void cmdFooterTemplate_Click();
 
     // The intake tab (frm_bulk_set_intake.cpp): which account it reads, and whether it runs.
     void SetIntakeEnabled();
@@ -48,6 +51,7 @@ public:
     QWidget* pagBasic = nullptr;
     QWidget* pagIntake = nullptr;
     QWidget* pagPace = nullptr;
+    QWidget* pagFooter = nullptr;
 
     QGroupBox* Frame1 = nullptr;
     QLabel* lblUnsubMailto = nullptr;
@@ -100,6 +104,12 @@ public:
     QGroupBox* Frame6 = nullptr;
     PaceRulesEditor* ctlPaceRules = nullptr;
 
+    QGroupBox* Frame7 = nullptr;
+    QLabel* lblFooter = nullptr;
+    QPlainTextEdit* txtFooter = nullptr;
+    QLabel* lblFooterNote = nullptr;
+    QPushButton* cmdFooterTemplate = nullptr;
+
     QLabel* lblFileState = nullptr;
     QPushButton* CancelCommand = nullptr;
     QPushButton* OkCommand = nullptr;
@@ -112,6 +122,10 @@ private:
     void buildControls();
     void buildIntakePage();
     void buildPacePage();
+    // The footer tab (frm_bulk_set_footer.cpp).
+    void buildFooterPage();
+    // The footer's box into s; false when it is refused (said, focus moved).
+    bool takeFooter(bulk::BulkSettings& s);
     void loadIntake(const bulk::BulkSettings& s);
     // The intake's boxes into s; false when one is refused (said, focus moved).
     bool takeIntake(bulk::BulkSettings& s);

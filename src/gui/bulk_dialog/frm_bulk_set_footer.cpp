@@ -44,8 +44,7 @@ void frmBulkSet::buildFooterPage()
     lblFooterNote->setWordWrap(true);
     lblFooterNote->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     placeTwips(lblFooterNote, 120, 5790, 9480, 900);
-    cmdFooterTemplate =
-        makeButton(Frame7, "cmdFooterTemplate", QStringLiteral("ひな形を入れる"));
+    cmdFooterTemplate = makeButton(Frame7, "cmdFooterTemplate", QStringLiteral("ひな形を入れる"));
     placeTwips(cmdFooterTemplate, 7320, 6780, 2280, 420);
 
     connect(cmdFooterTemplate, &QPushButton::clicked, this, &frmBulkSet::cmdFooterTemplate_Click);
@@ -65,8 +64,8 @@ void frmBulkSet::cmdFooterTemplate_Click()
     }
     // A mailto-only sender gets the placeholder that will be filled; with neither set, the URL
     // one, which the save then asks to be given.
-    const bool useMailto = txtUnsubUrl->text().trimmed().isEmpty() &&
-                           !txtUnsubMailto->text().trimmed().isEmpty();
+    const bool useMailto =
+        txtUnsubUrl->text().trimmed().isEmpty() && !txtUnsubMailto->text().trimmed().isEmpty();
     txtFooter->setPlainText(bulk::FooterTemplate(useMailto));
     // The first blank to fill: after "送信者名：".
     QTextCursor cursor = txtFooter->textCursor();

@@ -21,8 +21,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -69,6 +72,7 @@ private slots:
     void badPaceRuleRefusedOnItsTab();
     void dnsRecordShownAndCopied();
     void enterPressesOnlyTheFocusedButton();
+    void footerTemplateSavedWithItsLines();
 
 private:
     QTemporaryDir m_keys;
@@ -211,6 +215,9 @@ void TestFrmBulkSet::accessKeysMoveFocus()
     QTest::keyClick(&dialog, Qt::Key_R, Qt::AltModifier);
     QTRY_COMPARE(dialog.ctlPaceRules->tblPaceRules->rowCount(),
                  int(pacing::carrierPresets().size()));
+
+    QTest::keyClick(&dialog, Qt::Key_4, Qt::AltModifier);
+    QTRY_COMPARE(dialog.tabOptions->currentWidget(), dialog.pagFooter);
 
     // No key is taken twice anywhere in the dialog, on any tab.
     QStringList texts;
@@ -377,6 +384,10 @@ void TestFrmBulkSet::checks_data()
                                  << "@KEY@"
                                  << "1024ビット"
                                  << "txtDkimKey";
+    QTest::newRow("a misspelt footer placeholder") << "txtFooter"
+                                                   << "配信停止：{Unsubscribe_url}"
+                                                   << "「{Unsubscribe_url}」"
+                                                   << "txtFooter";
 }
 
 void TestFrmBulkSet::checks()
@@ -399,8 +410,10 @@ void TestFrmBulkSet::checks()
     dialog.txtDkimDomain->setText(QStringLiteral("example.jp"));
     dialog.txtDkimSelector->setText(QStringLiteral("kez"));
     dialog.txtDkimKey->setText(m_rsa);
-    dialog.findChild<QLineEdit*>(box)->setText(
-        QString(text).replace(QLatin1String("@KEY@"), m_shortRsa));
+    if (QLineEdit* edit = dialog.findChild<QLineEdit*>(box))
+        edit->setText(QString(text).replace(QLatin1String("@KEY@"), m_shortRsa));
+    else
+        dialog.txtFooter->setPlainText(text);
     dialog.OkCommand->setFocus();
     QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
 
@@ -544,6 +557,52 @@ void TestFrmBulkSet::enterPressesOnlyTheFocusedButton()
     QTest::keyClick(dialog.OkCommand, Qt::Key_Return);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(QFile::exists(app.file(kIni)));
+}
+
+void TestFrmBulkSet::footerTemplateSavedWithItsLines()
+{
+    ScopedGuiFakes fakes;
+    TempAppDir app;
+    QString typed;
+    {
+        frmBulkSet dialog(app.path());
+        QVERIFY(showActive(dialog));
+        QCOMPARE(dialog.tabOptions->tabText(3), QStringLiteral("表示事項（フッター）(&4)"));
+        // Every tab's title shows, with no scroll arrows to find the last one behind.
+        QVERIFY(dialog.tabOptions->tabBar()->sizeHint().width() <= dialog.tabOptions->width());
+        QCOMPARE(dialog.lblFooter->text(),
+                 QStringLiteral("メール末尾に付ける表示事項（フッター）"));
+        dialog.txtUnsubMailto->setText(QStringLiteral("mailto:stop@example.jp?body={address}"));
+        dialog.tabOptions->setCurrentWidget(dialog.pagFooter);
+        // An empty box takes the template at once, the cursor on the first blank.
+        QTest::mouseClick(dialog.cmdFooterTemplate, Qt::LeftButton);
+        QVERIFY(fakes.boxes().shown.empty());
+        const QStringList lines = dialog.txtFooter->toPlainText().split(QLatin1Char('\n'));
+        for (const char* item : {"送信者名：", "住所：", "問い合わせ先：", "配信停止の方法："})
+            QVERIFY2(lines.filter(QRegularExpression(QLatin1Char('^') + QString::fromUtf8(item)))
+                             .size() == 1,
+                     item);
+        // Only a mailto is set: the template uses the placeholder that will be filled.
+        QVERIFY(lines.contains(QStringLiteral("{unsubscribe_mailto}")));
+        QCOMPARE(QApplication::focusWidget(), dialog.txtFooter);
+        QTest::keyClicks(dialog.txtFooter, QStringLiteral("Kez Co."));
+        typed = dialog.txtFooter->toPlainText();
+        QVERIFY2(typed.startsWith(QStringLiteral("送信者名：Kez Co.\n住所：")), qPrintable(typed));
+
+        // Typed text is replaced only when the operator says so; No is the default.
+        fakes.boxes().answers.push_back(platform::MsgAnswer::No);
+        QTest::mouseClick(dialog.cmdFooterTemplate, Qt::LeftButton);
+        QCOMPARE(fakes.boxes().shown.size(), size_t(1));
+        QCOMPARE(fakes.boxes().shown.front().buttons, platform::MsgButtons::YesNoDefaultNo);
+        QCOMPARE(dialog.txtFooter->toPlainText(), typed);
+        fakes.boxes().shown.clear();
+        QTest::mouseClick(dialog.OkCommand, Qt::LeftButton);
+        QVERIFY(fakes.boxes().shown.empty());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(bulk::LoadBulkSettings(app.path()).settings.footer, typed);
+    frmBulkSet again(app.path());
+    QCOMPARE(again.txtFooter->toPlainText(), typed);
 }
 
 QTEST_MAIN(TestFrmBulkSet)
