@@ -1,7 +1,7 @@
 // Mails of a bulk sender sent through the real transport to the real SMTP sink, read back with
 // Python's email package and urllib, and verified with dkimpy: the unsubscribe and bulk
-// headers of each kind of mail, the signature on every charset and with attachments, and
-// nothing changed at all while the options are off.
+// headers of each kind of mail, the signature on every charset and with attachments, the footer
+// in both charsets under the signature, and nothing changed at all while the options are off.
 #include "bulk_test_tools.h"
 #include "core/bulk/bulk_run.h"
 #include "core/bulk/dkim_signer.h"
@@ -64,6 +64,8 @@ private slots:
     void nothingChangesWithoutBulkIni();
     void dkim_data();
     void dkim();
+    void footer_data();
+    void footer();
 
 private:
     // Sends one mail through the entry point with the header slot and signer a run would pass,
@@ -383,6 +385,91 @@ void TestBulkMail::dkim()
     const QByteArray changed = bulk_testing::withOneBodyByteChanged(integration::readAll(eml));
     QVERIFY(!changed.isEmpty());
     QFile copy(m_files.filePath(QStringLiteral("changed.eml")));
+    QVERIFY(copy.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    copy.write(changed);
+    copy.close();
+    const QJsonObject broken =
+        bulk_testing::mailScript({QStringLiteral("dkim"), copy.fileName(), record, name});
+    QVERIFY2(!broken.isEmpty() && !broken.value("verified").toBool(),
+             QJsonDocument(broken).toJson().constData());
+}
+
+void TestBulkMail::footer_data()
+{
+    QTest::addColumn<QString>("contact");
+    QTest::addColumn<QString>("charset");
+    // The body alone is ISO-2022-JP either way: only the footer can make the mail UTF-8.
+    QTest::newRow("ISO-2022-JP") << QStringLiteral("問い合わせ先：03-1234-5678")
+                                 << QStringLiteral("iso-2022-jp");
+    QTest::newRow("UTF-8 for a circled digit")
+        << QStringLiteral("問い合わせ先：窓口① 03-1234-5678") << QStringLiteral("utf-8");
+}
+
+void TestBulkMail::footer()
+{
+    QFETCH(QString, contact);
+    QFETCH(QString, charset);
+    TempAppDir app;
+    bulk::BulkSettings settings;
+    settings.unsubscribeUrl = QString::fromLatin1(kUrl);
+    settings.dkim = true;
+    settings.dkimDomain = QStringLiteral("example.jp");
+    settings.dkimSelector = QStringLiteral("kez2025");
+    settings.dkimKeyPath = m_rsaKey;
+    settings.footer = QStringLiteral("送信者名：ケズ商事\n"
+                                     "住所：東京都千代田区丸の内一丁目１番１号\n") +
+                      contact +
+                      QStringLiteral("\n配信停止の方法：{unsubscribe_url}\n宛先：{address}");
+    QVERIFY(bulk::SaveBulkSettings(app.path(), settings, nullptr));
+    QString refusal;
+    const std::optional<bulk::RunOptions> run =
+        bulk::RunOptions::prepareRun(app.path(), &refusal, kOperator);
+    QVERIFY2(run, qPrintable(refusal));
+
+    transport::MailRequest request;
+    request.to = QStringLiteral("taro+news@example.com");
+    request.body = QStringLiteral("お世話になっております。\r\n春のご案内です。\r\n");
+    run->decorate(request, MailKind::Delivery);
+    const QString eml = send(request.to, {QStringLiteral("春のご案内"), request.body, {}},
+                             &request.headers, request.signer.get());
+    QVERIFY(!eml.isEmpty());
+
+    const QString script = QDir(qEnvironmentVariable("KEZ_SOURCE_DIR"))
+                               .filePath(QStringLiteral("tests/integration/parse_mail.py"));
+    const std::optional<QByteArray> parsed =
+        bulk_testing::run(QStringLiteral("/usr/bin/python3"), {script, eml});
+    QVERIFY(parsed);
+    const QJsonObject mail = QJsonDocument::fromJson(*parsed).object();
+    QCOMPARE(mail.value("body_charset").toString(), charset);
+    QString body = mail.value("body").toString();
+    body.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    const QString head = QStringLiteral("お世話になっております。\n春のご案内です。\n\n"
+                                        "送信者名：ケズ商事\n"
+                                        "住所：東京都千代田区丸の内一丁目１番１号\n");
+    const QString tail = QStringLiteral("\n配信停止の方法：https://example.jp/stop?a=taro%2Bnews%"
+                                        "40example.com&list=news\n宛先：taro+news@example.com\n");
+    QCOMPARE(body, head + contact + tail);
+
+    QString error;
+    const std::optional<bulk::DkimKey> key = bulk::ReadDkimKey(m_rsaKey, &error);
+    QVERIFY2(key, qPrintable(error));
+    const QString record = bulk::DnsRecordValue(*key);
+    const QString name =
+        bulk::DnsRecordName(QStringLiteral("kez2025"), QStringLiteral("example.jp"));
+    const QJsonObject result =
+        bulk_testing::mailScript({QStringLiteral("dkim"), eml, record, name});
+    const QByteArray dump = QJsonDocument(result).toJson();
+    QVERIFY2(result.value("verified").toBool(), dump.constData());
+    // The body hash covers the whole body, the footer included, not a first part of it.
+    QVERIFY2(!result.value("tags").toObject().contains("l"), dump.constData());
+    // One octet of the footer's last line changed: the signature no longer holds.
+    QByteArray changed = integration::readAll(eml);
+    qsizetype at = changed.size() - 3;
+    while (at > 0 && !QChar::isLetter(uchar(changed.at(at))))
+        --at;
+    QVERIFY(at > changed.indexOf("\r\n\r\n"));
+    changed[at] = changed.at(at) == 'a' ? 'b' : 'a';
+    QFile copy(m_files.filePath(QStringLiteral("changed-footer.eml")));
     QVERIFY(copy.open(QIODevice::WriteOnly | QIODevice::Truncate));
     copy.write(changed);
     copy.close();
