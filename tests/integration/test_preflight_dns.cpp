@@ -76,34 +76,33 @@ void TestPreflightDns::verdicts_data()
               dmarc = int(CheckId::Dmarc), dkim = int(CheckId::Dkim),
               unsubscribe = int(CheckId::Unsubscribe), footer = int(CheckId::Footer);
 
-    QTest::newRow("all published") << "news@Good.Test" << signedFor("good.test") << "OOOOOO"
-                                   << dmarc << "p=reject";
+    QTest::newRow("all published")
+        << "news@Good.Test" << signedFor("good.test") << "OOOOOO" << dmarc << "p=reject";
     bulk::BulkSettings o = signedFor("good.test");
     o.dkim = false;
     o.unsubscribeUrl.clear();
     o.unsubscribeMailto = QStringLiteral("mailto:stop@good.test");
     o.footer = QStringLiteral("株式会社テスト\n配信停止: {unsubscribe_mailto}");
-    QTest::newRow("dkim off, mailto only") << "news@good.test" << o << "OOOWFO" << unsubscribe
-                                           << "mailto";
+    QTest::newRow("dkim off, mailto only")
+        << "news@good.test" << o << "OOOWFO" << unsubscribe << "mailto";
     o = signedFor("good.test");
     o.unsubscribeUrl = QStringLiteral("http://good.test/stop");
     o.footer = QStringLiteral("株式会社テスト 東京都千代田区1-1");
-    QTest::newRow("http url, footer without opt-out") << "news@good.test" << o << "OOOOFF"
-                                                      << footer << "配信停止";
+    QTest::newRow("http url, footer without opt-out")
+        << "news@good.test" << o << "OOOOFF" << footer << "配信停止";
     o = signedFor("good.test");
     o.dkimKeyPath = QStringLiteral("/nonexistent/kez.pem");
     o.footer = QStringLiteral("配信停止はこちら: stop@good.test");
-    QTest::newRow("key file missing") << "news@good.test" << o << "OOOFOO" << dkim
-                                      << "/nonexistent/kez.pem";
+    QTest::newRow("key file missing")
+        << "news@good.test" << o << "OOOFOO" << dkim << "/nonexistent/kez.pem";
     o = signedFor("good.test");
     o.footer.clear();
     QTest::newRow("d= of another domain, empty footer")
         << "news@otherkey.test" << o << "OOOFOF" << dkim << "good.test";
-    QTest::newRow("two spf") << "news@twospf.test" << signedFor("twospf.test") << "OFOFOO"
-                             << spf << "2件";
+    QTest::newRow("two spf") << "news@twospf.test" << signedFor("twospf.test") << "OFOFOO" << spf
+                             << "2件";
     QTest::newRow("bad spf term, a record, p=none")
-        << "news@badspf.test" << signedFor("badspf.test") << "OFOFOO" << spf
-        << "ipv4:192.0.2.1";
+        << "news@badspf.test" << signedFor("badspf.test") << "OFOFOO" << spf << "ipv4:192.0.2.1";
     QTest::newRow("12 lookups through includes, two dmarc")
         << "news@deepspf.test" << signedFor("deepspf.test") << "OFFFOO" << spf << "12";
     QTest::newRow("dmarc of the organisational domain")
@@ -112,8 +111,8 @@ void TestPreflightDns::verdicts_data()
         << "news@otherkey.test" << signedFor("otherkey.test") << "OOOFOO" << dkim << "一致しません";
     QTest::newRow("no host, dmarc without p=")
         << "news@nohost.test" << signedFor("nohost.test") << "FOFFOO" << mailHost << "nohost.test";
-    QTest::newRow("no such domain") << "news@absent.test" << signedFor("absent.test") << "FFFFOO"
-                                    << mailHost << "absent.test";
+    QTest::newRow("no such domain")
+        << "news@absent.test" << signedFor("absent.test") << "FFFFOO" << mailHost << "absent.test";
     // Last: its lookups hold Qt's resolver threads until the resolver gives up.
     QTest::newRow("time-out") << "news@slow.test" << signedFor("slow.test") << "WWWWOO" << spf
                               << "応答がありません";

@@ -78,9 +78,7 @@ void DnsBatch::finished(Entry* entry)
         entry->emptyReply = true;
         a.outcome = DnsOutcome::NoRecords;
         break;
-    case QDnsLookup::OperationCancelledError:
-        a.outcome = DnsOutcome::TimedOut;
-        break;
+    case QDnsLookup::OperationCancelledError: a.outcome = DnsOutcome::TimedOut; break;
     default:
         a.outcome = DnsOutcome::Failed;
         a.error = lookup.errorString();

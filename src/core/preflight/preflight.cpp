@@ -115,8 +115,7 @@ CheckResult mailHost(const QString& domain, const DnsAnswer& mx, const DnsAnswer
                           .arg(domain));
     for (const DnsAnswer* answer : {&mx, &a, &aaaa})
         if (unanswered(*answer))
-            return result(CheckId::MailHost, Verdict::Warning, title,
-                          noAnswer(domain, *answer));
+            return result(CheckId::MailHost, Verdict::Warning, title, noAnswer(domain, *answer));
     if (mx.outcome == DnsOutcome::NoDomain)
         return fail(QStringLiteral("%1 というドメインがDNSにありません。送信者のメールアドレス"
                                    "（MAIL）を確かめるか、ドメインのMXとAレコードを公開してくだ"
@@ -360,8 +359,9 @@ CheckResult dmarc(const QString& domain, const QString& orgDomain, const DnsAnsw
                                       "il/Yahooの要件は満たしますが、レポートで問題がないと確かめ"
                                       "たら p=quarantine に上げることを検討してください。")
                            .arg(where, which));
-    return verdict(Verdict::Ok, QStringLiteral("%1 にDMARCがあり、ポリシーは %2=%3 です。")
-                                    .arg(where, which, policy));
+    return verdict(
+        Verdict::Ok,
+        QStringLiteral("%1 にDMARCがあり、ポリシーは %2=%3 です。").arg(where, which, policy));
 }
 
 // --- DKIM --------------------------------------------------------------------------------
@@ -406,9 +406,10 @@ DkimPlan planDkim(const Inputs& in)
             if (line.endsWith(u'。'))
                 line.chop(1);
         const QString head = lines.isEmpty() ? QString() : lines.takeFirst();
-        return failed(lines.isEmpty()
-                          ? head + u'。'
-                          : QStringLiteral("%1（%2）。").arg(head, lines.join(QStringLiteral("："))));
+        return failed(
+            lines.isEmpty()
+                ? head + u'。'
+                : QStringLiteral("%1（%2）。").arg(head, lines.join(QStringLiteral("："))));
     }
     plan.key = *key;
     plan.name = bulk::DnsRecordName(o.dkimSelector, o.dkimDomain).toLower();
@@ -509,14 +510,16 @@ CheckResult footer(const bulk::BulkSettings& o)
                                      "、配信停止の方法を表示する必要があるので、配信オプションで"
                                      "フッターを設定してください。"));
     static const QRegularExpression literal(
-        QStringLiteral("https?://[^\\s/?#]+\\.[^\\s]+|[^\\s@<>()\"]+@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+"),
+        QStringLiteral(
+            "https?://[^\\s/?#]+\\.[^\\s]+|[^\\s@<>()\"]+@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+"),
         QRegularExpression::CaseInsensitiveOption);
     const bool url = text.contains(QLatin1String("{unsubscribe_url}"));
     const bool mailto = text.contains(QLatin1String("{unsubscribe_mailto}"));
     if ((url && !o.unsubscribeUrl.trimmed().isEmpty()) ||
         (mailto && !o.unsubscribeMailto.trimmed().isEmpty()) || literal.match(text).hasMatch())
-        return result(CheckId::Footer, Verdict::Ok, title,
-                      QStringLiteral("フッターに配信停止の連絡先（URLかメールアドレス）があります。"));
+        return result(
+            CheckId::Footer, Verdict::Ok, title,
+            QStringLiteral("フッターに配信停止の連絡先（URLかメールアドレス）があります。"));
     if (url || mailto)
         return result(CheckId::Footer, Verdict::Failed, title,
                       QStringLiteral("フッターの %1 に入る配信停止の%2が配信オプションで設定されて"
@@ -586,8 +589,8 @@ QList<CheckResult> Run(const Inputs& inputs, std::chrono::milliseconds limit)
             << spf(domain, walk, dns)
             << dmarc(domain, orgDomain, dns.answer(ownDmarc), orgDmarc < 0 ? nullptr : &org);
     }
-    out << (plan.early ? *plan.early : dkim(plan, dns.answer(key)))
-        << unsubscribe(inputs.options) << footer(inputs.options);
+    out << (plan.early ? *plan.early : dkim(plan, dns.answer(key))) << unsubscribe(inputs.options)
+        << footer(inputs.options);
     return out;
 }
 

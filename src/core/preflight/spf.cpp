@@ -174,8 +174,7 @@ bool IsSpfRecord(const QString& text)
 SpfRecord ParseSpf(const QString& text)
 {
     SpfRecord record;
-    static const QRegularExpression modifierName(
-        QStringLiteral("\\A[A-Za-z][A-Za-z0-9._-]*\\z"));
+    static const QRegularExpression modifierName(QStringLiteral("\\A[A-Za-z][A-Za-z0-9._-]*\\z"));
     const QStringList terms = text.mid(6).split(u' ', Qt::SkipEmptyParts);
     bool all = false;
     int redirects = 0;
