@@ -69,9 +69,9 @@ MainWindowFixture::MainWindowFixture(WindowOptions options) : clock(options.now)
     // Every window gets it, the ones against the real mail servers too: the tests send no
     // query to a DNS server beyond the machine.
     preflightScript = std::make_shared<PreflightScript>();
-    m_previousPreflight = preflight::setRunner(
-        [script = preflightScript](const preflight::Inputs& inputs,
-                                   std::chrono::milliseconds limit) {
+    m_previousPreflight =
+        preflight::setRunner([script = preflightScript](const preflight::Inputs& inputs,
+                                                        std::chrono::milliseconds limit) {
             script->calls.append(inputs);
             script->limits.append(limit);
             if (script->during)

@@ -420,7 +420,8 @@ bool WriteForm::preflightLetsRunStart(const bulk::BulkSettings& options)
     // a run back: only a check known to fail asks.
     if (preflight::AnyFailed(results)) {
         platform::MessageBoxRequest question;
-        question.text = QStringLiteral("配信前チェックで問題が見つかりました。このまま配信しますか？");
+        question.text =
+            QStringLiteral("配信前チェックで問題が見つかりました。このまま配信しますか？");
         question.caption = QStringLiteral("KEZ-MAILER");
         question.icon = MsgIcon::Question;
         question.buttons = MsgButtons::YesNoDefaultNo;

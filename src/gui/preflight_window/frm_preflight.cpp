@@ -31,10 +31,12 @@ Mark markOf(Verdict verdict)
 {
     // Dark enough shades that the marks stay readable on the light grey of the dialog.
     switch (verdict) {
-    case Verdict::Ok: return {QStringLiteral("✓"), QColor(0x1e, 0x84, 0x49), QStringLiteral("問題なし")};
+    case Verdict::Ok:
+        return {QStringLiteral("✓"), QColor(0x1e, 0x84, 0x49), QStringLiteral("問題なし")};
     case Verdict::Warning:
         return {QStringLiteral("⚠"), QColor(0xc4, 0x5f, 0x00), QStringLiteral("注意")};
-    case Verdict::Failed: return {QStringLiteral("✗"), QColor(0xc0, 0x1f, 0x1f), QStringLiteral("問題あり")};
+    case Verdict::Failed:
+        return {QStringLiteral("✗"), QColor(0xc0, 0x1f, 0x1f), QStringLiteral("問題あり")};
     }
     return {};
 }

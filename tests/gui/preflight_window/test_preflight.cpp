@@ -69,8 +69,8 @@ void TestPreflight::window()
     QCOMPARE(first, QString("✓⚠✗✓✓✗"));
     QCOMPARE(firstDetail, QString("check 3|detail 3"));
     QCOMPARE(second, QString("✓✓✓✓✓✓"));
-    QCOMPARE(whileRunning, QStringList({"確認しています…", "disabled", "確認しています…",
-                                        "disabled"}));
+    QCOMPARE(whileRunning,
+             QStringList({"確認しています…", "disabled", "確認しています…", "disabled"}));
     QCOMPARE(h.preflightScript->calls.first().senderAddress, testing_support::kOperator);
     QCOMPARE(h.preflightScript->limits.first(), std::chrono::milliseconds(5000));
 
@@ -100,18 +100,21 @@ void TestPreflight::atSendButton_data()
     QTest::addColumn<int>("questions");
     QTest::addColumn<bool>("runs");
 
-    QTest::newRow("✗, No: no run, and asked again") << "✓✓✓✓✓✗" << "N"
-                                                     << false << 0 << false << 2 << 2 << false;
-    QTest::newRow("✗, Yes: the run starts")
-        << "✗✓✓✓✓✓" << "Y" << false << -1 << false << 1 << 1 << true;
+    QTest::newRow("✗, No: no run, and asked again")
+        << "✓✓✓✓✓✗"
+        << "N" << false << 0 << false << 2 << 2 << false;
+    QTest::newRow("✗, Yes: the run starts") << "✗✓✓✓✓✓"
+                                            << "Y" << false << -1 << false << 1 << 1 << true;
     QTest::newRow("all ✓: no question, one start however often pressed")
-        << "✓✓✓✓✓✓" << "" << false << -1 << true << 1 << 0 << true;
-    QTest::newRow("⚠ only: no question")
-        << "⚠✓⚠✓⚠⚠" << "" << false << -1 << false << 1 << 0 << true;
+        << "✓✓✓✓✓✓"
+        << "" << false << -1 << true << 1 << 0 << true;
+    QTest::newRow("⚠ only: no question") << "⚠✓⚠✓⚠⚠"
+                                         << "" << false << -1 << false << 1 << 0 << true;
     QTest::newRow("let through today: not checked again")
-        << "✓✓✗✓✓✓" << "Y" << true << 0 << false << 1 << 1 << true;
-    QTest::newRow("a new day checks again")
-        << "✓✓✓✓✓✓" << "" << true << 1 << false << 2 << 0 << true;
+        << "✓✓✗✓✓✓"
+        << "Y" << true << 0 << false << 1 << 1 << true;
+    QTest::newRow("a new day checks again") << "✓✓✓✓✓✓"
+                                            << "" << true << 1 << false << 2 << 0 << true;
 }
 
 void TestPreflight::atSendButton()
