@@ -29,6 +29,20 @@ void writeSettingsFile(const TempAppDir& app, const aMain_sMail::SettingsRecord&
     app.write(QStringLiteral("ini/kezmail.ini"), *platform::encodeCp932(text));
 }
 
+QList<preflight::CheckResult> preflightResults(const QString& marks)
+{
+    QList<preflight::CheckResult> out;
+    for (int i = 0; i < marks.size(); ++i) {
+        const QChar mark = marks[i];
+        const preflight::Verdict verdict = mark == QChar(u'✓')   ? preflight::Verdict::Ok
+                                           : mark == QChar(u'⚠') ? preflight::Verdict::Warning
+                                                                 : preflight::Verdict::Failed;
+        out.append({preflight::CheckId(i), verdict, QStringLiteral("check %1").arg(i + 1),
+                    QStringLiteral("detail %1").arg(i + 1)});
+    }
+    return out;
+}
+
 WindowOptions unloadedWindow(const QByteArray& settingsFile)
 {
     WindowOptions options;
@@ -52,6 +66,18 @@ MainWindowFixture::MainWindowFixture(WindowOptions options) : clock(options.now)
                 return script->outcome;
             });
     }
+    // Every window gets it, the ones against the real mail servers too: the tests send no
+    // query to a DNS server beyond the machine.
+    preflightScript = std::make_shared<PreflightScript>();
+    m_previousPreflight =
+        preflight::setRunner([script = preflightScript](const preflight::Inputs& inputs,
+                                                        std::chrono::milliseconds limit) {
+            script->calls.append(inputs);
+            script->limits.append(limit);
+            if (script->during)
+                script->during();
+            return script->results;
+        });
     if (options.settingsFile) {
         if (!options.settingsFile->isEmpty())
             app.write(QStringLiteral("ini/kezmail.ini"), *options.settingsFile);
@@ -99,6 +125,7 @@ MainWindowFixture::~MainWindowFixture()
     form.reset();
     if (m_previousIntake)
         intake::setRunner(*m_previousIntake);
+    preflight::setRunner(m_previousPreflight);
 }
 
 QString MainWindowFixture::useList(const QByteArray& bytes, const QString& name)

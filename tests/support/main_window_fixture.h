@@ -15,6 +15,7 @@
 #include "gui_fakes.h"
 #include "recording_transport.h"
 
+#include "core/preflight/preflight.h"
 #include "core/settings/a_main_smail.h"
 #include "gui/main_window/write_form.h"
 
@@ -57,6 +58,10 @@ struct WindowOptions
 // A window that has not loaded yet, over an application folder whose settings file holds these
 // bytes (empty: there is no file): for the tests of the load itself and of single controls.
 WindowOptions unloadedWindow(const QByteArray& settingsFile = QByteArray());
+
+// Results of the six checks, in their order, from their marks: "✓✓⚠✓✓✗". Each title and
+// detail names its place ("check 1", "detail 1"), so a test can tell the rows apart.
+QList<preflight::CheckResult> preflightResults(const QString& marks);
 
 // Writes ini/kezmail.ini with the fourteen keys of record, as the settings dialog does.
 void writeSettingsFile(const TempAppDir& app, const aMain_sMail::SettingsRecord& record);
@@ -110,11 +115,22 @@ public:
         QList<intake::Account> calls;
     };
     std::shared_ptr<IntakeScript> intakeScript;
+    // The checks before a run ask no DNS server either: they answer with results (by default
+    // every check passed), record what they were given, and run `during` while "running".
+    struct PreflightScript
+    {
+        QList<preflight::CheckResult> results = preflightResults(QStringLiteral("✓✓✓✓✓✓"));
+        QList<preflight::Inputs> calls;
+        QList<std::chrono::milliseconds> limits;
+        std::function<void()> during;
+    };
+    std::shared_ptr<PreflightScript> preflightScript;
     std::unique_ptr<WriteForm> form;
 
 private:
     std::unique_ptr<ScopedTransport> m_installed;
     std::optional<intake::Runner> m_previousIntake;
+    preflight::Runner m_previousPreflight;
 };
 
 } // namespace testing_support

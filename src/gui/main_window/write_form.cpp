@@ -10,6 +10,7 @@
 #include "gui/main_window/repaint_pacer.h"
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
+#include "gui/preflight_window/frm_preflight.h"
 #include "gui/results_window/frm_results.h"
 #include "gui/settings_dialog/frm_op_set1.h"
 #include "gui/widgets/center_form.h"
@@ -279,6 +280,8 @@ void WriteForm::buildMenus()
     mnOption = addItem(mnOptionMenu, "mnOption", QStringLiteral("設定(&O)"));
     mnOption_Timer = addItem(mnOptionMenu, "mnOption_Timer", QStringLiteral("タイマー配信(&T)"));
     mnOption_Bulk = addItem(mnOptionMenu, "mnOption_Bulk", QStringLiteral("配信オプション(&B)..."));
+    mnOption_Preflight =
+        addItem(mnOptionMenu, "mnOption_Preflight", QStringLiteral("配信前チェック(&C)..."));
     mnDoc = addMenu("mnDoc", QStringLiteral("本文(&D)"));
     mnDoc_Make = addItem(mnDoc, "mnDoc_Make", QStringLiteral("新規作成(&N)"));
     mnDoc_Open = addItem(mnDoc, "mnDoc_Open", QStringLiteral("本文を開く(&O)"));
@@ -292,6 +295,7 @@ void WriteForm::connectShell()
     connect(nmFile_End, &QAction::triggered, this, &WriteForm::nmFile_End_Click);
     connect(mnOption, &QAction::triggered, this, &WriteForm::mnOption_Click);
     connect(mnOption_Bulk, &QAction::triggered, this, &WriteForm::mnOption_Bulk_Click);
+    connect(mnOption_Preflight, &QAction::triggered, this, &WriteForm::mnOption_Preflight_Click);
     connect(mnFile_Results, &QAction::triggered, this, &WriteForm::mnFile_Results_Click);
     connect(mnFile_Intake, &QAction::triggered, this, &WriteForm::mnFile_Intake_Click);
 }
@@ -363,6 +367,22 @@ void WriteForm::mnOption_Bulk_Click()
     if (isEnding())
         return;
     frmBulkSet dialog(m_appDir, this);
+    dialog.exec();
+}
+
+void WriteForm::mnOption_Preflight_Click()
+{
+    if (isEnding())
+        return;
+    // What a run would check is what a run would read; a file the run would refuse is
+    // refused here the same way, rather than checked as if its options were off.
+    const bulk::LoadedBulkSettings loaded = bulk::LoadBulkSettings(m_appDir);
+    if (loaded.state == bulk::BulkFileState::Unreadable) {
+        platform::msgBox(this, bulk::UnreadableMessage(m_appDir, loaded.reason),
+                         platform::MsgIcon::Exclamation);
+        return;
+    }
+    frmPreflight dialog({Settings.MAIL, loaded.settings, {}}, this);
     dialog.exec();
 }
 

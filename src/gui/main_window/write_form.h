@@ -9,6 +9,8 @@
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
 
+#include <QDate>
+#include <QHash>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -76,6 +78,8 @@ public:
     void nmFile_End_Click();
     void mnOption_Click();
     void mnOption_Bulk_Click();
+    // The checks before a mailing, of the settings and delivery options as saved.
+    void mnOption_Preflight_Click();
     // The results window; a retry list it writes becomes the list path.
     void mnFile_Results_Click();
     // Reads the bounces and unsubscribe requests of the mailbox into the suppression list now.
@@ -164,6 +168,7 @@ public:
     QAction* mnOption = nullptr;
     QAction* mnOption_Timer = nullptr;
     QAction* mnOption_Bulk = nullptr;
+    QAction* mnOption_Preflight = nullptr;
     QMenu* mnDoc = nullptr;
     QAction* mnDoc_Make = nullptr;
     QAction* mnDoc_Open = nullptr;
@@ -222,6 +227,10 @@ private:
     // The delivery options (ini/bulk.ini) for a run, or for the test mail, read at its start.
     // nullopt when they refuse the start; the refusal has been shown.
     std::optional<bulk::RunOptions> readBulkOptions(bool forRun);
+    // The checks before a mailing, at the send button: once per From domain and day. When one
+    // failed the operator is asked whether to start anyway. False when the run must not start
+    // (No, or the window is ending).
+    bool preflightLetsRunStart(const bulk::BulkSettings& options);
     // No address is left in the list: the run ends, or pauses when the list could not be read.
     void listDone();
     // The list is done: end notice, completion message, close.
@@ -363,6 +372,13 @@ private:
 
     // Hands the run's addresses out per domain; made at each start of a run.
     std::unique_ptr<pacing::Pacer> m_pacer;
+
+    // preflight
+    // The day each From domain last passed the checks, or the operator started despite them.
+    QHash<QString, QDate> m_preflightPassed;
+    // A start is on its way (checks, intake, journal): a second press of the send button, or
+    // the schedule's start, must not begin another beside it.
+    bool m_starting = false;
 
     // schedule
     // Counts every arming and disarming, so that a tick can tell whether the schedule it read

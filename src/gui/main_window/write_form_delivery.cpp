@@ -6,6 +6,7 @@
 #include "core/delivery/recipient_list.h"
 #include "core/delivery/resume_interval.h"
 #include "core/platform/clock.h"
+#include "core/preflight/preflight.h"
 #include "core/settings/a_main_smail.h"
 #include "core/settings/settings_file.h"
 #include "core/text/trim.h"
@@ -13,12 +14,14 @@
 #include "core/transport/transport_thread.h"
 #include "gui/main_window/run_title.h"
 #include "gui/platform/message_boxes.h"
+#include "gui/preflight_window/frm_preflight.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 
 using aMain_sMail::Settings;
 using platform::MsgAnswer;
@@ -131,9 +134,12 @@ void WriteForm::connectDelivery()
 void WriteForm::SendCommand_Click()
 {
     // The schedule tick calls this too; once a run has locked the window, a second start would
-    // open the list twice and interleave two runs.
-    if (isEnding() || run.started)
+    // open the list twice and interleave two runs. Before that, the checks and the intake wait
+    // in local event loops, where the button and the schedule still work.
+    if (isEnding() || run.started || m_starting)
         return;
+    m_starting = true;
+    const auto startOver = qScopeGuard([this] { m_starting = false; });
 
     if (!checkComposeInputs(QStringLiteral("KEZ-MAILER")))
         return;
@@ -168,6 +174,11 @@ void WriteForm::SendCommand_Click()
     std::optional<bulk::RunOptions> options = readBulkOptions(true);
     if (!options)
         return;
+    if (!preflightLetsRunStart(options->settings())) {
+        if (!isEnding())
+            ToText->setFocus();
+        return;
+    }
     // The mailbox's bounces and unsubscribe requests first, so that the run starts from a
     // fresh suppression list.
     if (!intakeBeforeRun(options)) {
@@ -382,6 +393,49 @@ void WriteForm::SendNextMail()
 
     if (noRecipientLeft())
         listDone();
+}
+
+bool WriteForm::preflightLetsRunStart(const bulk::BulkSettings& options)
+{
+    // DNS records change seldom, and a list sent in several runs a day should not wait for
+    // the lookups each time; a new day looks again.
+    const QString domain = preflight::SenderDomain(Settings.MAIL);
+    const QDate today = platform::clock().now().date();
+    if (m_preflightPassed.value(domain) == today)
+        return true;
+
+    const preflight::Inputs inputs{Settings.MAIL, options, {}};
+    const QString before = Label3->text();
+    const QString beforeTip = Label3->toolTip();
+    Label3->setText(QStringLiteral("配信前チェック中"));
+    Label3->setToolTip(QString());
+    const QList<preflight::CheckResult> results =
+        preflight::Check(inputs, frmPreflight::kCheckLimit);
+    if (isEnding())
+        return false;
+    Label3->setText(before);
+    Label3->setToolTip(beforeTip);
+
+    // A warning (a record not found for certain, a resolver that did not answer) never holds
+    // a run back: only a check known to fail asks.
+    if (preflight::AnyFailed(results)) {
+        platform::MessageBoxRequest question;
+        question.text =
+            QStringLiteral("配信前チェックで問題が見つかりました。このまま配信しますか？");
+        question.caption = QStringLiteral("KEZ-MAILER");
+        question.icon = MsgIcon::Question;
+        question.buttons = MsgButtons::YesNoDefaultNo;
+        question.detailsLabel = QStringLiteral("詳細(&D)...");
+        question.showDetails = [inputs, results](QWidget* parent) {
+            frmPreflight details(inputs, parent, results);
+            details.exec();
+        };
+        const MsgAnswer answer = platform::messageBoxes().show(this, question);
+        if (isEnding() || answer != MsgAnswer::Yes)
+            return false;
+    }
+    m_preflightPassed.insert(domain, today);
+    return true;
 }
 
 std::optional<bulk::RunOptions> WriteForm::readBulkOptions(bool forRun)

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 
 namespace platform {
@@ -57,8 +58,23 @@ public:
         } else {
             box.setStandardButtons(QMessageBox::Ok);
         }
+        // Any button closes a QMessageBox; the details button's window is shown once the box
+        // is down, and the question comes back afterwards, as unanswered as before. The click
+        // is noted here: the box keeps its last clicked button across a second exec(), so a
+        // later close by the title bar would read as that button again.
+        bool detailsAsked = false;
+        if (request.showDetails) {
+            QPushButton* details = box.addButton(request.detailsLabel, QMessageBox::ActionRole);
+            QObject::connect(details, &QPushButton::clicked, &box,
+                             [&detailsAsked] { detailsAsked = true; });
+        }
         fitCaption(box);
-        const int result = box.exec();
+        int result = box.exec();
+        while (detailsAsked) {
+            detailsAsked = false;
+            request.showDetails(parent);
+            result = box.exec();
+        }
         if (yesNo)
             return result == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
         return MsgAnswer::Ok;
@@ -88,7 +104,12 @@ std::unique_ptr<MessageBoxes> setMessageBoxes(std::unique_ptr<MessageBoxes> boxe
 MsgAnswer msgBox(QWidget* parent, const QString& text, MsgIcon icon, MsgButtons buttons,
                  std::optional<QString> caption)
 {
-    return messageBoxes().show(parent, MessageBoxRequest{text, std::move(caption), icon, buttons});
+    MessageBoxRequest request;
+    request.text = text;
+    request.caption = std::move(caption);
+    request.icon = icon;
+    request.buttons = buttons;
+    return messageBoxes().show(parent, request);
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,6 +28,11 @@ struct MessageBoxRequest
     std::optional<QString> caption;
     MsgIcon icon = MsgIcon::None;
     MsgButtons buttons = MsgButtons::Ok;
+    // A further button (detailsLabel) that shows what the question rests on, in a window of
+    // its own over parent, and then asks again; none when showDetails is empty. It never
+    // answers the question, so a test reaches it through the recorded request.
+    QString detailsLabel;
+    std::function<void(QWidget* parent)> showDetails;
 };
 
 // Modal message boxes. Tests install a scripted implementation that records every box and

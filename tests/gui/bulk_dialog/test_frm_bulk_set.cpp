@@ -97,9 +97,10 @@ void TestFrmBulkSet::openedFromTheSettingsMenu()
     form.Form_Load();
     form.show();
 
-    // The last item of "設定(&O)".
+    // In "設定(&O)", just before the checks of what it sets.
     const QList<QAction*> items = form.mnOptionMenu->actions();
-    QCOMPARE(items.last(), form.mnOption_Bulk);
+    QCOMPARE(items.value(items.size() - 2), form.mnOption_Bulk);
+    QCOMPARE(items.last(), form.mnOption_Preflight);
     QCOMPARE(form.mnOption_Bulk->text(), QStringLiteral("配信オプション(&B)..."));
     QCOMPARE(form.mnOption_Bulk->objectName(), QStringLiteral("mnOption_Bulk"));
 
