@@ -45,6 +45,11 @@ public:
     virtual QString errorString() const = 0;
 };
 
+// Whether a list is read with columns: some line of it holds a comma. A list of bare addresses
+// has none (an address cannot hold one) and is read line by line as it always was. nullopt
+// with *error when the file cannot be read.
+std::optional<bool> holdsColumns(const QString& path, QString* error);
+
 // The texts of one mail after filling.
 struct Filled
 {
