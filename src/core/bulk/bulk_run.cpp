@@ -74,8 +74,11 @@ QString RunOptions::headersFor(MailKind kind, const QString& recipient) const
     return ExtraHeaders(m_settings, kind, recipient);
 }
 
-void RunOptions::decorate(transport::MailRequest& request, MailKind kind) const
+void RunOptions::decorate(transport::MailRequest& request, MailKind kind,
+                          std::optional<QString> footer) const
 {
+    // No footer is appended yet; the run hands over its recipient's all the same.
+    Q_UNUSED(footer);
     request.headers = headersFor(kind, request.to);
     request.signer = m_signer;
 }

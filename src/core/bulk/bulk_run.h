@@ -55,7 +55,9 @@ public:
     // The signer of every mail; null when DKIM is off.
     std::shared_ptr<const transport::MessageSigner> signer() const { return m_signer; }
     // Fills request.headers (for request.to) and request.signer.
-    void decorate(transport::MailRequest& request, MailKind kind) const;
+    // A given footer (a run's, filled for its recipient) stands in for settings().footer.
+    void decorate(transport::MailRequest& request, MailKind kind,
+                  std::optional<QString> footer = std::nullopt) const;
 
     // Why an address of the list must not be sent, or nullopt when it may be.
     std::optional<QString> skipReason(const QString& address) const;
