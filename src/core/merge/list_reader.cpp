@@ -1,6 +1,5 @@
 #include "core/merge/merge_fields.h"
 
-#include "core/platform/system_messages.h"
 #include "core/platform/text_files.h"
 #include "core/text/trim.h"
 
@@ -166,24 +165,22 @@ std::unique_ptr<ListReader> ListReader::open(const QString& path, QString* error
 
 std::optional<bool> holdsColumns(const QString& path, QString* error)
 {
-    QFile file;
-    if (!platform::openRegularFile(file, path, error))
+    std::unique_ptr<platform::ListFileReader> file = platform::ListFileReader::open(path, error);
+    if (!file)
         return std::nullopt;
-    // A comma is a byte of its own in code page 932 as in UTF-8, never the second byte of a
-    // character, so the bytes can be searched as they are.
-    constexpr qint64 kChunk = 64 * 1024;
-    for (;;) {
-        const QByteArray chunk = file.read(kChunk);
-        if (chunk.contains(','))
-            return true;
-        if (chunk.isEmpty()) {
-            if (file.atEnd())
-                return false;
-            if (error)
-                *error = platform::fileErrorText(file);
-            return std::nullopt;
-        }
+    // Spreadsheets write every column on every row, the header row first: the first line that
+    // holds anything tells. A later line with a comma in a list of bare addresses is a mistake
+    // that has always gone out as typed, and still does.
+    while (std::optional<QString> line = file->readLine()) {
+        if (!compose::Trim(*line).isEmpty())
+            return line->contains(QLatin1Char(','));
     }
+    if (file->hasError()) {
+        if (error)
+            *error = file->errorString();
+        return std::nullopt;
+    }
+    return false;
 }
 
 } // namespace merge

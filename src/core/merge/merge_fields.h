@@ -79,9 +79,9 @@ private:
     QString m_error;
 };
 
-// Whether a list is read with columns: some line of it holds a comma. A list of bare addresses
-// has none (an address cannot hold one) and is read line by line as it always was. nullopt
-// with *error when the file cannot be read.
+// Whether a list is read with columns: its first line that is not blank holds a comma. A list
+// of bare addresses has none there (an address cannot hold one) and is read line by line as it
+// always was. nullopt with *error when the file cannot be read.
 std::optional<bool> holdsColumns(const QString& path, QString* error);
 
 // The texts of one mail after filling.

@@ -36,6 +36,9 @@ void TestListReader::readsRows_data()
     QTest::newRow("bare addresses")
         << QByteArray("a@example.jp\r\nb@example.jp\r\n") << false << "-"
         << QStringList{"1|a@example.jp", "2|b@example.jp"} << QString();
+    QTest::newRow("a comma first on a later line leaves the list bare")
+        << QByteArray(" \r\na@example.jp\r\nTaro,b@example.jp\r\n") << false << "-"
+        << QStringList{"2|a@example.jp", "3|Taro|b@example.jp"} << QString();
     QTest::newRow("quoted comma and doubled quotes")
         << QByteArray("a@example.jp,\"Yamada, Taro\",\"say \"\"hi\"\"\",\"\"\n") << true << "-"
         << QStringList{"1|a@example.jp|Yamada, Taro|say \"hi\"|"} << QString();
