@@ -1,6 +1,7 @@
 #include "core/journal/journal.h"
 
 #include "core/delivery/recipient_list.h"
+#include "core/merge/merge_fields.h"
 #include "core/text/trim.h"
 #include "core/transport/message_composer.h"
 
@@ -190,6 +191,24 @@ std::optional<RunMessage> describeRun(const QString& listPath, const QString& at
 
 std::optional<QList<ListAddress>> readListAddresses(const QString& listPath, QString* reason)
 {
+    const std::optional<bool> columns = merge::holdsColumns(listPath, reason);
+    if (!columns)
+        return std::nullopt;
+    if (*columns) {
+        // The run reads such a list with merge::RunRows: the same reader, so again the rows
+        // and the run's addresses agree one for one.
+        std::unique_ptr<merge::ListReader> rows = merge::ListReader::open(listPath, reason);
+        if (!rows)
+            return std::nullopt;
+        QList<ListAddress> out;
+        while (std::optional<merge::Row> row = rows->next())
+            out.append({row->line, compose::Trim(row->fields.constFirst())});
+        if (rows->hasError()) {
+            *reason = rows->errorString();
+            return std::nullopt;
+        }
+        return out;
+    }
     std::unique_ptr<delivery::RecipientList> list = delivery::RecipientList::open(listPath, reason);
     if (!list)
         return std::nullopt;
@@ -611,7 +630,7 @@ std::optional<QList<MailRow>> Journal::mailRows(qint64 run, QString* reason)
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     query.prepare(
-        QStringLiteral("SELECT seq, address, state FROM mails WHERE run_id=? ORDER BY seq"));
+        QStringLiteral("SELECT seq, address, state, line FROM mails WHERE run_id=? ORDER BY seq"));
     query.addBindValue(run);
     if (!query.exec()) {
         *reason = sqlFailure(query.lastError());
@@ -626,7 +645,8 @@ std::optional<QList<MailRow>> Journal::mailRows(qint64 run, QString* reason)
             *reason = QStringLiteral("宛先の記録に不明な状態があります: %1").arg(name);
             return std::nullopt;
         }
-        rows.append({query.value(0).toLongLong(), query.value(1).toString(), *state});
+        rows.append({query.value(0).toLongLong(), query.value(1).toString(), *state,
+                     query.value(3).toLongLong()});
     }
     if (query.lastError().isValid()) {
         *reason = sqlFailure(query.lastError());
@@ -635,11 +655,11 @@ std::optional<QList<MailRow>> Journal::mailRows(qint64 run, QString* reason)
     return rows;
 }
 
-std::optional<QString> Journal::addressOf(qint64 run, qint64 seq, QString* reason)
+std::optional<QString> Journal::addressOf(qint64 run, qint64 seq, QString* reason, qint64* line)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT address FROM mails WHERE run_id=? AND seq=?"));
+    query.prepare(QStringLiteral("SELECT address, line FROM mails WHERE run_id=? AND seq=?"));
     query.addBindValue(run);
     query.addBindValue(seq);
     if (!query.exec()) {
@@ -652,6 +672,8 @@ std::optional<QString> Journal::addressOf(qint64 run, qint64 seq, QString* reaso
                       : QStringLiteral("宛先の記録がありません（%1番目）").arg(seq + 1);
         return std::nullopt;
     }
+    if (line)
+        *line = query.value(1).toLongLong();
     return query.value(0).toString();
 }
 

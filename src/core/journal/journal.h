@@ -58,7 +58,8 @@ std::optional<RunMessage> describeRun(const QString& listPath, const QString& at
                                       QString* reason);
 
 // A list address with its line in the file (1-based; blank lines count, as an editor counts
-// them, so the number finds the line).
+// them, so the number finds the line). A list with columns gives a row's first line and its
+// first field, and no address for its header row.
 struct ListAddress
 {
     qint64 line = 0;
@@ -72,6 +73,9 @@ struct MailRow
     qint64 seq = 0;
     QString address;
     MailState state = MailState::Pending;
+    // The address's line in the list; for a list with columns the row's first line, by which a
+    // resumed run, or a mail that waited for its domain, finds the row's fields again.
+    qint64 line = 0;
 };
 
 // What a resume does with a run's rows: which mails go out again, which were perhaps sent
@@ -156,7 +160,9 @@ public:
     std::optional<InterruptedRun> interruptedRun(QString* reason);
     std::optional<QList<MailRow>> mailRows(qint64 run, QString* reason);
     // The address of one mail of a run; nullopt when it cannot be read or has no row (*reason).
-    std::optional<QString> addressOf(qint64 run, qint64 seq, QString* reason);
+    // *line, when given, gets the mail's line in the list.
+    std::optional<QString> addressOf(qint64 run, qint64 seq, QString* reason,
+                                     qint64* line = nullptr);
     // Marks the in-flight rows 'uncertain' and noted; returns those not noted before, which
     // still owe their error-log line.
     std::optional<QList<MailRow>> settleInFlight(qint64 run, QString* reason);

@@ -45,6 +45,45 @@ public:
     virtual QString errorString() const = 0;
 };
 
+// The rows of a run's list with columns, read as the run reaches them: the memory of a row or
+// two whatever the list's length. A row comes back by its first line when its mail goes later
+// than its turn (it waited for its domain) or in a resumed run.
+class RunRows
+{
+public:
+    static std::unique_ptr<RunRows> open(const QString& path, QString* error);
+
+    const Columns& columns() const { return m_inOrder->columns(); }
+    // The next data row in list order; nullopt at the end or on a read error.
+    std::optional<Row> next();
+    // True when no data row is left, or reading failed.
+    bool noneLeft();
+    // The data row that starts on line; nullopt with errorString() when there is none.
+    std::optional<Row> rowAt(qint64 line);
+
+    bool hasError() const { return !m_error.isEmpty(); }
+    QString errorString() const { return m_error; }
+    QString path() const { return m_path; }
+
+private:
+    RunRows(QString path, std::unique_ptr<ListReader> inOrder);
+    bool reopenFinder();
+
+    QString m_path;
+    std::unique_ptr<ListReader> m_inOrder;
+    std::optional<Row> m_ahead; // read by noneLeft()
+    std::optional<Row> m_last;  // the row next() gave last: nearly every mail's row
+    // A second reader for rows found again, rewound only when asked for an earlier one.
+    std::unique_ptr<ListReader> m_finder;
+    std::optional<Row> m_found;
+    QString m_error;
+};
+
+// Whether a list is read with columns: its first line that is not blank holds a comma. A list
+// of bare addresses has none there (an address cannot hold one) and is read line by line as it
+// always was. nullopt with *error when the file cannot be read.
+std::optional<bool> holdsColumns(const QString& path, QString* error);
+
 // The texts of one mail after filling.
 struct Filled
 {

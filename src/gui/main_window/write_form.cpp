@@ -459,6 +459,7 @@ void WriteForm::Form_Unload()
     Timer2->setEnabled(false);
     timSend->setEnabled(false);
     run.List.reset();
+    m_merge.reset();
     m_runTitle->stop();
     hide();
     // The journal's connection ends on its own thread, before that thread does.

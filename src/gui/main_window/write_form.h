@@ -5,6 +5,7 @@
 #include "core/intake/domain_health.h"
 #include "core/intake/intake.h"
 #include "core/journal/journal.h"
+#include "core/merge/merge_fields.h"
 #include "core/pacing/pacer.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
@@ -18,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <variant>
 
 class QAction;
 class QFrame;
@@ -224,6 +226,8 @@ private:
                           bulk::MailKind kind);
     // The mail of the window's fields, to the given recipient with the given subject.
     transport::MailRequest composeMail(const QString& to, const QString& subject) const;
+    // The mail of one row of a list with columns: its texts filled, the attachments the window's.
+    transport::MailRequest composeFilledMail(const QString& to, const merge::Filled& texts) const;
     // The delivery options (ini/bulk.ini) for a run, or for the test mail, read at its start.
     // nullopt when they refuse the start; the refusal has been shown.
     std::optional<bulk::RunOptions> readBulkOptions(bool forRun);
@@ -255,6 +259,27 @@ private:
     void logWriteFailed(const LogAppend& append, bool paused);
     // The server failed mail after mail at the connection level: the run is paused; say why.
     void serverDownPaused(const QString& lastReason);
+
+    // merge fields (write_form_merge.cpp)
+    // A run over a list with columns: the rows as the run reaches them, and the texts to fill.
+    struct MergeRun
+    {
+        merge::Template texts;
+        std::unique_ptr<merge::RunRows> rows;
+    };
+    // At the start of a run: a list whose lines hold commas becomes *merge, with the window's
+    // texts and footer; a list of bare addresses leaves it empty and runs as it always has.
+    // False when the start is refused (said): the list cannot be read as CSV, holds no data
+    // row, or lacks a field the mail uses.
+    bool prepareMergeRun(const QString& listPath, const QString& footer,
+                         std::optional<MergeRun>& merge);
+    // The texts of row's mail, or the field it left empty. nullopt when the row could not be
+    // read again: the run is paused, the row goes first when it goes on, and it has been said.
+    std::optional<std::variant<merge::Filled, merge::EmptyField>>
+    fillRow(const journal::MailRow& row);
+    // The list (or, for a list with columns, its rows) could not be read: why.
+    QString listErrorText() const;
+    bool listHasError() const;
 
     // journal (write_form_journal.cpp)
     // Opens the journal and records a new run of the window's message and the list at
@@ -318,6 +343,10 @@ private:
     qsizetype m_resumeNext = 0;
     // The list order of the next address a new run reads.
     qint64 m_nextSeq = 0;
+    // The row nextRecipient() gave last: the pacer keeps only its position, the run needs its line.
+    std::optional<journal::MailRow> m_lastRead;
+    // Set for the length of a run over a list with columns.
+    std::optional<MergeRun> m_merge;
     // A mail whose 'sending' row could not be written: it goes out first when the run goes on.
     std::optional<journal::MailRow> m_heldRow;
     // Added to the caption's count: a resumed run's deferred mails count again when retried.

@@ -120,6 +120,18 @@ MailRequest WriteForm::composeMail(const QString& to, const QString& subject) co
     return mail;
 }
 
+MailRequest WriteForm::composeFilledMail(const QString& to, const merge::Filled& texts) const
+{
+    MailRequest mail;
+    mail.server = Settings.SMTP;
+    mail.to = to;
+    mail.from = senderText(texts.senderName);
+    mail.subject = texts.subject;
+    mail.body = texts.body;
+    mail.attachments = AttachText->text();
+    return mail;
+}
+
 void WriteForm::connectDelivery()
 {
     connect(SendCommand, &QPushButton::clicked, this, &WriteForm::SendCommand_Click);
@@ -174,7 +186,9 @@ void WriteForm::SendCommand_Click()
     std::optional<bulk::RunOptions> options = readBulkOptions(true);
     if (!options)
         return;
-    if (!preflightLetsRunStart(options->settings())) {
+    std::optional<MergeRun> merge;
+    if (!prepareMergeRun(listPath, options->settings().footer, merge)
+        || !preflightLetsRunStart(options->settings())) {
         if (!isEnding())
             ToText->setFocus();
         return;
@@ -218,6 +232,7 @@ void WriteForm::SendCommand_Click()
         m_runTitle->mailSent(run.SendCount + run.SkipCount + m_titleOffset, Timer1->interval());
     }
     run.List = std::move(list);
+    m_merge = std::move(merge);
     Timer1->setEnabled(true);
     if (Settings.POP3TIME != 0)
         Timer2->setEnabled(true);
@@ -263,7 +278,19 @@ void WriteForm::SendNextMail()
 
     // An address on the suppression list, or one this run has already sent to, gets no mail:
     // it shows and has its error-log line, but counts in neither counter and raises no notice.
-    const std::optional<QString> skipped = m_bulk->skipReason(address);
+    std::optional<QString> skipped = m_bulk->skipReason(address);
+    // A row that left a field empty, with no default for it, gets no mail either: the
+    // operator would not send "様" with no name before it.
+    std::optional<merge::Filled> filled;
+    if (!skipped && m_merge) {
+        std::optional<std::variant<merge::Filled, merge::EmptyField>> texts = fillRow(next);
+        if (!texts)
+            return;
+        if (const merge::EmptyField* empty = std::get_if<merge::EmptyField>(&*texts))
+            skipped = merge::EmptyFieldText(empty->name);
+        else
+            filled = std::get<merge::Filled>(std::move(*texts));
+    }
     SendOutcome outcome;
     PaceNote paced;
     QString journalFailure;
@@ -278,8 +305,12 @@ void WriteForm::SendNextMail()
                                platform::clock().now(), &journalFailure);
         });
     } else {
-        MailRequest mail = composeMail(address, SubjectText->text());
-        m_bulk->decorate(mail, bulk::MailKind::Delivery);
+        MailRequest mail = filled ? composeFilledMail(address, *filled)
+                                  : composeMail(address, SubjectText->text());
+        if (filled)
+            m_bulk->decorate(mail, bulk::MailKind::Delivery, filled->footer);
+        else
+            m_bulk->decorate(mail, bulk::MailKind::Delivery);
         // The journal's writes go with the mail on the transport's thread: the synced 'sending'
         // row first (no row, no mail), the outcome as soon as it is known. A lost outcome
         // leaves the row 'sending', which a resume takes for "maybe sent".
@@ -451,7 +482,7 @@ std::optional<bulk::RunOptions> WriteForm::readBulkOptions(bool forRun)
 
 void WriteForm::listDone()
 {
-    if (!m_resuming && run.List->hasError())
+    if (!m_resuming && listHasError())
         listReadFailed();
     else
         finishRun();
@@ -513,6 +544,7 @@ void WriteForm::finishRun()
     Timer1->setEnabled(false);
     Timer2->setEnabled(false);
     run.List.reset();
+    m_merge.reset();
     suppressRunRefusals(false);
     if (closeIfRequested())
         return;
@@ -539,8 +571,8 @@ void WriteForm::finishRun()
 
 void WriteForm::listReadFailed()
 {
-    const QString path = run.List->path();
-    const QString reason = run.List->errorString();
+    const QString path = m_merge ? m_merge->rows->path() : run.List->path();
+    const QString reason = listErrorText();
     cmdSendPouse_Click();
     platform::msgBox(this,
                      QStringLiteral("CSVファイルを読み込めませんでした。配信を一時停止します。"

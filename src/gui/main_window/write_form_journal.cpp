@@ -264,19 +264,23 @@ bool WriteForm::beginResumedRun()
 std::optional<journal::MailRow> WriteForm::nextRecipient()
 {
     if (m_heldRow) {
-        const journal::MailRow row = *m_heldRow;
-        m_heldRow.reset();
-        return row;
+        m_lastRead = std::exchange(m_heldRow, std::nullopt);
+        return m_lastRead;
     }
+    m_lastRead.reset();
     if (m_resuming) {
-        if (m_resumeNext >= m_resumeQueue.size())
-            return std::nullopt;
-        return m_resumeQueue.at(m_resumeNext++);
+        if (m_resumeNext < m_resumeQueue.size())
+            m_lastRead = m_resumeQueue.at(m_resumeNext++);
+    } else if (m_merge) {
+        // The address as a bare list's line is taken: the program's trimming, for the same
+        // journal rows and the same suppression keys.
+        if (const std::optional<merge::Row> row = m_merge->rows->next())
+            m_lastRead = journal::MailRow{m_nextSeq++, compose::Trim(row->fields.constFirst()),
+                                          journal::MailState::Pending, row->line};
+    } else if (const std::optional<QString> address = run.List->readAddress()) {
+        m_lastRead = journal::MailRow{m_nextSeq++, *address, journal::MailState::Pending};
     }
-    const std::optional<QString> address = run.List->readAddress();
-    if (!address)
-        return std::nullopt;
-    return journal::MailRow{m_nextSeq++, *address, journal::MailState::Pending};
+    return m_lastRead;
 }
 
 bool WriteForm::noRecipientLeft()
@@ -285,7 +289,7 @@ bool WriteForm::noRecipientLeft()
         return false;
     if (m_resuming)
         return m_resumeNext >= m_resumeQueue.size();
-    return run.List->noAddressLeft();
+    return m_merge ? m_merge->rows->noneLeft() : run.List->noAddressLeft();
 }
 
 void WriteForm::journalWriteFailed(const QString& reason, bool paused)

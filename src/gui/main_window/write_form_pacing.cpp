@@ -45,14 +45,16 @@ WriteForm::PaceStep WriteForm::pickRecipient(journal::MailRow& row)
         case pacing::Pacer::Pick::Send:
         case pacing::Pacer::Pick::Blocked: break;
         }
-        // The pacer keeps only the list position of an address that waited.
-        if (pick.address.isEmpty()) {
+        // The pacer keeps only the list position of an address that waited; a row's fields
+        // are found again by its line.
+        qint64 line = m_lastRead && m_lastRead->seq == pick.seq ? m_lastRead->line : 0;
+        if (pick.address.isEmpty() || (m_merge && line == 0)) {
             QString reason;
             std::optional<QString> address;
             journal::Journal* const log = m_journal.get();
             const qint64 runId = m_journalRun;
             const qint64 seq = pick.seq;
-            onJournalThread([&] { address = log->addressOf(runId, seq, &reason); });
+            onJournalThread([&] { address = log->addressOf(runId, seq, &reason, &line); });
             // Unsent, the row is still pending: a resume sends it.
             if (closeIfRequested())
                 return PaceStep::Stopped;
@@ -62,7 +64,7 @@ WriteForm::PaceStep WriteForm::pickRecipient(journal::MailRow& row)
             }
             pick.address = *address;
         }
-        row = journal::MailRow{pick.seq, pick.address, journal::MailState::Pending};
+        row = journal::MailRow{pick.seq, pick.address, journal::MailState::Pending, line};
         // The run's own verdict on a domain is checked as well: it names the domain as the
         // error log always has.
         const QString domain = intake::DomainHealth::domainOf(row.address);
