@@ -74,7 +74,8 @@ QString RunOptions::headersFor(MailKind kind, const QString& recipient) const
     return ExtraHeaders(m_settings, kind, recipient);
 }
 
-void RunOptions::decorate(transport::MailRequest& request, MailKind kind) const
+void RunOptions::decorate(transport::MailRequest& request, MailKind kind,
+                          std::optional<QString> /*footer*/) const
 {
     request.headers = headersFor(kind, request.to);
     request.signer = m_signer;

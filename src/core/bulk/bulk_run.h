@@ -54,8 +54,10 @@ public:
     QString headersFor(MailKind kind, const QString& recipient) const;
     // The signer of every mail; null when DKIM is off.
     std::shared_ptr<const transport::MessageSigner> signer() const { return m_signer; }
-    // Fills request.headers (for request.to) and request.signer.
-    void decorate(transport::MailRequest& request, MailKind kind) const;
+    // Fills request.headers (for request.to) and request.signer. A given footer is the text
+    // appended in place of settings().footer: a mail with merge fields brings its own, filled.
+    void decorate(transport::MailRequest& request, MailKind kind,
+                  std::optional<QString> footer = std::nullopt) const;
 
     // Why an address of the list must not be sent, or nullopt when it may be.
     std::optional<QString> skipReason(const QString& address) const;
