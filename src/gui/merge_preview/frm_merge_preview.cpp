@@ -35,6 +35,7 @@ frmMergePreview::frmMergePreview(const QString& listPath, std::unique_ptr<merge:
     aMain_sMail::CenterForm(this);
     readAhead();
     showCurrent();
+    (cmdNext->isEnabled() ? cmdNext : CloseCommand)->setFocus();
 }
 
 frmMergePreview::~frmMergePreview() = default;
@@ -104,11 +105,14 @@ void frmMergePreview::showCurrent()
     if (const auto* request = std::get_if<transport::MailRequest>(&mail)) {
         txtSubject->setText(request->subject);
         txtFrom->setText(request->from);
+        shell::setForeground(txtBody, palette().color(QPalette::Text));
         txtBody->setPlainText(request->body);
     } else {
-        // No mail goes to this row: the window shows why, as the error log will.
+        // No mail goes to this row: the window shows why, as the error log will, in red so
+        // that it cannot pass for a body.
         txtSubject->clear();
         txtFrom->clear();
+        shell::setForeground(txtBody, Qt::red);
         txtBody->setPlainText(std::get<QString>(mail));
     }
     txtSubject->setCursorPosition(0);
