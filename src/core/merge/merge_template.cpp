@@ -202,7 +202,8 @@ struct Template::Compiled
 
 QString EmptyFieldText(const QString& name)
 {
-    return QStringLiteral("差し込み項目「") + name + QStringLiteral("」が空のため送信しませんでした");
+    return QStringLiteral("差し込み項目「") + name +
+           QStringLiteral("」が空のため送信しませんでした");
 }
 
 QString MissingFieldText(const QString& name, const Columns& columns)

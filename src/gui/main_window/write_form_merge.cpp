@@ -87,10 +87,9 @@ bool WriteForm::testMailFields(const bulk::RunOptions& options,
     if (!rows->hasColumns())
         return true;
     if (const std::optional<QString> missing = texts.missingField(rows->columns())) {
-        platform::msgBox(this,
-                         merge::MissingFieldText(*missing, rows->columns()) + QLatin1Char('\n') +
-                             listPath,
-                         MsgIcon::Exclamation);
+        platform::msgBox(
+            this, merge::MissingFieldText(*missing, rows->columns()) + QLatin1Char('\n') + listPath,
+            MsgIcon::Exclamation);
         return false;
     }
     const std::optional<merge::Row> first = firstMergeRow(*rows, listPath);
@@ -132,10 +131,9 @@ void WriteForm::mnDoc_Preview_Click()
     const merge::Columns header = rows->columns();
     if (columns) {
         if (const std::optional<QString> missing = texts.missingField(header)) {
-            platform::msgBox(this,
-                             merge::MissingFieldText(*missing, header) + QLatin1Char('\n') +
-                                 listPath,
-                             MsgIcon::Exclamation);
+            platform::msgBox(
+                this, merge::MissingFieldText(*missing, header) + QLatin1Char('\n') + listPath,
+                MsgIcon::Exclamation);
             return;
         }
     }
