@@ -103,6 +103,10 @@ struct EmptyField
 // "差し込み項目「氏名」が空のため送信しませんでした".
 QString EmptyFieldText(const QString& name);
 
+// The refusal of a start (a run, the test mail, the preview) whose mail uses a field the list
+// does not have: the header row lacks the name, or the list has no header row to name it.
+QString MissingFieldText(const QString& name, const Columns& columns);
+
 // The subject, sender name, body and footer with their fields found once, at the start of a
 // run, and filled per row. Filling is one pass: a value that itself holds "{{...}}" is sent as
 // it is, never filled again.

@@ -202,7 +202,17 @@ struct Template::Compiled
 
 QString EmptyFieldText(const QString& name)
 {
-    return QStringLiteral("差し込み項目「") + name + QStringLiteral("」が空のため送信しませんでした");
+    return QStringLiteral("差し込み項目「") + name +
+           QStringLiteral("」が空のため送信しませんでした");
+}
+
+QString MissingFieldText(const QString& name, const Columns& columns)
+{
+    if (columns.hasHeader)
+        return QStringLiteral("差し込み項目「%1」がCSVファイルの見出し行にありません。").arg(name);
+    return QStringLiteral("CSVファイルに見出し行がないため、差し込み項目「%1」を使えません。"
+                          "見出し行を付けるか、{{2}} のように列の番号で指定して下さい。")
+        .arg(name);
 }
 
 Template::Template(const QString& subject, const QString& senderName, const QString& body,

@@ -285,6 +285,7 @@ void WriteForm::buildMenus()
     mnDoc = addMenu("mnDoc", QStringLiteral("本文(&D)"));
     mnDoc_Make = addItem(mnDoc, "mnDoc_Make", QStringLiteral("新規作成(&N)"));
     mnDoc_Open = addItem(mnDoc, "mnDoc_Open", QStringLiteral("本文を開く(&O)"));
+    mnDoc_Preview = addItem(mnDoc, "mnDoc_Preview", QStringLiteral("差し込みプレビュー(&P)..."));
     mnEtc = addMenu("mnEtc", QStringLiteral("その他(&E)"));
     mnEtc_Ver = addItem(mnEtc, "mnEtc_Ver", QStringLiteral("バージョン"));
     mnEtc_Bbs = addItem(mnEtc, "mnEtc_Bbs", QStringLiteral("会員専用ＢＢＳ"));

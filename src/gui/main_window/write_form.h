@@ -6,6 +6,7 @@
 #include "core/intake/intake.h"
 #include "core/journal/journal.h"
 #include "core/merge/merge_fields.h"
+#include "core/merge/list_rows.h"
 #include "core/pacing/pacer.h"
 #include "core/platform/form_timer.h"
 #include "core/transport/mail_transport.h"
@@ -113,6 +114,8 @@ public:
     void mnDoc_Open_Click();
     void mnDoc_Make_Click();
     void AttachCommand_Click();
+    // The merge preview: the mail of each data row of the list as the run will send it.
+    void mnDoc_Preview_Click();
     // compose: the body as a mail carries it, CR LF after every line of the box (the box
     // itself keeps line breaks its own way).
     QString bodyText() const;
@@ -174,6 +177,7 @@ public:
     QMenu* mnDoc = nullptr;
     QAction* mnDoc_Make = nullptr;
     QAction* mnDoc_Open = nullptr;
+    QAction* mnDoc_Preview = nullptr;
     QMenu* mnEtc = nullptr;
     QAction* mnEtc_Ver = nullptr;
     QAction* mnEtc_Bbs = nullptr;
@@ -221,9 +225,11 @@ private:
     // One of the three mails to the operator's own address (test, start and end notice),
     // with what the delivery options add to that kind of mail. A failed POP login before the
     // test mail is shown in a box: the operator is watching.
+    // filled: the texts of the test mail, filled from the list's first data row.
     void sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
                           const QString& successText, const bulk::RunOptions& options,
-                          bulk::MailKind kind);
+                          bulk::MailKind kind,
+                          const std::optional<merge::Filled>& filled = std::nullopt);
     // The mail of the window's fields, to the given recipient with the given subject.
     transport::MailRequest composeMail(const QString& to, const QString& subject) const;
     // The mail of one row of a list with columns: its texts filled, the attachments the window's.
@@ -280,6 +286,21 @@ private:
     // The list (or, for a list with columns, its rows) could not be read: why.
     QString listErrorText() const;
     bool listHasError() const;
+    // The window's subject, sender name and body, and the footer of options, with their fields.
+    merge::Template mergeTemplate(const bulk::RunOptions& options) const;
+    // The mail of the window's fields to `to`, decorated by options as a mail of kind; with
+    // filled, its subject, sender name, body and footer are those texts.
+    transport::MailRequest mergedMail(const QString& to, const QString& subjectPrefix,
+                                      const std::optional<merge::Filled>& filled,
+                                      const bulk::RunOptions& options, bulk::MailKind kind) const;
+    // The list at listPath for filling a mail, or nullptr when it cannot be read (said).
+    std::unique_ptr<merge::ListRows> openMergeList(const QString& listPath);
+    // The list's first data row; nullopt when it has none or cannot be read (said).
+    std::optional<merge::Row> firstMergeRow(merge::ListRows& rows, const QString& listPath);
+    // The test mail's texts from the first data row of a list with columns; *filled stays
+    // empty when the mail has no field or the list none (the mail goes as typed). False when
+    // the test mail is refused (said): a field the list lacks, a first row without a value.
+    bool testMailFields(const bulk::RunOptions& options, std::optional<merge::Filled>* filled);
 
     // journal (write_form_journal.cpp)
     // Opens the journal and records a new run of the window's message and the list at

@@ -40,6 +40,7 @@ void WriteForm::connectCompose()
     connect(AttachCommand, &QPushButton::clicked, this, &WriteForm::AttachCommand_Click);
     connect(mnDoc_Open, &QAction::triggered, this, &WriteForm::mnDoc_Open_Click);
     connect(mnDoc_Make, &QAction::triggered, this, &WriteForm::mnDoc_Make_Click);
+    connect(mnDoc_Preview, &QAction::triggered, this, &WriteForm::mnDoc_Preview_Click);
 }
 
 QString WriteForm::bodyText() const

@@ -665,7 +665,7 @@ LoginOutcome WriteForm::Pop3Con()
 
 void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& failureCaption,
                                  const QString& successText, const bulk::RunOptions& options,
-                                 bulk::MailKind kind)
+                                 bulk::MailKind kind, const std::optional<merge::Filled>& filled)
 {
     if (Settings.POP3TIME != 0) {
         const LoginOutcome login = Pop3Con();
@@ -682,8 +682,7 @@ void WriteForm::sendOperatorMail(const QString& subjectPrefix, const QString& fa
                 return;
         }
     }
-    MailRequest mail = composeMail(Settings.MAIL, subjectPrefix + SubjectText->text());
-    options.decorate(mail, kind);
+    const MailRequest mail = mergedMail(Settings.MAIL, subjectPrefix, filled, options, kind);
     const SendOutcome outcome =
         awaitTransport<SendOutcome>([mail](MailTransport& t) { return t.send(mail); });
     if (closeIfRequested())
@@ -710,10 +709,13 @@ void WriteForm::cmdTestSend_Click()
     const std::optional<bulk::RunOptions> options = readBulkOptions(false);
     if (!options)
         return;
+    std::optional<merge::Filled> filled;
+    if (!testMailFields(*options, &filled))
+        return;
     // Made as a delivery mail for the operator's own address, so it shows what recipients get.
     sendOperatorMail(QStringLiteral("[テスト配信] "), QStringLiteral("テスト配信の送信エラー "),
                      QStringLiteral("テスト配信が正常に行われました。"), *options,
-                     bulk::MailKind::Test);
+                     bulk::MailKind::Test, filled);
 }
 
 void WriteForm::SendStartNotice()

@@ -50,12 +50,11 @@ void TestMergeTemplate::fills_data()
                        QString()}
         << QStringList() << QStringList{a, QStringLiteral("山田"), QStringLiteral("商事")}
         << QString() << QString()
-        << QStringList{QStringLiteral("山田様"), QString(), QStringLiteral("商事/") + a,
-                       QString()};
+        << QStringList{QStringLiteral("山田様"), QString(), QStringLiteral("商事/") + a, QString()};
     QTest::newRow("numbers with a header row")
         << QStringList{QStringLiteral("{{3}}"), QString(), QString(), QString()} << kHeader
-        << QStringList{a, QStringLiteral("山田"), QStringLiteral("商事")} << QString()
-        << QString() << QStringList{QStringLiteral("商事"), QString(), QString(), QString()};
+        << QStringList{a, QStringLiteral("山田"), QStringLiteral("商事")} << QString() << QString()
+        << QStringList{QStringLiteral("商事"), QString(), QString(), QString()};
     QTest::newRow("defaults for an empty, a blank and an absent field")
         << QStringList{QStringLiteral("{{氏名|お客様}}様"), QStringLiteral("{{会社名|}}"),
                        QStringLiteral("{{ 会社名 | 御中 }}"), QString()}
@@ -78,19 +77,18 @@ void TestMergeTemplate::fills_data()
         << QStringList{QString(), QString(), QStringLiteral("{{4}}"), QString()} << kHeader
         << QStringList{a} << QStringLiteral("4") << QString() << QStringList();
     QTest::newRow("a name without a header row")
-        << QStringList{QStringLiteral("{{氏名}}"), QString(), QString(), QString()}
-        << QStringList() << QStringList{a} << QStringLiteral("氏名") << QString()
-        << QStringList();
+        << QStringList{QStringLiteral("{{氏名}}"), QString(), QString(), QString()} << QStringList()
+        << QStringList{a} << QStringLiteral("氏名") << QString() << QStringList();
     QTest::newRow("column 0 does not exist")
-        << QStringList{QStringLiteral("{{0}}"), QString(), QString(), QString()}
-        << QStringList() << QStringList{a} << QStringLiteral("0") << QString() << QStringList();
+        << QStringList{QStringLiteral("{{0}}"), QString(), QString(), QString()} << QStringList()
+        << QStringList{a} << QStringLiteral("0") << QString() << QStringList();
     QTest::newRow("a value holding a field is sent as it is")
         << QStringList{QStringLiteral("{{氏名}}"), QString(), QStringLiteral("{{氏名}}{{会社名}}"),
                        QString()}
         << kHeader << QStringList{a, QStringLiteral("{{会社名}}"), QStringLiteral("{{x}}")}
         << QString() << QString()
-        << QStringList{QStringLiteral("{{会社名}}"), QString(),
-                       QStringLiteral("{{会社名}}{{x}}"), QString()};
+        << QStringList{QStringLiteral("{{会社名}}"), QString(), QStringLiteral("{{会社名}}{{x}}"),
+                       QString()};
     QTest::newRow("unclosed, nameless, broken over lines: text")
         << QStringList{QStringLiteral("{{氏名"), QStringLiteral("{{}}"),
                        QStringLiteral("{{|x}} {{氏\r\n名}} }}{{"), QStringLiteral("{{ }}")}
