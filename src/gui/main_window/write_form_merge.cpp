@@ -70,3 +70,4 @@ bool WriteForm::listHasError() const
 QString WriteForm::listErrorText() const
 {
     return m_merge ? m_merge->rows->errorString() : run.List->errorString();
+}

@@ -161,3 +161,4 @@ void WriteForm::mnDoc_Preview_Click()
     };
     frmMergePreview dialog(listPath, std::move(rows), std::move(*first), reopen, mailFor, this);
     dialog.exec();
+}
