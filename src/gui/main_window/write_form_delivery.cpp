@@ -187,8 +187,8 @@ void WriteForm::SendCommand_Click()
     if (!options)
         return;
     std::optional<MergeRun> merge;
-    if (!prepareMergeRun(listPath, options->settings().footer, merge)
-        || !preflightLetsRunStart(options->settings())) {
+    if (!prepareMergeRun(listPath, options->settings().footer, merge) ||
+        !preflightLetsRunStart(options->settings())) {
         if (!isEnding())
             ToText->setFocus();
         return;
