@@ -17,7 +17,7 @@ bool isAlnum(QChar c)
     return isAlpha(c) || (c >= u'0' && c <= u'9');
 }
 
-// The last label of a domain-spec that ends in a name: receivers reject "include:example"
+// The last label of a target domain that ends in a name: receivers reject "include:example"
 // because a single label can never be a domain to query.
 bool isTopLabel(const QString& label)
 {
@@ -70,14 +70,14 @@ bool isMacroString(const QString& s, bool* endsInMacro = nullptr, bool* hasMacro
     return true;
 }
 
-bool isDomainSpec(const QString& spec, bool* hasMacro)
+bool isTargetDomain(const QString& target, bool* hasMacro)
 {
     bool endsInMacro = false;
-    if (spec.isEmpty() || !isMacroString(spec, &endsInMacro, hasMacro))
+    if (target.isEmpty() || !isMacroString(target, &endsInMacro, hasMacro))
         return false;
     if (endsInMacro)
         return true;
-    QString name = spec;
+    QString name = target;
     if (name.endsWith(u'.'))
         name.chop(1);
     const qsizetype dot = name.lastIndexOf(u'.');
@@ -128,7 +128,7 @@ Term readMechanism(const QString& name, const QString& rest)
             t.problem = QStringLiteral("all の後ろには何も書けません");
     } else if (name == QLatin1String("include") || name == QLatin1String("exists")) {
         t.lookup = true;
-        if (!rest.startsWith(u':') || !isDomainSpec(rest.mid(1), &macro))
+        if (!rest.startsWith(u':') || !isTargetDomain(rest.mid(1), &macro))
             t.problem = badDomain;
         else if (name == QLatin1String("include") && !macro)
             t.target = rest.mid(1).toLower();
@@ -139,14 +139,14 @@ Term readMechanism(const QString& name, const QString& rest)
         const QRegularExpressionMatch m = shape.match(rest);
         if (!m.hasMatch())
             t.problem = badDomain;
-        else if (m.hasCaptured(1) && !isDomainSpec(m.captured(1), &macro))
+        else if (m.hasCaptured(1) && !isTargetDomain(m.captured(1), &macro))
             t.problem = badDomain;
         else if ((m.hasCaptured(2) && !isCidr(m.captured(2), 32)) ||
                  (m.hasCaptured(3) && !isCidr(m.captured(3), 128)))
             t.problem = QStringLiteral("プレフィックス長が正しくありません");
     } else if (name == QLatin1String("ptr")) {
         t.lookup = true;
-        if (!rest.isEmpty() && (!rest.startsWith(u':') || !isDomainSpec(rest.mid(1), &macro)))
+        if (!rest.isEmpty() && (!rest.startsWith(u':') || !isTargetDomain(rest.mid(1), &macro)))
             t.problem = badDomain;
     } else if (name == QLatin1String("ip4") || name == QLatin1String("ip6")) {
         const bool v4 = name == QLatin1String("ip4");
@@ -196,7 +196,7 @@ SpfRecord ParseSpf(const QString& text)
             if (lower == QLatin1String("redirect") || lower == QLatin1String("exp")) {
                 if (++(lower == QLatin1String("redirect") ? redirects : exps) > 1)
                     fail(term, QStringLiteral("%1= は1つしか書けません").arg(lower));
-                else if (!isDomainSpec(value, &macro))
+                else if (!isTargetDomain(value, &macro))
                     fail(term, QStringLiteral("ドメイン名が正しくありません"));
                 else if (lower == QLatin1String("redirect"))
                     redirect = macro ? QStringLiteral("%") : value.toLower();
