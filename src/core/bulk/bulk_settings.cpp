@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QSet>
 
 namespace bulk {
@@ -51,6 +52,7 @@ const TextKey kTextKeys[] = {
     {"INTAKEPOP", &BulkSettings::intakeServer, u"取り込み用POP3サーバー", true},
     {"INTAKEUSER", &BulkSettings::intakeUser, u"取り込み用ユーザーID", true},
     {"INTAKEPAS", &BulkSettings::intakePassword, u"取り込み用パスワード", true},
+    {"PREFLIGHTDNS", &BulkSettings::preflightDns, u"配信前チェックのDNSサーバー", true},
 };
 
 // All optional.
@@ -170,6 +172,15 @@ void parseLines(QByteArray bytes, LoadedBulkSettings& result)
             continue;
         }
         if (textKey) {
+            // A mistyped server would make every check a time-out, which only warns.
+            if (textKey->field == &BulkSettings::preflightDns && !value.isEmpty() &&
+                QHostAddress(value).isNull()) {
+                problem(QStringLiteral("%1行目: 「%2」の値がIPアドレスではありません（「%3」と"
+                                       "書かれています）。")
+                            .arg(number)
+                            .arg(key, value));
+                continue;
+            }
             s.*textKey->field = value;
             continue;
         }

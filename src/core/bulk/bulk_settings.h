@@ -59,6 +59,10 @@ struct BulkSettings
     // added after the body of delivery and test mails; "{address}", "{unsubscribe_url}" and
     // "{unsubscribe_mailto}" are filled per recipient. Empty = the bodies as typed.
     QString footer;
+    // PREFLIGHTDNS: the DNS server the checks before a run ask, as an IP address; empty = the
+    // computer's own resolver. For an office whose resolver answers the inside view of the
+    // sender's domain rather than what receivers see.
+    QString preflightDns;
 
     bool operator==(const BulkSettings&) const = default;
 };
@@ -87,9 +91,10 @@ struct LoadedBulkSettings
 // allowed), one KEY=value line for each key, every line ending in CR LF or LF; blank lines are
 // passed over. A switch is 0 or 1. A file that cannot be opened, a bad byte, an unknown or
 // repeated key, a switch of another value, a control character in a value, a last line without
-// its line end, a bad PACING rule, a FOOTER with a broken escape or a missing key (JOURNALDAYS,
-// PACING and FOOTER, added later, may be missing) make it Unreadable: the options protect
-// recipients, so a file read in part must never count as options switched off.
+// its line end, a bad PACING rule, a FOOTER with a broken escape, a PREFLIGHTDNS that is no IP
+// address or a missing key (JOURNALDAYS, PACING, FOOTER and PREFLIGHTDNS, added later, may be
+// missing) make it Unreadable: the options protect recipients, so a file read in part must never
+// count as options switched off.
 LoadedBulkSettings LoadBulkSettings(const QString& appDir);
 
 // The message for a file that exists but could not be read, naming it and the reason and

@@ -535,6 +535,12 @@ CheckResult footer(const bulk::BulkSettings& o)
 
 } // namespace
 
+Inputs InputsFor(const QString& senderAddress, const bulk::BulkSettings& options)
+{
+    // The options were read whole, so a set value is an address.
+    return {senderAddress, options, QHostAddress(options.preflightDns)};
+}
+
 QString SenderDomain(const QString& senderAddress)
 {
     QString address = senderAddress.trimmed();

@@ -41,6 +41,10 @@ struct Inputs
     QHostAddress nameserver;
 };
 
+// What a run and the window check: the sender address, the delivery options and the DNS server
+// those options name (PREFLIGHTDNS), or the system's resolver when they name none.
+Inputs InputsFor(const QString& senderAddress, const bulk::BulkSettings& options);
+
 // The mail domain of the sender address, in the form DNS is asked in (lower case, a Japanese
 // domain as xn--); empty when the address has none.
 QString SenderDomain(const QString& senderAddress);

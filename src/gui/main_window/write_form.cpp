@@ -383,7 +383,7 @@ void WriteForm::mnOption_Preflight_Click()
                          platform::MsgIcon::Exclamation);
         return;
     }
-    frmPreflight dialog({Settings.MAIL, loaded.settings, {}}, this);
+    frmPreflight dialog(preflight::InputsFor(Settings.MAIL, loaded.settings), this);
     dialog.exec();
 }
 

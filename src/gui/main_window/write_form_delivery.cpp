@@ -435,7 +435,7 @@ bool WriteForm::preflightLetsRunStart(const bulk::BulkSettings& options)
     if (m_preflightPassed.value(domain) == today)
         return true;
 
-    const preflight::Inputs inputs{Settings.MAIL, options, {}};
+    const preflight::Inputs inputs = preflight::InputsFor(Settings.MAIL, options);
     const QString before = Label3->text();
     const QString beforeTip = Label3->toolTip();
     Label3->setText(QStringLiteral("配信前チェック中"));

@@ -75,8 +75,14 @@ void frmPreflight::buildControls()
     auto* outer = new QVBoxLayout(this);
     const QString domain = preflight::SenderDomain(m_inputs.senderAddress);
     lblDomain = rowLabel(this, QStringLiteral("lblDomain"));
-    lblDomain->setText(QStringLiteral("送信元ドメイン：%1")
-                           .arg(domain.isEmpty() ? QStringLiteral("（未設定）") : domain));
+    // The server is named only when the options chose one: answers that differ from a
+    // colleague's then have a visible reason.
+    QString head = QStringLiteral("送信元ドメイン：%1")
+                       .arg(domain.isEmpty() ? QStringLiteral("（未設定）") : domain);
+    if (!m_inputs.nameserver.isNull())
+        head +=
+            QStringLiteral("　（問い合わせ先DNSサーバー：%1）").arg(m_inputs.nameserver.toString());
+    lblDomain->setText(head);
     outer->addWidget(lblDomain);
 
     auto* grid = new QGridLayout;

@@ -41,6 +41,7 @@ BulkSettings everythingSet()
                    {QStringLiteral("*.ne.jp"), 1, 0},
                    {QStringLiteral("例え.jp"), 0, 100}};
     s.footer = QStringLiteral("送信者名：ケズ\n住所：C:\\n\\");
+    s.preflightDns = QStringLiteral("::1");
     return s;
 }
 
@@ -153,6 +154,8 @@ void TestBulkSettings::damagedFileStopsRunAndTestMail_data()
     QTest::newRow("a pacing gap with a sign")
         << 0 << good + "PACING=docomo.ne.jp,-3,600\r\n"
         << QStringLiteral("最小間隔（秒）は 0 以上の整数") << url;
+    QTest::newRow("a DNS server by name") << 0 << good + "PREFLIGHTDNS=dns.example.jp\r\n"
+                                          << QStringLiteral("IPアドレスではありません") << url;
     QTest::newRow("a line without =")
         << 0 << with("DKIM=1", "DKIM") << QStringLiteral("11行目") << url;
     QTest::newRow("a folder") << 1 << QByteArray() << QStringLiteral("ファイルではありません")
@@ -227,7 +230,7 @@ void TestBulkSettings::saveRoundTripsAsUtf8OwnerOnly()
     QVERIFY2(bytes.contains(
                  QStringLiteral("\r\nFOOTER=送信者名：ケズ\\n住所：C:\\\\n\\\\\r\n").toUtf8()),
              bytes.constData());
-    QCOMPARE(bytes.count("\r\n"), 19);
+    QCOMPARE(bytes.count("\r\n"), 20);
 
 #ifdef Q_OS_UNIX
     namespace fs = std::filesystem;
