@@ -58,6 +58,7 @@ class TestResume : public QObject
     Q_OBJECT
 private slots:
     void resumeAnswers();
+    void resumeFillsTheSameRows();
 };
 
 void TestResume::resumeAnswers()
@@ -156,6 +157,59 @@ void TestResume::resumeAnswers()
                      (QStringList{"a@x.jp=sent", "b@x.jp=refused", "c@x.jp=sent",
                                   "d@x.jp=uncertain", "e@x.jp=uncertain", "f@x.jp=sent"}));
     }
+}
+
+// A list with columns: the resumed run finds each row again by the line the journal kept, past a
+// quoted field that spans two lines, and fills the mail from that row.
+void TestResume::resumeFillsTheSameRows()
+{
+    QTemporaryDir files;
+    const QString list = files.path() + "/list.csv";
+    QFile out(list);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(
+        QStringLiteral("\uFEFFメールアドレス,氏名,備考\r\na@x.jp,青木,\"一行目\r\n二行目\"\r\n"
+                       "b@x.jp,馬場,\r\nc@x.jp,千葉,\r\nd@x.jp,土井,至急\r\n")
+            .toUtf8());
+    out.close();
+    const QString snapshot = files.path() + "/journal";
+    QVERIFY(QDir().mkpath(snapshot));
+    {
+        MainWindowFixture first;
+        first.fillMessage();
+        first.form->ToText->setText(list);
+        first.form->SubjectText->setText(QStringLiteral("{{氏名}}様"));
+        first.form->BodyText->setPlainText(QStringLiteral("{{氏名}}様 {{備考|なし}}"));
+        first.transport->setSendOutcome("b@x.jp",
+                                        failure(transport::FailureClass::Transaction, 451, false));
+        first.transport->holdSend("c@x.jp", [&] {
+            for (const char* name : {"journal.sqlite", "journal.sqlite-wal"})
+                QFile::copy(first.app.path() + "/journal/" + name, snapshot + "/" + name);
+        });
+        first.form->SendCommand->click();
+        QTRY_VERIFY_WITH_TIMEOUT(first.ended(), kRunTimeout);
+    }
+
+    MainWindowFixture second;
+    QVERIFY(QDir().mkpath(second.app.path() + "/journal"));
+    for (const char* name : {"journal.sqlite", "journal.sqlite-wal"})
+        QVERIFY(QFile::copy(snapshot + "/" + name, second.app.path() + "/journal/" + name));
+    second.fakes.boxes().answers = {MsgAnswer::Yes};
+    second.form->offerResume();
+    QCOMPARE(second.form->SubjectText->text(), QStringLiteral("{{氏名}}様"));
+    second.form->SendCommand->click();
+    QTRY_VERIFY_WITH_TIMEOUT(second.ended(), kRunTimeout);
+    // b deferred and sent again, c in flight at the crash and left, d not reached before.
+    QCOMPARE(second.recipients(), (QStringList{"b@x.jp", "d@x.jp", kOperator}));
+    QCOMPARE(second.subjects().mid(0, 2), (QStringList{"馬場様", "土井様"}));
+    const QList<transport::MailRequest> sends = second.transport->sends();
+    QVERIFY2(sends.value(0).body.startsWith(QStringLiteral("馬場様 なし")),
+             qPrintable(sends.value(0).body));
+    QVERIFY2(sends.value(1).body.startsWith(QStringLiteral("土井様 至急")),
+             qPrintable(sends.value(1).body));
+    QCOMPARE(
+        journalRows(second.app.path(), "SELECT address || '=' || line FROM mails ORDER BY seq"),
+        (QStringList{"a@x.jp=2", "b@x.jp=4", "c@x.jp=5", "d@x.jp=6"}));
 }
 
 QTEST_MAIN(TestResume)
