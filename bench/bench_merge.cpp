@@ -80,8 +80,8 @@ void writeLists(const QString& csvPath, const QString& barePath, qint64 rows)
         // A quoted company name with a comma, as a spreadsheet writes one.
         const QString company = i % 7 == 0 ? QStringLiteral("\"株式会社ケズ%1,東京支社\"").arg(i)
                                            : QStringLiteral("株式会社ケズ%1").arg(i);
-        const QString name = i % 10 == 0 ? QStringLiteral("髙橋①%1").arg(i)
-                                         : QStringLiteral("山田太郎%1").arg(i);
+        const QString name =
+            i % 10 == 0 ? QStringLiteral("髙橋①%1").arg(i) : QStringLiteral("山田太郎%1").arg(i);
         const QString line = QStringLiteral("%1,%2,%3,営業第%4部,課長,03-1234-%5\r\n")
                                  .arg(address(i), name, company)
                                  .arg(i % 9)
@@ -140,15 +140,13 @@ Result sendAll(const QString& path, bool merge)
             const auto* f = std::get_if<merge::Filled>(&filled);
             if (!f)
                 qFatal("bench_merge: a row was left without its field");
-            sent(transport::composeMessage(mail(row->fields.first(), f->subject, f->senderName,
-                                                f->body),
-                                           &error));
+            sent(transport::composeMessage(
+                mail(row->fields.first(), f->subject, f->senderName, f->body), &error));
         }
         if (rows->hasError())
             qFatal("bench_merge: %s", qPrintable(rows->errorString()));
     } else {
-        std::unique_ptr<delivery::RecipientList> list =
-            delivery::RecipientList::open(path, &error);
+        std::unique_ptr<delivery::RecipientList> list = delivery::RecipientList::open(path, &error);
         if (!list)
             qFatal("bench_merge: %s", qPrintable(error));
         // Texts as an operator would type them without fields: the template filled once with
