@@ -230,10 +230,6 @@ private:
                           const QString& successText, const bulk::RunOptions& options,
                           bulk::MailKind kind,
                           const std::optional<merge::Filled>& filled = std::nullopt);
-    // The mail of the window's fields, to the given recipient with the given subject.
-    transport::MailRequest composeMail(const QString& to, const QString& subject) const;
-    // The mail of one row of a list with columns: its texts filled, the attachments the window's.
-    transport::MailRequest composeFilledMail(const QString& to, const merge::Filled& texts) const;
     // The delivery options (ini/bulk.ini) for a run, or for the test mail, read at its start.
     // nullopt when they refuse the start; the refusal has been shown.
     std::optional<bulk::RunOptions> readBulkOptions(bool forRun);

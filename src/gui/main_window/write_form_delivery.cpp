@@ -107,28 +107,19 @@ bool WriteForm::closeIfRequested()
     return true;
 }
 
-MailRequest WriteForm::composeMail(const QString& to, const QString& subject) const
+MailRequest WriteForm::mergedMail(const QString& to, const QString& subjectPrefix,
+                                  const std::optional<merge::Filled>& filled,
+                                  const bulk::RunOptions& options, bulk::MailKind kind) const
 {
     // Settings and fields are read here, on the window's thread; the transport gets a copy.
     MailRequest mail;
     mail.server = Settings.SMTP;
     mail.to = to;
-    mail.from = senderText(txtFrom->text());
-    mail.subject = subject;
-    mail.body = bodyText();
+    mail.from = senderText(filled ? filled->senderName : txtFrom->text());
+    mail.subject = subjectPrefix + (filled ? filled->subject : SubjectText->text());
+    mail.body = filled ? filled->body : bodyText();
     mail.attachments = AttachText->text();
-    return mail;
-}
-
-MailRequest WriteForm::composeFilledMail(const QString& to, const merge::Filled& texts) const
-{
-    MailRequest mail;
-    mail.server = Settings.SMTP;
-    mail.to = to;
-    mail.from = senderText(texts.senderName);
-    mail.subject = texts.subject;
-    mail.body = texts.body;
-    mail.attachments = AttachText->text();
+    options.decorate(mail, kind, filled ? std::optional(filled->footer) : std::nullopt);
     return mail;
 }
 
@@ -305,12 +296,8 @@ void WriteForm::SendNextMail()
                                platform::clock().now(), &journalFailure);
         });
     } else {
-        MailRequest mail = filled ? composeFilledMail(address, *filled)
-                                  : composeMail(address, SubjectText->text());
-        if (filled)
-            m_bulk->decorate(mail, bulk::MailKind::Delivery, filled->footer);
-        else
-            m_bulk->decorate(mail, bulk::MailKind::Delivery);
+        const MailRequest mail =
+            mergedMail(address, QString(), filled, *m_bulk, bulk::MailKind::Delivery);
         // The journal's writes go with the mail on the transport's thread: the synced 'sending'
         // row first (no row, no mail), the outcome as soon as it is known. A lost outcome
         // leaves the row 'sending', which a resume takes for "maybe sent".

@@ -30,22 +30,6 @@ merge::Template WriteForm::mergeTemplate(const bulk::RunOptions& options) const
                            options.settings().footer);
 }
 
-MailRequest WriteForm::mergedMail(const QString& to, const QString& subjectPrefix,
-                                  const std::optional<merge::Filled>& filled,
-                                  const bulk::RunOptions& options, bulk::MailKind kind) const
-{
-    MailRequest mail =
-        composeMail(to, subjectPrefix + (filled ? filled->subject : SubjectText->text()));
-    std::optional<QString> footer;
-    if (filled) {
-        mail.from = filled->senderName + QLatin1Char('<') + Settings.MAIL + QLatin1Char('>');
-        mail.body = filled->body;
-        footer = filled->footer;
-    }
-    options.decorate(mail, kind, footer);
-    return mail;
-}
-
 std::unique_ptr<merge::ListRows> WriteForm::openMergeList(const QString& listPath)
 {
     QString reason;
