@@ -39,10 +39,10 @@ bool WriteForm::prepareMergeRun(const QString& listPath, const QString& footer,
     }
     merge::Template texts(SubjectText->text(), txtFrom->text(), bodyText(), footer);
     if (const std::optional<QString> missing = texts.missingField(rows->columns())) {
+        // The same words as the preview and the test mail: a list without a header row is
+        // told to number its fields, not that its header lacks one.
         platform::msgBox(
-            this,
-            QStringLiteral("差し込み項目「%1」がCSVファイルの見出し行にありません。\n%2")
-                .arg(*missing, listPath),
+            this, merge::MissingFieldText(*missing, rows->columns()) + QLatin1Char('\n') + listPath,
             MsgIcon::Exclamation);
         return false;
     }
