@@ -1,6 +1,7 @@
 #include "gui/main_window/run_title.h"
 
 #include "core/delivery/list_count.h"
+#include "core/merge/merge_fields.h"
 #include "core/platform/clock.h"
 #include "gui/platform/launcher_progress.h"
 
@@ -9,10 +10,12 @@
 
 namespace shell {
 
-void RunTitle::start(const QString& listPath, qint64 intervalMs)
+void RunTitle::start(const QString& listPath, bool withColumns, qint64 intervalMs)
 {
     stop();
-    const std::optional<qint64> total = delivery::CountRecipients(listPath);
+    // A header row, or a quoted field over several lines, is no recipient of its own.
+    const std::optional<qint64> total =
+        withColumns ? merge::CountRows(listPath) : delivery::CountRecipients(listPath);
     // A list that cannot be counted, or holds nothing but blanks, has no fraction to show;
     // the run itself reports what it finds.
     if (!total || *total <= 0)

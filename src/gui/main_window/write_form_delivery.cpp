@@ -210,7 +210,7 @@ void WriteForm::SendCommand_Click()
         w->setEnabled(false);
     for (QAction* item : runLockedMenuItems())
         item->setEnabled(false);
-    m_runTitle->start(listPath, Timer1->interval());
+    m_runTitle->start(listPath, merge.has_value(), Timer1->interval());
 
     if (!resumed) {
         SendStartNotice();

@@ -51,8 +51,19 @@ class TestRunTitle : public QObject
 private slots:
     void cleanup() { testing_support::verifyNoWindowsLeft(); }
 
+    void captionFollowsARun_data()
+    {
+        QTest::addColumn<QByteArray>("list");
+        QTest::newRow("bare addresses") << QByteArray("a@example.jp\r\nb@example.jp\r\n\r\n"
+                                                      "c@example.jp\r\n");
+        // The header row and the second line of a quoted field are no recipients.
+        QTest::newRow("columns") << QByteArray("address,name\r\na@example.jp,\"A\r\nB\"\r\n"
+                                               "b@example.jp,B\r\nc@example.jp,C\r\n");
+    }
+
     void captionFollowsARun()
     {
+        QFETCH(QByteArray, list);
         ScopedLauncher launcher;
         Harness h;
         QCOMPARE(h.form->windowTitle(), kCaption);
@@ -63,7 +74,7 @@ private slots:
             h.clock->advanceSeconds(120);
         });
         h.fillMessage();
-        h.useList("a@example.jp\r\nb@example.jp\r\nc@example.jp\r\n");
+        h.useList(list);
         h.form->SendCommand->click();
         QTRY_VERIFY_WITH_TIMEOUT(h.ended(), kRunTimeout);
 
