@@ -22,6 +22,8 @@
 #include "core/platform/text_files.h"
 #include "core/transport/message_composer.h"
 
+#include "peak_memory.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -55,18 +57,6 @@ QString bodyTemplate()
 QString address(qint64 i)
 {
     return QStringLiteral("user%1@example%2.jp").arg(i).arg(i % 50);
-}
-
-// The peak resident memory of this process, in KiB.
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 void writeLists(const QString& csvPath, const QString& barePath, qint64 rows)
@@ -128,7 +118,7 @@ Result sendAll(const QString& path, bool merge)
             qFatal("bench_merge: a mail was not built");
         r.bytes += bytes->size();
         if (++r.mails == kEarly)
-            r.earlyKiB = peakKiB();
+            r.earlyKiB = bench::peakKiB();
     };
     if (merge) {
         std::unique_ptr<merge::RunRows> rows = merge::RunRows::open(path, &error);
@@ -168,7 +158,7 @@ Result sendAll(const QString& path, bool merge)
                                            &error));
     }
     r.msPerMail = timer.nsecsElapsed() / 1e6 / double(r.mails);
-    r.endKiB = peakKiB();
+    r.endKiB = bench::peakKiB();
     return r;
 }
 

@@ -18,6 +18,8 @@
 //     time per pick (next and noteSent).
 #include "core/pacing/pacer.h"
 
+#include "peak_memory.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -40,18 +42,6 @@ QString address(qint64 i, bool paced)
 {
     return paced ? QStringLiteral("user%1@docomo.ne.jp").arg(i)
                  : QStringLiteral("user%1@example%2.jp").arg(i).arg(i % 50);
-}
-
-// The peak resident memory of this process, in KiB.
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
 }
 
 struct Run
@@ -115,7 +105,7 @@ void wholeListInChild(const char* name, const QString& rules, qint64 listSize, b
         listSize * 4);
     std::printf("  %-28s peak %7ld KiB, most held %7lld, %5.2f µs a tick (longest %6.0f µs), "
                 "%lld ticks, %lld sent\n",
-                name, peakKiB(), run.mostHeld, run.meanMicros, run.longestMicros, run.ticks,
+                name, bench::peakKiB(), run.mostHeld, run.meanMicros, run.longestMicros, run.ticks,
                 run.sent);
     std::fflush(stdout);
     _exit(0);
