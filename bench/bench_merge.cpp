@@ -15,8 +15,7 @@
 // Each list and round runs in a process of its own, so each has its own peak resident memory
 // (VmHWM), taken after the first 1,000 mails and at the end: rows read as the run reaches them
 // keep the two equal. Prints the median time per mail of each way over the rounds and the
-// difference, whose goal is at most 0.1 ms. First, the time the caption's count of the rows takes
-// at the start of a run.
+// difference, whose goal is at most 0.1 ms.
 #include "core/delivery/recipient_list.h"
 #include "core/merge/merge_fields.h"
 #include "core/platform/text_files.h"
@@ -213,12 +212,6 @@ int main(int argc, char* argv[])
     const QString bare = dir.filePath(QStringLiteral("bare.csv"));
     writeLists(csv, bare, rows);
     std::printf("%lld rows, 6 columns, 4 fields in subject and body; %d rounds\n", rows, rounds);
-    // The caption's total, counted once at the start of a run on the window's thread.
-    QElapsedTimer counting;
-    counting.start();
-    const std::optional<qint64> counted = merge::CountRows(csv);
-    std::printf("  rows counted for the caption in %.1f ms (%lld)\n", counting.nsecsElapsed() / 1e6,
-                counted.value_or(-1));
 
     std::vector<double> bareMs, mergeMs;
     for (int round = 0; round < rounds; ++round) {

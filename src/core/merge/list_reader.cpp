@@ -183,20 +183,4 @@ std::optional<bool> holdsColumns(const QString& path, QString* error)
     return false;
 }
 
-std::optional<qint64> CountRows(const QString& path, QString* error)
-{
-    const std::unique_ptr<ListReader> reader = ListReader::open(path, error);
-    if (!reader)
-        return std::nullopt;
-    qint64 rows = 0;
-    while (reader->next())
-        ++rows;
-    if (reader->hasError()) {
-        if (error)
-            *error = reader->errorString();
-        return std::nullopt;
-    }
-    return rows;
-}
-
 } // namespace merge

@@ -84,10 +84,6 @@ private:
 // always was. nullopt with *error when the file cannot be read.
 std::optional<bool> holdsColumns(const QString& path, QString* error);
 
-// The data rows of a list with columns, read through once; nullopt with *error when it cannot
-// be read to its end.
-std::optional<qint64> CountRows(const QString& path, QString* error = nullptr);
-
 // The texts of one mail after filling.
 struct Filled
 {

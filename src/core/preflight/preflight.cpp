@@ -1,5 +1,7 @@
 #include "core/preflight/preflight.h"
 
+#include "core/bulk/bulk_footer.h"
+#include "core/bulk/bulk_headers.h"
 #include "core/bulk/dkim_signer.h"
 #include "core/preflight/dns_batch.h"
 #include "core/preflight/spf.h"
@@ -478,9 +480,9 @@ CheckResult unsubscribe(const bulk::BulkSettings& o)
 {
     const QString title = QStringLiteral("ワンクリック配信停止");
     // The template is checked as a recipient's URL: "{address}" is no valid part of one.
-    QString filled = o.unsubscribeUrl.trimmed();
-    filled.replace(QLatin1String("{address}"), QLatin1String("user%40example.jp"));
-    const QUrl url(filled, QUrl::StrictMode);
+    const QUrl url(QString::fromLatin1(bulk::ExpandTemplate(o.unsubscribeUrl.trimmed(),
+                                                            QStringLiteral("user@example.jp"))),
+                   QUrl::StrictMode);
     if (url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty())
         return result(CheckId::Unsubscribe, Verdict::Ok, title,
                       QStringLiteral("ワンクリック配信停止のURL（https）が設定されています。"));
@@ -513,8 +515,10 @@ CheckResult footer(const bulk::BulkSettings& o)
         QStringLiteral(
             "https?://[^\\s/?#]+\\.[^\\s]+|[^\\s@<>()\"]+@[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+"),
         QRegularExpression::CaseInsensitiveOption);
-    const bool url = text.contains(QLatin1String("{unsubscribe_url}"));
-    const bool mailto = text.contains(QLatin1String("{unsubscribe_mailto}"));
+    const QString urlPlaceholder = QString::fromUtf16(bulk::kUnsubscribeUrlPlaceholder);
+    const QString mailtoPlaceholder = QString::fromUtf16(bulk::kUnsubscribeMailtoPlaceholder);
+    const bool url = text.contains(urlPlaceholder);
+    const bool mailto = text.contains(mailtoPlaceholder);
     if ((url && !o.unsubscribeUrl.trimmed().isEmpty()) ||
         (mailto && !o.unsubscribeMailto.trimmed().isEmpty()) || literal.match(text).hasMatch())
         return result(
@@ -525,8 +529,7 @@ CheckResult footer(const bulk::BulkSettings& o)
                       QStringLiteral("フッターの %1 に入る配信停止の%2が配信オプションで設定されて"
                                      "いないため、空になります。設定するか、URLかメールアドレスを"
                                      "直接書いてください。")
-                          .arg(url ? QStringLiteral("{unsubscribe_url}")
-                                   : QStringLiteral("{unsubscribe_mailto}"),
+                          .arg(url ? urlPlaceholder : mailtoPlaceholder,
                                url ? QStringLiteral("URL") : QStringLiteral("アドレス")));
     return result(CheckId::Footer, Verdict::Failed, title,
                   QStringLiteral("フッターに配信停止のURLかメールアドレスがありません。{unsubscri"

@@ -1,7 +1,6 @@
 #include "gui/main_window/run_title.h"
 
 #include "core/delivery/list_count.h"
-#include "core/merge/merge_fields.h"
 #include "core/platform/clock.h"
 #include "gui/platform/launcher_progress.h"
 
@@ -10,18 +9,21 @@
 
 namespace shell {
 
-void RunTitle::start(const QString& listPath, bool withColumns, qint64 intervalMs)
+void RunTitle::start(const QString& listPath, qint64 intervalMs)
+{
+    // A list that cannot be counted has no fraction to show; the run itself reports what it
+    // finds.
+    start(delivery::CountRecipients(listPath).value_or(0), intervalMs);
+}
+
+void RunTitle::start(qint64 total, qint64 intervalMs)
 {
     stop();
-    // A header row, or a quoted field over several lines, is no recipient of its own.
-    const std::optional<qint64> total =
-        withColumns ? merge::CountRows(listPath) : delivery::CountRecipients(listPath);
-    // A list that cannot be counted, or holds nothing but blanks, has no fraction to show;
-    // the run itself reports what it finds.
-    if (!total || *total <= 0)
+    // A list of nothing but blanks has no fraction to show either.
+    if (total <= 0)
         return;
     m_caption = m_window->windowTitle();
-    m_estimate.emplace(*total);
+    m_estimate.emplace(total);
     show(intervalMs);
 }
 

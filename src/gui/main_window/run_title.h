@@ -19,9 +19,12 @@ class RunTitle
 public:
     explicit RunTitle(QWidget* window) : m_window(window) {}
 
-    // A run starts on the list at listPath: counts its recipients (the data rows of a list
-    // with columns) and shows 0 of them.
-    void start(const QString& listPath, bool withColumns, qint64 intervalMs);
+    // A run starts on the list of bare addresses at listPath: counts its recipients and shows
+    // 0 of them.
+    void start(const QString& listPath, qint64 intervalMs);
+    // A run starts on total recipients known to the caller (the data rows of a list with
+    // columns, which the journal has just read) and shows 0 of them.
+    void start(qint64 total, qint64 intervalMs);
     // The count of mails sent (failures included) has become sent.
     void mailSent(qint64 sent, qint64 intervalMs);
     // Rtry gave the run another interval: the time left counts with it from now on.

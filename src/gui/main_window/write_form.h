@@ -269,8 +269,9 @@ private:
         merge::Template texts;
         std::unique_ptr<merge::RunRows> rows;
     };
-    // At the start of a run: a list whose lines hold commas becomes *merge, with the window's
-    // texts and footer; a list of bare addresses leaves it empty and runs as it always has.
+    // At the start of a run: a list whose first line that is not blank holds a comma becomes
+    // *merge, with the window's texts and footer; a list of bare addresses leaves it empty and
+    // runs as it always has.
     // False when the start is refused (said): the list cannot be read as CSV, holds no data
     // row, or lacks a field the mail uses.
     bool prepareMergeRun(const QString& listPath, const QString& footer,
@@ -368,6 +369,8 @@ private:
     std::optional<journal::MailRow> m_heldRow;
     // Added to the caption's count: a resumed run's deferred mails count again when retried.
     qint64 m_titleOffset = 0;
+    // The journal's rows of the run: one per recipient of the list.
+    qint64 m_runRows = 0;
     // The close box (not the cancel action) is closing the window: a run ends 'interrupted'.
     bool m_closeBox = false;
 

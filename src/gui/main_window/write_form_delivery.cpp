@@ -210,7 +210,12 @@ void WriteForm::SendCommand_Click()
         w->setEnabled(false);
     for (QAction* item : runLockedMenuItems())
         item->setEnabled(false);
-    m_runTitle->start(listPath, merge.has_value(), Timer1->interval());
+    // A header row, or a quoted field over several lines, is no recipient of its own: the
+    // journal's rows are the list's data rows, read once already.
+    if (merge)
+        m_runTitle->start(m_runRows, Timer1->interval());
+    else
+        m_runTitle->start(listPath, Timer1->interval());
 
     if (!resumed) {
         SendStartNotice();

@@ -52,6 +52,7 @@ bool WriteForm::beginJournalRun(const QString& listPath)
     QString reason;
     bool listUnreadable = false;
     std::optional<qint64> id;
+    qint64 rowCount = 0;
     onJournalThread([&] {
         m_journal = journal::Journal::open(appDir, &reason);
         if (!m_journal || !m_journal->prune(now, keepDays, &reason))
@@ -69,6 +70,7 @@ bool WriteForm::beginJournalRun(const QString& listPath)
         message->body = fields.body;
         message->intervalMs = fields.intervalMs;
         id = m_journal->beginRun(*message, *addresses, now, &reason);
+        rowCount = addresses->size();
     });
     if (!id) {
         closeJournal();
@@ -92,6 +94,7 @@ bool WriteForm::beginJournalRun(const QString& listPath)
         return false;
     }
     m_journalRun = *id;
+    m_runRows = rowCount;
     m_resuming = false;
     m_nextSeq = 0;
     m_titleOffset = 0;
@@ -252,6 +255,7 @@ bool WriteForm::beginResumedRun()
     lblSndRec->setText(QString::number(run.SendCount));
     lblErrCnt->setText(QString::number(run.ErrCount));
     m_titleOffset = plan.done - (run.SendCount + run.SkipCount);
+    m_runRows = rows->size();
     m_resumeQueue = plan.toSend;
     m_resumeNext = 0;
     m_resuming = true;
